@@ -1,0 +1,3 @@
+// Placeholder; the probe is written next.
+#include <windows.h>
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
