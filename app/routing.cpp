@@ -1,0 +1,234 @@
+// The main window's procedure: turns commands, hotkeys, timer ticks, the tray icon's clicks and
+// the journal's notifications into calls on the journal, the sound track and the tray icon.
+#include "app/resources/resource.h"
+#include "app/shell.h"
+#include "journal/journal_recorder.h"
+#include "platform/window.h"
+#include "sound/sound_recorder.h"
+#include "tray/tray_icon.h"
+
+namespace {
+
+// Balloon texts, in code page 936.
+// "Warning!" / "Recording begins... press <Ctrl>-<Alt>-<Shift>-S to stop"
+const char kRecordingTitle[] = "\xBE\xAF\xB8\xE6!";
+const char kRecordingText[] =
+    "\xBF\xAA\xCA\xBC\xBC\xC7\xC2\xBC...\r\xCD\xA3\xD6\xB9\xC7\xEB\xB0\xB4"
+    "<Ctrl>-<Alt>-<Shift>-S\r...";
+// "Message!" / "Replay begins... press <Ctrl>-<Alt>-<Shift>-S to stop"
+const char kPlayingTitle[] = "\xCF\xFB\xCF\xA2!";
+const char kPlayingText[] =
+    "\xBF\xAA\xCA\xBC\xD6\xD8\xB7\xC5...\r\xCD\xA3\xD6\xB9\xC7\xEB\xB0\xB4"
+    "<Ctrl>-<Alt>-<Shift>-S\r...";
+// "Notice!" / "Recording or playback stops..."
+const char kStoppedTitle[] = "\xCD\xA8\xD6\xAA!";
+const char kStoppedText[] = "\xCD\xA3\xD6\xB9\xBC\xC7\xC2\xBC\xBB\xF2\xB2\xA5\xB7\xC5...\r...";
+
+const uint32_t kBalloonIconInfo = 1;
+const uint32_t kBalloonTimeout = 300;
+
+void SendCommand(uint32_t command) {
+    platform::SendToWindow(mainWindow, WM_COMMAND, command, 0);
+}
+
+void ShowStatusTip() {
+    if (trayVisible && trayIcon && journalRecorder) {
+        trayIcon->SetTexts(journalRecorder->GetStatusText(), "", "", nullptr);
+    }
+}
+
+// Returns 1 when the command was one of ours.
+int32_t OnCommand(uint32_t command) {
+    switch (command) {
+        case IDM_RECORD:
+            journalRecorder->StartRecording();
+            return 1;
+        case IDM_PLAY:
+            journalRecorder->StartPlayback();
+            return 1;
+        case IDM_STOP:
+            journalRecorder->Stop();
+            return 1;
+        case IDM_FASTER:
+            journalRecorder->SetSpeed(SPEED_FASTER);
+            return 1;
+        case IDM_SLOWER:
+            journalRecorder->SetSpeed(SPEED_SLOWER);
+            return 1;
+        case IDM_NORMALSPEED:
+            journalRecorder->SetSpeed(SPEED_NORMAL);
+            return 1;
+        case IDM_SAVE:
+            // The sound goes beside a journal only when that journal was written: a refused
+            // save would otherwise overwrite the sound of an earlier recording.
+            if (journalRecorder->Save("") && soundEnabled && soundRecorder) {
+                soundRecorder->Save(journalRecorder->GetFileName());
+            }
+            return 1;
+        case IDM_LOAD:
+            // A journal and its sound never come from two different recordings.
+            if (journalRecorder->Load("") && soundEnabled && soundRecorder) {
+                soundRecorder->Load(journalRecorder->GetFileName());
+            }
+            return 1;
+        case IDM_EMPTY:
+            journalRecorder->Clear();
+            if (soundEnabled && soundRecorder)
+                soundRecorder->Clear();
+            return 1;
+        case IDM_SOUND:
+            if (popupMenu)
+                ToggleSound();
+            return 1;
+        case IDM_HIDE:
+            if (trayIcon) {
+                trayVisible = 1 - trayVisible;
+                trayIcon->SetMode(trayVisible ? 1 : 0);
+            }
+            return 1;
+        case IDM_EXIT:
+            Shutdown();
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+void OnTimer(uintptr_t id) {
+    if (id == TIMER_TRAY && trayIcon) {
+        trayIcon->Tick();
+        ShowStatusTip();
+    } else if (id == TIMER_TIMELIMIT && journalRecorder) {
+        journalRecorder->CheckTimeLimit();
+    }
+}
+
+void OnJournalState(uintptr_t code, intptr_t argument) {
+    if (!trayMode) {
+        if (code == JOURNAL_STOPPED) {
+            if (argument == STOPPED_RECORDING)
+                journalRecorder->Save(automationFileName);
+            Shutdown();
+        } else if (code == JOURNAL_STATUS) {
+            ShowStatusTip();
+        }
+        return;
+    }
+    switch (code) {
+        case JOURNAL_RECORDING:
+            if (soundEnabled && soundRecorder)
+                soundRecorder->StartRecording();
+            if (trayVisible && trayIcon) {
+                trayIcon->SetMode(2);
+                trayIcon->ShowBalloonWith(kRecordingTitle, kRecordingText, kBalloonIconInfo,
+                                          kBalloonTimeout);
+            }
+            break;
+        case JOURNAL_PLAYING:
+            if (soundEnabled && soundRecorder)
+                soundRecorder->StartPlayback();
+            if (trayVisible && trayIcon) {
+                trayIcon->SetMode(3);
+                trayIcon->ShowBalloonWith(kPlayingTitle, kPlayingText, kBalloonIconInfo,
+                                          kBalloonTimeout);
+            }
+            break;
+        case JOURNAL_STOPPED:
+            if (trayVisible && trayIcon) {
+                trayIcon->SetMode(1);
+                trayIcon->ShowBalloonWith(kStoppedTitle, kStoppedText, kBalloonIconInfo,
+                                          kBalloonTimeout);
+            }
+            if (soundEnabled && soundRecorder)
+                soundRecorder->Stop(0);
+            break;
+        case JOURNAL_STATUS:
+            ShowStatusTip();
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                        intptr_t lParam) {
+    switch (message) {
+        case WM_DESTROY:
+            platform::PostQuit(0);
+            return 0;
+        case WM_COMMAND:
+            // Before start-up has built the recorder, and after shutdown, commands are ignored.
+            if (!journalRecorder)
+                return 0;
+            if (OnCommand(static_cast<uint32_t>(wParam & 0xFFFF)))
+                return 0;
+            return platform::DefaultWindowProcedure(window, message, wParam, lParam);
+        case WM_TIMER:
+            OnTimer(wParam);
+            return 0;
+        case WM_HOTKEY:
+            return OnHotkey(wParam);
+        case WM_TRAYNOTIFY:
+            if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP)
+                ShowPopupMenu();
+            return 0;
+        case WM_JOURNALSTATE:
+            OnJournalState(wParam, lParam);
+            return 0;
+        default:
+            if (trayIcon && message == TrayIcon::ShellRestartMessage()) {
+                trayIcon->OnShellRestart();
+                return 0;
+            }
+            return platform::DefaultWindowProcedure(window, message, wParam, lParam);
+    }
+}
+
+intptr_t OnHotkey(uintptr_t id) {
+    switch (id) {
+        case HOTKEY_RECORD:
+            SendCommand(IDM_RECORD);
+            break;
+        case HOTKEY_PLAY:
+            SendCommand(IDM_PLAY);
+            break;
+        case HOTKEY_STOP:
+            SendCommand(IDM_STOP);
+            break;
+        case HOTKEY_HIDE:
+            SendCommand(IDM_HIDE);
+            break;
+        case HOTKEY_MENU:
+            if (trayMode) {
+                ShowPopupMenu();
+            } else {
+                SendCommand(IDM_EXIT);
+            }
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+void ShowPopupMenu() {
+    if (popupMenu)
+        platform::TrackPopupMenuAtCursor(popupMenu, mainWindow);
+}
+
+void ToggleSound() {
+    soundEnabled = 1 - soundEnabled;
+    platform::CheckMenuCommand(popupMenu, IDM_SOUND, soundEnabled);
+}
+
+void ApplySoundAvailability() {
+    if (soundRecorder && soundRecorder->IsAvailable()) {
+        platform::EnableMenuCommand(popupMenu, IDM_SOUND, 1);
+        return;
+    }
+    soundEnabled = 1;
+    ToggleSound();
+    platform::EnableMenuCommand(popupMenu, IDM_SOUND, 0);
+}

@@ -1,0 +1,257 @@
+#include "journal/journal_recorder.h"
+
+#include <new>
+
+#include "platform/window.h"
+#include "storage/file_buffer.h"
+
+JournalRecorder* journalRecorderInstance = nullptr;
+
+namespace {
+
+const char kDefaultSignature[] = "Vindaque v1.0";
+const char kStatusRecording[] = "Now is [Recording].";
+const char kStatusHaveRecord[] = "Now is [Stoped][Have Record].";
+const char kStatusNoRecord[] = "Now is [Stoped][No Record].";
+
+// The largest delay a hook procedure can hand back: its result is a signed long on 32-bit
+// Windows.
+const uint64_t kMaxDelay = 0x7FFFFFFF;
+// Lower Speed stops doubling here, so the factor never wraps round to a faster one.
+const int32_t kMaxSpeed = 0x40000000;
+
+}  // namespace
+
+JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
+                                 platform::WindowHandle mainWindow, int32_t minutes,
+                                 const char* name)
+    : instance(instance),
+      mainWindow(mainWindow),
+      tail(nullptr),
+      head(nullptr),
+      count(0),
+      recordHook(nullptr),
+      playbackHook(nullptr),
+      recordingActive(0),
+      playbackActive(0),
+      previousTime(0),
+      timeLimit(static_cast<uint32_t>(minutes) * 60000u),
+      speed(16),
+      file(new FileBuffer()),
+      signature(name && name[0] ? name : kDefaultSignature),
+      header(new JournalHeader()) {
+    journalRecorderInstance = this;
+    platform::StartTimer(mainWindow, TIMER_TIMELIMIT, 1000);
+}
+
+JournalRecorder::~JournalRecorder() {
+    Stop();
+    ReleaseEvents();
+    platform::StopTimer(mainWindow, TIMER_TIMELIMIT);
+    delete file;
+    delete header;
+}
+
+int32_t JournalRecorder::IsRecording() {
+    return recordHook != nullptr;
+}
+int32_t JournalRecorder::IsPlaying() {
+    return playbackHook != nullptr;
+}
+int32_t JournalRecorder::HasEvents() {
+    return head != nullptr;
+}
+
+int32_t JournalRecorder::StartRecording() {
+    if (IsRecording() || IsPlaying())
+        return 0;
+    Clear();
+    platform::HookHandle hook = platform::InstallRecordHook(instance, RecordHookProc);
+    if (!hook)
+        return 0;
+    recordHook = hook;
+    recordingActive = 1;
+    SwitchScreenSaver(1);
+    platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_RECORDING, 0);
+    return 1;
+}
+
+int32_t JournalRecorder::StartPlayback() {
+    if (IsRecording() || IsPlaying() || !HasEvents())
+        return 0;
+    platform::HookHandle hook = platform::InstallPlaybackHook(instance, PlaybackHookProc);
+    if (!hook)
+        return 0;
+    playbackHook = hook;
+    tail = head;
+    playbackActive = 1;
+    previousTime = head->record.time;
+    SwitchScreenSaver(1);
+    platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);
+    return 1;
+}
+
+int32_t JournalRecorder::Stop() {
+    // The receiver of the notification may destroy this recorder: copy what is needed after
+    // it and touch no field once it was sent.
+    platform::WindowHandle window = mainWindow;
+    uintptr_t stopped;
+    if (IsRecording()) {
+        platform::RemoveHook(recordHook);
+        recordHook = nullptr;
+        stopped = STOPPED_RECORDING;
+    } else if (IsPlaying()) {
+        platform::RemoveHook(playbackHook);
+        playbackHook = nullptr;
+        stopped = STOPPED_PLAYBACK;
+    } else {
+        return 0;
+    }
+    platform::SendToWindow(window, WM_JOURNALSTATE, JOURNAL_STOPPED, stopped);
+    SwitchScreenSaver(0);
+    return 1;
+}
+
+int32_t JournalRecorder::SetSpeed(int32_t kind) {
+    if (kind == SPEED_FASTER) {
+        speed /= 2;
+    } else if (kind == SPEED_SLOWER) {
+        if (speed <= kMaxSpeed / 2)
+            speed *= 2;
+    } else if (kind == SPEED_NORMAL) {
+        speed = 16;
+    }
+    return 1;
+}
+
+int32_t JournalRecorder::CheckTimeLimit() {
+    if (IsRecording() && HasEvents() && tail->record.time - head->record.time > timeLimit) {
+        Stop();
+    }
+    return 1;
+}
+
+int32_t JournalRecorder::Clear() {
+    if (IsRecording() || IsPlaying() || !HasEvents())
+        return 0;
+    ReleaseEvents();
+    return 1;
+}
+
+void JournalRecorder::FreeEvents(JournalEvent* event) {
+    while (event) {
+        JournalEvent* next = event->next;
+        delete event;
+        event = next;
+    }
+}
+
+void JournalRecorder::ReleaseEvents() {
+    FreeEvents(head);
+    head = nullptr;
+    tail = nullptr;
+    count = 0;
+}
+
+const char* JournalRecorder::GetStatusText() {
+    if (IsRecording())
+        return kStatusRecording;
+    if (HasEvents())
+        return kStatusHaveRecord;
+    return kStatusNoRecord;
+}
+
+const char* JournalRecorder::GetFileName() {
+    return file->GetFileName();
+}
+
+int32_t JournalRecorder::AppendEvent(const platform::EventRecord& record) {
+    // Out of memory drops this one event; the hook goes on.
+    JournalEvent* event = new (std::nothrow) JournalEvent;
+    if (!event)
+        return 0;
+    event->record = record;
+    event->next = nullptr;
+    if (tail) {
+        tail->next = event;
+    } else {
+        head = event;
+    }
+    tail = event;
+    count++;
+    return 1;
+}
+
+uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
+    uint32_t previous = previousTime;
+    previousTime = tail->record.time;
+    *target = tail->record;
+    // Scaled in 64 bits so that neither a long gap nor a slow speed wraps into a short delay.
+    uint64_t delay = (static_cast<uint64_t>(previousTime - previous) *
+                      static_cast<uint64_t>(static_cast<uint32_t>(speed))) >>
+                     4;
+    return static_cast<uint32_t>(delay < kMaxDelay ? delay : kMaxDelay);
+}
+
+void JournalRecorder::Advance() {
+    if (tail->next) {
+        tail = tail->next;
+    } else {
+        Stop();
+    }
+}
+
+void JournalRecorder::SwitchScreenSaver(int start) {
+    platform::SetSystemParameter(SPI_SETSCREENSAVERRUNNING, start ? 1 : 0);
+    platform::SetSystemParameter(SPI_SETSCREENSAVEACTIVE, start ? 0 : 1);
+}
+
+intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lParam) {
+    JournalRecorder* self = journalRecorderInstance;
+    if (code < 0)
+        return platform::CallNextHook(self->recordHook, code, wParam, lParam);
+    switch (code) {
+        case HC_ACTION:
+            if (self->recordingActive) {
+                self->AppendEvent(*reinterpret_cast<const platform::EventRecord*>(lParam));
+            }
+            break;
+        case HC_SYSMODALON:
+            self->recordingActive = 0;
+            break;
+        case HC_SYSMODALOFF:
+            self->recordingActive = 1;
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+intptr_t JournalRecorder::PlaybackHookProc(int code, uintptr_t wParam, intptr_t lParam) {
+    JournalRecorder* self = journalRecorderInstance;
+    if (code < 0)
+        return platform::CallNextHook(self->playbackHook, code, wParam, lParam);
+    switch (code) {
+        case HC_GETNEXT:
+            if (self->playbackActive) {
+                return static_cast<intptr_t>(
+                    self->NextDelay(reinterpret_cast<platform::EventRecord*>(lParam)));
+            }
+            break;
+        case HC_SKIP:
+            // The last event's skip stops the playback; the recorder may be gone afterwards.
+            if (self->playbackActive)
+                self->Advance();
+            break;
+        case HC_SYSMODALON:
+            self->playbackActive = 0;
+            break;
+        case HC_SYSMODALOFF:
+            self->playbackActive = 1;
+            break;
+        default:
+            break;
+    }
+    return 0;
+}

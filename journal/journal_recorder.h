@@ -1,0 +1,99 @@
+// The journal recorder: captures keyboard and mouse input as a list of events through the
+// record hook, replays it through the playback hook at an adjustable speed, ends a recording
+// past its time limit and tells the main window about every start and stop.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/input.h"
+#include "platform/types.h"
+
+class FileBuffer;
+
+// The recorder's notification to the main window: wParam one of the JOURNAL_* codes, lParam
+// for JOURNAL_STOPPED tells what stopped.
+#define WM_JOURNALSTATE 0x801
+#define JOURNAL_RECORDING 1
+#define JOURNAL_PLAYING 2
+#define JOURNAL_STOPPED 4
+#define JOURNAL_STATUS 8
+#define STOPPED_RECORDING 1
+#define STOPPED_PLAYBACK 2
+// The time-limit tick on the main window.
+#define TIMER_TIMELIMIT 0x801
+
+// Speed kinds of SetSpeed.
+#define SPEED_FASTER 0
+#define SPEED_SLOWER 1
+#define SPEED_NORMAL 16
+
+struct JournalEvent {
+    platform::EventRecord record;
+    JournalEvent* next;
+};
+
+// The 40-byte head of a journal file, as the fields are held in memory.
+struct JournalHeader {
+    char signature[16];
+    uint32_t headerSize;
+    uint32_t recordSize;
+    uint32_t count;
+    uint32_t firstTime;
+    uint32_t lastTime;
+    uint32_t duration;
+};
+
+class JournalRecorder {
+  public:
+    JournalRecorder(platform::InstanceHandle instance, platform::WindowHandle mainWindow,
+                    int32_t minutes, const char* name);
+    virtual ~JournalRecorder();
+
+    int32_t StartRecording();
+    int32_t StartPlayback();
+    int32_t Stop();
+    int32_t SetSpeed(int32_t kind);
+    int32_t CheckTimeLimit();
+    int32_t Clear();
+    const char* GetStatusText();
+    const char* GetFileName();
+    int32_t IsRecording();
+    int32_t IsPlaying();
+    int32_t HasEvents();
+    int32_t Save(const char* fileName);
+    int32_t Load(const char* fileName);
+
+    // Read access for the journal file code and tests.
+    const JournalEvent* GetHead() const { return head; }
+    uint32_t GetCount() const { return count; }
+    int32_t GetSpeed() const { return speed; }
+
+  private:
+    static intptr_t RecordHookProc(int code, uintptr_t wParam, intptr_t lParam);
+    static intptr_t PlaybackHookProc(int code, uintptr_t wParam, intptr_t lParam);
+    static void SwitchScreenSaver(int start);
+    int32_t AppendEvent(const platform::EventRecord& record);
+    uint32_t NextDelay(platform::EventRecord* target);
+    void Advance();
+    void ReleaseEvents();
+    static void FreeEvents(JournalEvent* event);
+
+    platform::InstanceHandle instance;
+    platform::WindowHandle mainWindow;
+    JournalEvent* tail;
+    JournalEvent* head;
+    uint32_t count;
+    platform::HookHandle recordHook;
+    platform::HookHandle playbackHook;
+    int32_t recordingActive;
+    int32_t playbackActive;
+    uint32_t previousTime;
+    uint32_t timeLimit;
+    int32_t speed;
+    FileBuffer* file;
+    const char* signature;
+    JournalHeader* header;
+};
+
+// The one recorder of the process; the hook procedures reach it through this pointer.
+extern JournalRecorder* journalRecorderInstance;

@@ -1,0 +1,80 @@
+// Test controls of the fake window, process and input services. Every platform call is written
+// to one call log, so tests can pin the order of what the system did.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/input.h"
+#include "platform/types.h"
+#include "platform/window.h"
+
+namespace fake {
+
+// Forgets every window, timer, hotkey, menu, hook and logged call; restores the defaults.
+void ResetWindows();
+
+// The calls made so far, one line each ("SendToWindow 0x801 4 1", "StartTimer 0x801 1000").
+std::vector<std::string>& CallLog();
+void ClearCallLog();
+// The logged calls whose line starts with `prefix`.
+std::vector<std::string> CallsStartingWith(const std::string& prefix);
+
+// Messages posted to the fake loop; RunMessageLoop dispatches them in order until PostQuit,
+// and returns -1 when they run out without a quit.
+void PostToLoop(platform::WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Dispatches to the window's procedure as the loop would (the accelerator is not consulted).
+intptr_t Dispatch(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                  intptr_t lParam);
+int QuitPosted();  // 1 once PostQuit was called
+int QuitCode();
+int WindowExists(platform::WindowHandle window);
+platform::WindowHandle LastCreatedWindow();
+
+struct Timer {
+    platform::WindowHandle window;
+    uintptr_t id;
+    uint32_t period;
+};
+const std::vector<Timer>& Timers();  // running timers
+struct Hotkey {
+    int id;
+    uint32_t modifiers;
+    uint32_t key;
+};
+const std::vector<Hotkey>& Hotkeys();
+
+// Menu item state of the popup that DetachPopupMenu returned (-1 when never set).
+int MenuChecked(uint32_t command);
+int MenuEnabled(uint32_t command);
+int PopupShownCount();
+
+// Process services.
+void SetLaunchResult(uint32_t result);  // default 33 (started)
+const std::vector<std::string>& Launched();
+void SetMutexError(uint32_t error);  // default 0 (created)
+void SetWindowCreationFails(int fails);
+
+// Input layer.
+void SetHookInstallFails(int fails);
+int RecordHookInstalled();
+int PlaybackHookInstalled();
+platform::HookHandle InstalledHook();
+// Feeds the installed record hook; returns its result.
+intptr_t RecordEvent(const platform::EventRecord& record);
+intptr_t CallRecordHook(int code, intptr_t lParam = 0);
+// Calls the installed playback hook.
+intptr_t CallPlaybackHook(int code, platform::EventRecord* record = nullptr);
+void SetNextHookResult(intptr_t result);  // what CallNextHook answers
+
+// Drives the playback hook as the system does (GETNEXT, GETNEXT again after a delay, SKIP)
+// until the hook is removed or `limit` events were played. Returns the events processed with
+// the delay the first GETNEXT gave for each.
+struct Played {
+    platform::EventRecord record;
+    uint32_t delay;
+};
+std::vector<Played> PlayAll(size_t limit = 1000000);
+
+}  // namespace fake

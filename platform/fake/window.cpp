@@ -1,0 +1,361 @@
+// Fake window, process and input services for host tests.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_window.h"
+#include "platform/input.h"
+#include "platform/window.h"
+
+namespace {
+
+struct Posted {
+    platform::WindowHandle window;
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+
+struct State {
+    std::vector<std::string> log;
+    std::map<std::string, platform::WindowProcedure> classes;
+    std::map<platform::WindowHandle, platform::WindowProcedure> windows;
+    uintptr_t nextHandle = 0x1000;
+    platform::WindowHandle lastWindow = nullptr;
+    std::deque<Posted> queue;
+    int quitPosted = 0;
+    int quitCode = 0;
+    std::vector<fake::Timer> timers;
+    std::vector<fake::Hotkey> hotkeys;
+    std::map<uint32_t, int> checked;
+    std::map<uint32_t, int> enabled;
+    int popupShown = 0;
+    uint32_t launchResult = 33;
+    std::vector<std::string> launched;
+    uint32_t mutexError = 0;
+    int windowCreationFails = 0;
+    int hookInstallFails = 0;
+    platform::HookProcedure recordProc = nullptr;
+    platform::HookProcedure playbackProc = nullptr;
+    platform::HookHandle hook = nullptr;
+    intptr_t nextHookResult = 0;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Log(const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    S().log.push_back(line);
+}
+
+void RemoveTimer(platform::WindowHandle window, uintptr_t id) {
+    std::vector<fake::Timer>& timers = S().timers;
+    for (size_t i = 0; i < timers.size(); i++) {
+        if (timers[i].window == window && timers[i].id == id) {
+            timers.erase(timers.begin() + static_cast<long>(i));
+            return;
+        }
+    }
+}
+
+platform::WindowHandle NewHandle() {
+    return reinterpret_cast<platform::WindowHandle>(S().nextHandle++);
+}
+
+}  // namespace
+
+namespace fake {
+
+void ResetWindows() {
+    S() = State();
+}
+std::vector<std::string>& CallLog() {
+    return S().log;
+}
+void ClearCallLog() {
+    S().log.clear();
+}
+
+std::vector<std::string> CallsStartingWith(const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& line : S().log) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(line);
+    }
+    return found;
+}
+
+void PostToLoop(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                intptr_t lParam) {
+    S().queue.push_back({window, message, wParam, lParam});
+}
+
+intptr_t Dispatch(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                  intptr_t lParam) {
+    auto found = S().windows.find(window);
+    if (found == S().windows.end())
+        return 0;
+    return found->second(window, message, wParam, lParam);
+}
+
+int QuitPosted() {
+    return S().quitPosted;
+}
+int QuitCode() {
+    return S().quitCode;
+}
+int WindowExists(platform::WindowHandle window) {
+    return S().windows.count(window) != 0;
+}
+platform::WindowHandle LastCreatedWindow() {
+    return S().lastWindow;
+}
+const std::vector<Timer>& Timers() {
+    return S().timers;
+}
+const std::vector<Hotkey>& Hotkeys() {
+    return S().hotkeys;
+}
+
+int MenuChecked(uint32_t command) {
+    auto found = S().checked.find(command);
+    return found == S().checked.end() ? -1 : found->second;
+}
+
+int MenuEnabled(uint32_t command) {
+    auto found = S().enabled.find(command);
+    return found == S().enabled.end() ? -1 : found->second;
+}
+
+int PopupShownCount() {
+    return S().popupShown;
+}
+void SetLaunchResult(uint32_t result) {
+    S().launchResult = result;
+}
+const std::vector<std::string>& Launched() {
+    return S().launched;
+}
+void SetMutexError(uint32_t error) {
+    S().mutexError = error;
+}
+void SetWindowCreationFails(int fails) {
+    S().windowCreationFails = fails;
+}
+void SetHookInstallFails(int fails) {
+    S().hookInstallFails = fails;
+}
+int RecordHookInstalled() {
+    return S().hook && S().recordProc;
+}
+int PlaybackHookInstalled() {
+    return S().hook && S().playbackProc;
+}
+platform::HookHandle InstalledHook() {
+    return S().hook;
+}
+void SetNextHookResult(intptr_t result) {
+    S().nextHookResult = result;
+}
+
+intptr_t RecordEvent(const platform::EventRecord& record) {
+    return CallRecordHook(HC_ACTION, reinterpret_cast<intptr_t>(&record));
+}
+
+intptr_t CallRecordHook(int code, intptr_t lParam) {
+    if (!S().recordProc)
+        return 0;
+    return S().recordProc(code, 0, lParam);
+}
+
+intptr_t CallPlaybackHook(int code, platform::EventRecord* record) {
+    if (!S().playbackProc)
+        return 0;
+    return S().playbackProc(code, 0, reinterpret_cast<intptr_t>(record));
+}
+
+std::vector<Played> PlayAll(size_t limit) {
+    std::vector<Played> played;
+    while (PlaybackHookInstalled() && played.size() < limit) {
+        Played next = {};
+        next.delay = static_cast<uint32_t>(CallPlaybackHook(HC_GETNEXT, &next.record));
+        if (next.delay) {
+            // The system asks again once the delay has passed.
+            CallPlaybackHook(HC_GETNEXT, &next.record);
+        }
+        played.push_back(next);
+        CallPlaybackHook(HC_SKIP);
+    }
+    return played;
+}
+
+}  // namespace fake
+
+namespace platform {
+
+int RegisterMainWindowClass(InstanceHandle, const char* className, WindowProcedure procedure,
+                            int iconId, int menuId) {
+    Log("RegisterMainWindowClass %s icon=%d menu=%d", className, iconId, menuId);
+    S().classes[className] = procedure;
+    return 1;
+}
+
+WindowHandle CreateHiddenWindow(InstanceHandle, const char* className) {
+    Log("CreateHiddenWindow %s", className);
+    auto found = S().classes.find(className);
+    if (S().windowCreationFails || found == S().classes.end())
+        return nullptr;
+    WindowHandle window = NewHandle();
+    S().windows[window] = found->second;
+    S().lastWindow = window;
+    return window;
+}
+
+void DestroyWindowNow(WindowHandle window) {
+    Log("DestroyWindow");
+    auto found = S().windows.find(window);
+    if (found == S().windows.end())
+        return;
+    WindowProcedure procedure = found->second;
+    procedure(window, WM_DESTROY, 0, 0);
+    S().windows.erase(window);
+}
+
+intptr_t DefaultWindowProcedure(WindowHandle, uint32_t message, uintptr_t wParam, intptr_t) {
+    Log("DefaultWindowProcedure 0x%x %lu", message, static_cast<unsigned long>(wParam));
+    return 0;
+}
+
+intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    Log("SendToWindow 0x%x %lu %ld", message, static_cast<unsigned long>(wParam),
+        static_cast<long>(lParam));
+    return fake::Dispatch(window, message, wParam, lParam);
+}
+
+void PostQuit(int exitCode) {
+    Log("PostQuit %d", exitCode);
+    S().quitPosted = 1;
+    S().quitCode = exitCode;
+}
+
+int RunMessageLoop(InstanceHandle, int acceleratorId) {
+    Log("RunMessageLoop %d", acceleratorId);
+    while (!S().quitPosted) {
+        if (S().queue.empty())
+            return -1;
+        Posted next = S().queue.front();
+        S().queue.pop_front();
+        fake::Dispatch(next.window, next.message, next.wParam, next.lParam);
+    }
+    return S().quitCode;
+}
+
+int StartTimer(WindowHandle window, uintptr_t id, uint32_t milliseconds) {
+    Log("StartTimer 0x%lx %u", static_cast<unsigned long>(id), milliseconds);
+    RemoveTimer(window, id);
+    S().timers.push_back({window, id, milliseconds});
+    return 1;
+}
+
+void StopTimer(WindowHandle window, uintptr_t id) {
+    Log("StopTimer 0x%lx", static_cast<unsigned long>(id));
+    RemoveTimer(window, id);
+}
+
+int RegisterGlobalHotkey(WindowHandle, int id, uint32_t modifiers, uint32_t virtualKey) {
+    Log("RegisterHotKey 0x%x %u 0x%x", id, modifiers, virtualKey);
+    S().hotkeys.push_back({id, modifiers, virtualKey});
+    return 1;
+}
+
+MenuHandle DetachPopupMenu(WindowHandle) {
+    Log("DetachPopupMenu");
+    return reinterpret_cast<MenuHandle>(0x2000);
+}
+
+void CheckMenuCommand(MenuHandle, uint32_t command, int checked) {
+    Log("CheckMenuCommand %u %d", command, checked);
+    S().checked[command] = checked;
+}
+
+void EnableMenuCommand(MenuHandle, uint32_t command, int enabled) {
+    Log("EnableMenuCommand %u %d", command, enabled);
+    S().enabled[command] = enabled;
+}
+
+void TrackPopupMenuAtCursor(MenuHandle, WindowHandle) {
+    Log("TrackPopupMenu");
+    S().popupShown++;
+}
+
+int LoadTextResource(InstanceHandle, int id, char* text, int capacity) {
+    const char* value = id == 109 ? "Quorvatellianis" : "";
+    snprintf(text, static_cast<size_t>(capacity), "%s", value);
+    return static_cast<int>(strlen(text));
+}
+
+IconHandle LoadIconResource(InstanceHandle, int id) {
+    return reinterpret_cast<IconHandle>(static_cast<uintptr_t>(0x10000 + id));
+}
+
+uint32_t LaunchProgram(const char* command) {
+    Log("LaunchProgram [%s]", command);
+    S().launched.push_back(command);
+    return S().launchResult;
+}
+
+uint32_t CreateInstanceMutex(const char* name) {
+    Log("CreateInstanceMutex %s", name);
+    return S().mutexError;
+}
+
+void SetSystemParameter(uint32_t action, uint32_t value) {
+    Log("SetSystemParameter %u %u", action, value);
+}
+
+HookHandle InstallRecordHook(InstanceHandle, HookProcedure procedure) {
+    Log("InstallRecordHook");
+    if (S().hookInstallFails || S().hook)
+        return nullptr;
+    S().recordProc = procedure;
+    S().hook = reinterpret_cast<HookHandle>(0x3001);
+    return S().hook;
+}
+
+HookHandle InstallPlaybackHook(InstanceHandle, HookProcedure procedure) {
+    Log("InstallPlaybackHook");
+    if (S().hookInstallFails || S().hook)
+        return nullptr;
+    S().playbackProc = procedure;
+    S().hook = reinterpret_cast<HookHandle>(0x3002);
+    return S().hook;
+}
+
+void RemoveHook(HookHandle hook) {
+    Log("RemoveHook");
+    if (hook != S().hook)
+        return;
+    S().hook = nullptr;
+    S().recordProc = nullptr;
+    S().playbackProc = nullptr;
+}
+
+intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {
+    Log("CallNextHook %s %d %lu %ld", hook == S().hook && hook ? "own" : "other", code,
+        static_cast<unsigned long>(wParam), static_cast<long>(lParam));
+    return S().nextHookResult;
+}
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+// The input layer: a system-wide record source and playback sink with the journal-hook
+// contract. On Win32 it is either the native journal hooks or an emulation on low-level hooks
+// and SendInput; the system code cannot tell which.
+//
+// Record source: the procedure is called with HC_ACTION and lParam pointing to an EventRecord
+// for every keyboard and mouse event, and with HC_SYSMODALON/HC_SYSMODALOFF around
+// system-modal dialogs.
+// Playback sink: the procedure is asked with HC_GETNEXT to write the next event into the
+// EventRecord at lParam and returns the milliseconds to wait before it is processed; after the
+// event was processed it is told HC_SKIP. Both are called on the thread that installed them,
+// from its message loop.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+#ifndef HC_ACTION
+#define HC_ACTION 0
+#define HC_GETNEXT 1
+#define HC_SKIP 2
+#define HC_NOREMOVE 3
+#define HC_SYSMODALON 4
+#define HC_SYSMODALOFF 5
+#endif
+
+namespace platform {
+
+// One input event: the five fields of a journal record, each 32 bits.
+//
+// Keyboard (WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN, WM_SYSKEYUP): paramL holds the virtual key in
+// bits 0-7 and the scan code in bits 8-15; paramH holds the repeat count in bits 0-14 and the
+// extended-key flag in bit 15. Mouse: paramL and paramH are the screen coordinates (signed).
+// Wheel (WM_MOUSEWHEEL, WM_MOUSEHWHEEL): as a mouse event, with the signed wheel delta in the
+// upper 16 bits of `message`; a record whose upper bits are 0 turns no wheel. Native journal
+// records never set those bits, so both kinds of file read the same way.
+struct EventRecord {
+    uint32_t message;
+    uint32_t paramL;
+    uint32_t paramH;
+    uint32_t time;  // milliseconds, the system's tick count
+    uint32_t hwnd;  // the window the event was meant for
+};
+
+typedef intptr_t (*HookProcedure)(int code, uintptr_t wParam, intptr_t lParam);
+
+// Both return null when the system refuses. At most one of each is installed at a time.
+HookHandle InstallRecordHook(InstanceHandle instance, HookProcedure procedure);
+HookHandle InstallPlaybackHook(InstanceHandle instance, HookProcedure procedure);
+void RemoveHook(HookHandle hook);
+intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam);
+
+}  // namespace platform

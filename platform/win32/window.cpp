@@ -1,0 +1,145 @@
+// Win32 windows, messages, timers, hotkeys, menus, resources and process services.
+#include <windows.h>
+
+#include "platform/window.h"
+
+namespace {
+
+// The system's procedure behind the main window class; the class gets a thunk with the
+// platform's calling convention.
+platform::WindowProcedure mainProcedure = nullptr;
+
+LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!mainProcedure)
+        return DefWindowProcA(window, message, wParam, lParam);
+    return mainProcedure(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+namespace platform {
+
+int RegisterMainWindowClass(InstanceHandle instance, const char* className,
+                            WindowProcedure procedure, int iconId, int menuId) {
+    HINSTANCE module = static_cast<HINSTANCE>(instance);
+    mainProcedure = procedure;
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowThunk;
+    windowClass.hInstance = module;
+    windowClass.hIcon = LoadIconA(module, MAKEINTRESOURCEA(iconId));
+    windowClass.hIconSm = LoadIconA(module, MAKEINTRESOURCEA(iconId));
+    windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = MAKEINTRESOURCEA(menuId);
+    windowClass.lpszClassName = className;
+    return RegisterClassExA(&windowClass) != 0;
+}
+
+WindowHandle CreateHiddenWindow(InstanceHandle instance, const char* className) {
+    return CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           static_cast<HINSTANCE>(instance), nullptr);
+}
+
+void DestroyWindowNow(WindowHandle window) {
+    DestroyWindow(static_cast<HWND>(window));
+}
+
+intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam) {
+    return DefWindowProcA(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    return SendMessageA(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+void PostQuit(int exitCode) {
+    PostQuitMessage(exitCode);
+}
+
+int RunMessageLoop(InstanceHandle instance, int acceleratorId) {
+    HACCEL accelerators =
+        LoadAcceleratorsA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(acceleratorId));
+    MSG message;
+    BOOL result;
+    while ((result = GetMessageA(&message, nullptr, 0, 0)) != 0) {
+        if (result == -1)
+            return 0;
+        if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+int StartTimer(WindowHandle window, uintptr_t id, uint32_t milliseconds) {
+    return SetTimer(static_cast<HWND>(window), id, milliseconds, nullptr) != 0;
+}
+
+void StopTimer(WindowHandle window, uintptr_t id) {
+    KillTimer(static_cast<HWND>(window), id);
+}
+
+int RegisterGlobalHotkey(WindowHandle window, int id, uint32_t modifiers, uint32_t virtualKey) {
+    return RegisterHotKey(static_cast<HWND>(window), id, modifiers, virtualKey) != 0;
+}
+
+MenuHandle DetachPopupMenu(WindowHandle window) {
+    HWND handle = static_cast<HWND>(window);
+    HMENU popup = GetSubMenu(GetMenu(handle), 0);
+    SetMenu(handle, nullptr);
+    return popup;
+}
+
+void CheckMenuCommand(MenuHandle menu, uint32_t command, int checked) {
+    CheckMenuItem(static_cast<HMENU>(menu), command,
+                  MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void EnableMenuCommand(MenuHandle menu, uint32_t command, int enabled) {
+    EnableMenuItem(static_cast<HMENU>(menu), command,
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
+void TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner) {
+    HWND window = static_cast<HWND>(owner);
+    POINT point = {0, 0};
+    GetCursorPos(&point);
+    // Without the foreground the menu takes no keys and stays open when the user clicks
+    // elsewhere; the posted null message lets it close properly.
+    SetForegroundWindow(window);
+    TrackPopupMenuEx(static_cast<HMENU>(menu), TPM_VERTICAL, point.x, point.y, window, nullptr);
+    PostMessageA(window, WM_NULL, 0, 0);
+}
+
+int LoadTextResource(InstanceHandle instance, int id, char* text, int capacity) {
+    return LoadStringA(static_cast<HINSTANCE>(instance), id, text, capacity);
+}
+
+IconHandle LoadIconResource(InstanceHandle instance, int id) {
+    // The notification area shows small icons; pick the image drawn for that size at the
+    // current DPI rather than scaling the large one.
+    HANDLE icon = LoadImageA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(id), IMAGE_ICON,
+                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                             LR_DEFAULTCOLOR | LR_SHARED);
+    return icon;
+}
+
+uint32_t LaunchProgram(const char* command) {
+    return WinExec(command, SW_SHOWNORMAL);
+}
+
+uint32_t CreateInstanceMutex(const char* name) {
+    SetLastError(0);
+    CreateMutexA(nullptr, TRUE, name);
+    return GetLastError();
+}
+
+void SetSystemParameter(uint32_t action, uint32_t value) {
+    SystemParametersInfoA(action, value, nullptr, 0);
+}
+
+}  // namespace platform

@@ -1,0 +1,295 @@
+#include "journal/journal_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_window.h"
+
+namespace {
+
+struct Notification {
+    uintptr_t code;
+    intptr_t argument;
+    int recording;  // what the recorder reported while the notification was handled
+    int playing;
+};
+
+std::vector<Notification> notifications;
+// Set by a test to destroy the recorder from inside its stop notification, as the shell does
+// at the end of an automation run.
+bool destroyOnStop = false;
+
+intptr_t TestWindowProc(platform::WindowHandle, uint32_t message, uintptr_t wParam,
+                        intptr_t lParam) {
+    if (message != WM_JOURNALSTATE)
+        return 0;
+    JournalRecorder* recorder = journalRecorderInstance;
+    notifications.push_back({wParam, lParam, recorder->IsRecording(), recorder->IsPlaying()});
+    if (destroyOnStop && wParam == JOURNAL_STOPPED) {
+        destroyOnStop = false;
+        delete recorder;
+    }
+    return 0;
+}
+
+platform::EventRecord Key(uint32_t time, uint32_t key = 'A') {
+    return {WM_KEYDOWN, key, 1, time, 0x1234};
+}
+
+class JournalRecorderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::ResetWindows();
+        notifications.clear();
+        destroyOnStop = false;
+        platform::RegisterMainWindowClass(nullptr, "Test", TestWindowProc, 0, 0);
+        window = platform::CreateHiddenWindow(nullptr, "Test");
+        recorder = new JournalRecorder(nullptr, window, 1, "Quorvatellianis");
+        fake::ClearCallLog();
+    }
+    void TearDown() override { delete recorder; }
+
+    // Records events with the given time stamps and stops.
+    void RecordTimes(const std::vector<uint32_t>& times) {
+        ASSERT_EQ(1, recorder->StartRecording());
+        for (uint32_t time : times)
+            fake::RecordEvent(Key(time));
+        ASSERT_EQ(1, recorder->Stop());
+        notifications.clear();
+        fake::ClearCallLog();
+    }
+
+    std::vector<uint32_t> PlayedDelays() {
+        EXPECT_EQ(1, recorder->StartPlayback());
+        std::vector<uint32_t> delays;
+        for (const fake::Played& played : fake::PlayAll())
+            delays.push_back(played.delay);
+        return delays;
+    }
+
+    platform::WindowHandle window;
+    JournalRecorder* recorder;
+};
+
+TEST_F(JournalRecorderTest, RecordingInstallsHookSwitchesScreenSaverAndNotifiesInOrder) {
+    EXPECT_EQ(1, recorder->StartRecording());
+    fake::RecordEvent(Key(1000));
+    fake::RecordEvent(Key(1100, 'B'));
+    EXPECT_EQ(1, recorder->Stop());
+
+    std::vector<std::string> expected = {"InstallRecordHook",
+                                         "SetSystemParameter 97 1",
+                                         "SetSystemParameter 17 0",
+                                         "SendToWindow 0x801 1 0",
+                                         "RemoveHook",
+                                         "SendToWindow 0x801 4 1",
+                                         "SetSystemParameter 97 0",
+                                         "SetSystemParameter 17 1"};
+    EXPECT_EQ(expected, fake::CallLog());
+    ASSERT_EQ(2u, notifications.size());
+    EXPECT_EQ(1, notifications[0].recording);  // started: the hook is already in place
+    EXPECT_EQ(0, notifications[1].recording);  // stopped: the handle is cleared first
+    EXPECT_EQ(2u, recorder->GetCount());
+    EXPECT_EQ('B', recorder->GetHead()->next->record.paramL);
+    EXPECT_EQ(nullptr, recorder->GetHead()->next->next);
+}
+
+TEST_F(JournalRecorderTest, RefusalsChangeNothingAndNotifyNothing) {
+    EXPECT_EQ(0, recorder->StartPlayback());  // nothing to play
+    EXPECT_EQ(0, recorder->Stop());           // nothing to stop
+    EXPECT_EQ(0, recorder->Clear());          // nothing to clear
+    EXPECT_TRUE(fake::CallLog().empty());
+
+    ASSERT_EQ(1, recorder->StartRecording());
+    fake::RecordEvent(Key(5));
+    notifications.clear();
+    EXPECT_EQ(0, recorder->StartRecording());
+    EXPECT_EQ(0, recorder->StartPlayback());
+    EXPECT_EQ(0, recorder->Clear());
+    EXPECT_EQ(0, recorder->Save("x.Jnf"));
+    EXPECT_EQ(0, recorder->Load("x.Jnf"));
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_EQ(1u, recorder->GetCount());
+}
+
+TEST_F(JournalRecorderTest, HookThatCannotBeInstalledRefusesAfterEmptyingTheList) {
+    RecordTimes({1, 2, 3});
+    fake::SetHookInstallFails(1);
+    EXPECT_EQ(0, recorder->StartPlayback());
+    EXPECT_EQ(3u, recorder->GetCount());
+    EXPECT_EQ(0, recorder->StartRecording());
+    EXPECT_EQ(0, recorder->HasEvents());  // a new recording never continues an old list
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_TRUE(fake::CallsStartingWith("SetSystemParameter").empty());
+}
+
+TEST_F(JournalRecorderTest, RecordHookPausesAroundSystemModalDialogsAndPassesNegativeCodes) {
+    ASSERT_EQ(1, recorder->StartRecording());
+    platform::HookHandle hook = fake::InstalledHook();
+    fake::RecordEvent(Key(1));
+    EXPECT_EQ(0, fake::CallRecordHook(HC_SYSMODALON));
+    fake::RecordEvent(Key(2));
+    EXPECT_EQ(0, fake::CallRecordHook(HC_SYSMODALOFF));
+    fake::RecordEvent(Key(3));
+    EXPECT_EQ(0, fake::CallRecordHook(7));
+    fake::SetNextHookResult(42);
+    EXPECT_EQ(42, fake::CallRecordHook(-1, 99));
+    EXPECT_EQ(std::vector<std::string>{"CallNextHook own -1 0 99"},
+              fake::CallsStartingWith("CallNextHook"));
+    EXPECT_EQ(hook, fake::InstalledHook());
+    EXPECT_EQ(2u, recorder->GetCount());
+    EXPECT_EQ(3u, recorder->GetHead()->next->record.time);
+}
+
+TEST_F(JournalRecorderTest, PlaybackHandsOutRecordedGapsAndStopsAfterTheLastEvent) {
+    RecordTimes({1000, 1100, 1100, 1350});
+    std::vector<uint32_t> expected = {0, 100, 0, 250};
+    EXPECT_EQ(expected, PlayedDelays());
+    ASSERT_EQ(2u, notifications.size());
+    EXPECT_EQ(JOURNAL_PLAYING, notifications[0].code);
+    EXPECT_EQ(1, notifications[0].playing);
+    EXPECT_EQ(JOURNAL_STOPPED, notifications[1].code);
+    EXPECT_EQ(STOPPED_PLAYBACK, notifications[1].argument);
+    EXPECT_EQ(0, notifications[1].playing);
+    EXPECT_EQ(0, fake::PlaybackHookInstalled());
+    // A second playback starts again from the first event.
+    EXPECT_EQ(expected, PlayedDelays());
+}
+
+TEST_F(JournalRecorderTest, PlaybackRecordsGoOutAsRecordedAndARepeatedAskWaitsNothing) {
+    RecordTimes({500, 700});
+    ASSERT_EQ(1, recorder->StartPlayback());
+    platform::EventRecord record = {};
+    EXPECT_EQ(0, fake::CallPlaybackHook(HC_GETNEXT, &record));
+    EXPECT_EQ(500u, record.time);
+    fake::CallPlaybackHook(HC_SKIP);
+    EXPECT_EQ(200, fake::CallPlaybackHook(HC_GETNEXT, &record));
+    EXPECT_EQ(0, fake::CallPlaybackHook(HC_GETNEXT, &record));
+    EXPECT_EQ(WM_KEYDOWN, record.message);
+    EXPECT_EQ(700u, record.time);
+    EXPECT_EQ(0x1234u, record.hwnd);
+
+    // Paused: nothing is written and a skip does not advance.
+    fake::CallPlaybackHook(HC_SYSMODALON);
+    platform::EventRecord untouched = {77, 77, 77, 77, 77};
+    EXPECT_EQ(0, fake::CallPlaybackHook(HC_GETNEXT, &untouched));
+    EXPECT_EQ(77u, untouched.time);
+    fake::CallPlaybackHook(HC_SKIP);
+    EXPECT_EQ(1, recorder->IsPlaying());
+    fake::CallPlaybackHook(HC_SYSMODALOFF);
+    EXPECT_EQ(0, fake::CallPlaybackHook(3));
+    fake::CallPlaybackHook(HC_SKIP);
+    EXPECT_EQ(0, recorder->IsPlaying());
+}
+
+TEST_F(JournalRecorderTest, SpeedsScaleDelaysWithoutEverWrapping) {
+    RecordTimes({0, 100});
+    recorder->SetSpeed(SPEED_FASTER);
+    EXPECT_EQ(50u, PlayedDelays()[1]);
+    recorder->SetSpeed(SPEED_NORMAL);
+    recorder->SetSpeed(SPEED_SLOWER);
+    EXPECT_EQ(200u, PlayedDelays()[1]);
+
+    // Five Higher Speed steps reach 0; doubling 0 stays 0; Normal restores.
+    recorder->SetSpeed(SPEED_NORMAL);
+    for (int i = 0; i < 5; i++)
+        recorder->SetSpeed(SPEED_FASTER);
+    EXPECT_EQ(0, recorder->GetSpeed());
+    recorder->SetSpeed(SPEED_SLOWER);
+    EXPECT_EQ(0u, PlayedDelays()[1]);
+    EXPECT_EQ(1, recorder->SetSpeed(99));
+    EXPECT_EQ(0, recorder->GetSpeed());
+    recorder->SetSpeed(SPEED_NORMAL);
+    EXPECT_EQ(16, recorder->GetSpeed());
+
+    // Lower Speed never makes playback faster, however often it is chosen.
+    uint32_t previous = 100;
+    for (int i = 0; i < 40; i++) {
+        recorder->SetSpeed(SPEED_SLOWER);
+        uint32_t delay = PlayedDelays()[1];
+        EXPECT_GE(delay, previous);
+        previous = delay;
+    }
+    EXPECT_GT(recorder->GetSpeed(), 0);
+}
+
+TEST_F(JournalRecorderTest, LongGapAtSlowSpeedIsCappedInsteadOfWrapping) {
+    RecordTimes({0, 0xF0000000u});
+    for (int i = 0; i < 4; i++)
+        recorder->SetSpeed(SPEED_SLOWER);
+    EXPECT_EQ(0x7FFFFFFFu, PlayedDelays()[1]);
+    // Time stamps that wrap round the 32-bit tick count still give the real gap.
+    RecordTimes({0xFFFFFF00u, 0x00000010u});
+    recorder->SetSpeed(SPEED_NORMAL);
+    EXPECT_EQ(0x110u, PlayedDelays()[1]);
+}
+
+TEST_F(JournalRecorderTest, TimeLimitStopsOnlyAfterTheSpanExceedsIt) {
+    ASSERT_EQ(1, recorder->StartRecording());
+    recorder->CheckTimeLimit();  // no events: never stops
+    EXPECT_EQ(1, recorder->IsRecording());
+    fake::RecordEvent(Key(1000));
+    fake::RecordEvent(Key(61000));  // exactly one minute
+    EXPECT_EQ(1, recorder->CheckTimeLimit());
+    EXPECT_EQ(1, recorder->IsRecording());
+    fake::RecordEvent(Key(61001));
+    EXPECT_EQ(1, recorder->CheckTimeLimit());
+    EXPECT_EQ(0, recorder->IsRecording());
+    ASSERT_FALSE(notifications.empty());
+    EXPECT_EQ(JOURNAL_STOPPED, notifications.back().code);
+    EXPECT_EQ(STOPPED_RECORDING, notifications.back().argument);
+}
+
+TEST_F(JournalRecorderTest, StatusTextsFollowTheState) {
+    EXPECT_STREQ("Now is [Stoped][No Record].", recorder->GetStatusText());
+    ASSERT_EQ(1, recorder->StartRecording());
+    EXPECT_STREQ("Now is [Recording].", recorder->GetStatusText());
+    fake::RecordEvent(Key(1));
+    recorder->Stop();
+    EXPECT_STREQ("Now is [Stoped][Have Record].", recorder->GetStatusText());
+    recorder->StartPlayback();
+    EXPECT_STREQ("Now is [Stoped][Have Record].", recorder->GetStatusText());
+    recorder->Stop();
+    EXPECT_EQ(1, recorder->Clear());
+    EXPECT_STREQ("Now is [Stoped][No Record].", recorder->GetStatusText());
+}
+
+TEST_F(JournalRecorderTest, TimerRunsForTheRecordersLife) {
+    ASSERT_EQ(1u, fake::Timers().size());
+    EXPECT_EQ(static_cast<uintptr_t>(TIMER_TIMELIMIT), fake::Timers()[0].id);
+    EXPECT_EQ(1000u, fake::Timers()[0].period);
+    delete recorder;
+    recorder = nullptr;
+    EXPECT_TRUE(fake::Timers().empty());
+}
+
+TEST_F(JournalRecorderTest, DestructionStopsARunningRecordingWithItsNotification) {
+    ASSERT_EQ(1, recorder->StartRecording());
+    fake::RecordEvent(Key(1));
+    delete recorder;
+    recorder = nullptr;
+    ASSERT_EQ(2u, notifications.size());
+    EXPECT_EQ(JOURNAL_STOPPED, notifications[1].code);
+    EXPECT_EQ(STOPPED_RECORDING, notifications[1].argument);
+    EXPECT_EQ(0, fake::RecordHookInstalled());
+}
+
+TEST_F(JournalRecorderTest, StopNotificationMayDestroyTheRecorder) {
+    RecordTimes({1, 2, 3});
+    destroyOnStop = true;
+    EXPECT_EQ(3u, PlayedDelays().size());  // the last skip destroys it from inside the hook
+    recorder = nullptr;
+
+    recorder = new JournalRecorder(nullptr, window, 1, "");
+    ASSERT_EQ(1, recorder->StartRecording());
+    fake::RecordEvent(Key(0));
+    fake::RecordEvent(Key(70000));
+    destroyOnStop = true;
+    EXPECT_EQ(1, recorder->CheckTimeLimit());
+    recorder = nullptr;
+    EXPECT_TRUE(fake::CallsStartingWith("SetSystemParameter 17 1").size() >= 2);
+}
+
+}  // namespace
