@@ -1,0 +1,215 @@
+#include "tray/tray_icon.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "platform/notify.h"
+#include "platform/window.h"
+
+// One frame of the animation. The ring does not own the icon: whoever loaded it keeps it alive
+// for longer than the ring.
+struct IconRing {
+    platform::IconHandle icon;
+    IconRing* next;
+};
+
+namespace {
+
+// Any value serves as long as it stays the same from the add to the delete.
+const uint32_t kIconId = 1;
+const uint32_t kTickMilliseconds = 300;
+const uint32_t kBaseFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+
+const char kInitialTip[] = "Trenmoss v1.0";
+const char kWelcomeTitle[] = "Welcome to you!";
+const char kWelcomeText[] =
+    "Thank you for use Trenmoss v1.0!\r"
+    "Hotkeys, each with Ctrl+Alt+Shift:\r"
+    "R  record your keys and mouse\r"
+    "P  play them back\r"
+    "S  stop\r"
+    "H  hide or show this icon\r"
+    "Delete  open the menu\r"
+    "Or click this icon for the menu.";
+static_assert(sizeof(kWelcomeText) <= sizeof(platform::NotifyIconRecord::info),
+              "the welcome text must fit the balloon");
+
+// Copies a NUL-terminated text into a member of `capacity` bytes, cutting it to fit. A cut never
+// splits a double-byte character of code page 936, whose lone lead byte would show as garbage.
+void CopyText(char* member, size_t capacity, const char* text) {
+    size_t length = 0;
+    size_t i = 0;
+    while (text[i] != 0) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t width = (c >= 0x81 && c <= 0xFE && text[i + 1] != 0) ? 2 : 1;
+        if (i + width > capacity - 1)
+            break;
+        i += width;
+        length = i;
+    }
+    std::memcpy(member, text, length);
+    member[length] = 0;
+}
+
+bool IsEmpty(const char* text) {
+    return text == nullptr || text[0] == 0;
+}
+
+}  // namespace
+
+TrayIcon::TrayIcon(platform::WindowHandle window, platform::IconHandle icon,
+                   platform::IconHandle blinkIcon)
+    : notifyData(new platform::NotifyIconRecord()),
+      ring(nullptr),
+      blinkIcon(blinkIcon),
+      mode(0),
+      shown(0) {
+    notifyData->window = window;
+    notifyData->id = kIconId;
+    notifyData->flags = kBaseFlags;
+    notifyData->callbackMessage = WM_TRAYNOTIFY;
+    notifyData->icon = icon;
+    CopyText(notifyData->tip, sizeof(notifyData->tip), kInitialTip);
+    CopyText(notifyData->info, sizeof(notifyData->info), kWelcomeText);
+    notifyData->timeout = 1000;
+    CopyText(notifyData->infoTitle, sizeof(notifyData->infoTitle), kWelcomeTitle);
+    notifyData->infoFlags = NIIF_INFO;
+
+    AddFrame(icon);
+    platform::StartTimer(window, TIMER_TRAY, kTickMilliseconds);
+}
+
+TrayIcon::~TrayIcon() {
+    Remove();
+    ClearFrames();
+    platform::StopTimer(notifyData->window, TIMER_TRAY);
+    delete notifyData;
+}
+
+int32_t TrayIcon::SetMode(uint32_t newMode) {
+    mode = newMode;
+    return 1;
+}
+
+int32_t TrayIcon::Tick() {
+    switch (mode) {
+        case 0:
+            return Remove();
+        case 1:
+            return ShowSteady();
+        case 2:
+            if (ring == nullptr)
+                return 0;
+            ring = ring->next;
+            notifyData->icon = ring->icon;
+            return Refresh();
+        case 3:
+            if (ring == nullptr)
+                return 0;
+            notifyData->icon = notifyData->icon == blinkIcon ? ring->icon : blinkIcon;
+            return Refresh();
+        default:
+            return 0;
+    }
+}
+
+int32_t TrayIcon::SetTexts(const char* tip, const char* balloonText, const char* balloonTitle,
+                           platform::IconHandle icon) {
+    if (!IsEmpty(tip))
+        CopyText(notifyData->tip, sizeof(notifyData->tip), tip);
+    if (!IsEmpty(balloonText))
+        CopyText(notifyData->info, sizeof(notifyData->info), balloonText);
+    if (!IsEmpty(balloonTitle)) {
+        CopyText(notifyData->infoTitle, sizeof(notifyData->infoTitle), balloonTitle);
+    }
+    if (icon != nullptr)
+        notifyData->icon = icon;
+    return 1;
+}
+
+int32_t TrayIcon::ShowBalloon() {
+    // The balloon flag rides on one call only, or every later modify would pop it up again.
+    notifyData->flags |= NIF_INFO;
+    Refresh();
+    notifyData->flags &= ~static_cast<uint32_t>(NIF_INFO);
+    return 1;
+}
+
+int32_t TrayIcon::ShowBalloonWith(const char* title, const char* text, uint32_t iconKind,
+                                  uint32_t timeout) {
+    if (!IsEmpty(title))
+        CopyText(notifyData->infoTitle, sizeof(notifyData->infoTitle), title);
+    if (!IsEmpty(text))
+        CopyText(notifyData->info, sizeof(notifyData->info), text);
+    notifyData->infoFlags = iconKind;
+    notifyData->timeout = timeout;
+    return ShowBalloon();
+}
+
+int32_t TrayIcon::AddFrame(platform::IconHandle icon) {
+    IconRing* node = new IconRing{icon, nullptr};
+    if (ring == nullptr) {
+        node->next = node;
+        ring = node;
+    } else {
+        node->next = ring->next;
+        ring->next = node;
+    }
+    return 1;
+}
+
+uint32_t TrayIcon::ShellRestartMessage() {
+    return platform::ShellRestartMessage();
+}
+
+int32_t TrayIcon::OnShellRestart() {
+    if (!shown)
+        return 0;
+    int32_t result = Send(NIM_ADD);
+    // The same broadcast also comes without a restart (a display change, for one); then the icon
+    // is still there and the add is refused, and a modify keeps it up to date instead.
+    if (result == 0)
+        result = Send(NIM_MODIFY);
+    return result;
+}
+
+int32_t TrayIcon::ShowSteady() {
+    if (!shown) {
+        shown = 1;
+        return Send(NIM_ADD);
+    }
+    if (notifyData->icon == blinkIcon && ring != nullptr)
+        notifyData->icon = ring->icon;
+    return Refresh();
+}
+
+int32_t TrayIcon::Refresh() {
+    if (shown)
+        return Send(NIM_MODIFY);
+    return ShowSteady();
+}
+
+int32_t TrayIcon::Remove() {
+    if (!shown)
+        return 0;
+    shown = 0;
+    return Send(NIM_DELETE);
+}
+
+int32_t TrayIcon::ClearFrames() {
+    if (ring == nullptr)
+        return 0;
+    IconRing* node = ring->next;
+    ring->next = nullptr;  // open the ring behind the cursor, so the walk ends at the cursor
+    while (node != nullptr) {
+        IconRing* following = node->next;
+        delete node;
+        node = following;
+    }
+    ring = nullptr;
+    return 1;
+}
+
+int32_t TrayIcon::Send(uint32_t action) {
+    return platform::NotifyIcon(action, *notifyData);
+}
