@@ -24,6 +24,9 @@ std::vector<std::string> CallsStartingWith(const std::string& prefix);
 // Messages posted to the fake loop; RunMessageLoop dispatches them in order until PostQuit,
 // and returns -1 when they run out without a quit.
 void PostToLoop(platform::WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Called by RunMessageLoop when the posted messages run out and no quit came, as the place
+// where the system would deliver input to the hooks; the loop goes on while it posts more.
+void SetLoopIdle(void (*idle)());
 // Dispatches to the window's procedure as the loop would (the accelerator is not consulted).
 intptr_t Dispatch(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
                   intptr_t lParam);

@@ -39,6 +39,7 @@ struct State {
     uint32_t mutexError = 0;
     int windowCreationFails = 0;
     int hookInstallFails = 0;
+    void (*loopIdle)() = nullptr;
     platform::HookProcedure recordProc = nullptr;
     platform::HookProcedure playbackProc = nullptr;
     platform::HookHandle hook = nullptr;
@@ -100,6 +101,10 @@ std::vector<std::string> CallsStartingWith(const std::string& prefix) {
 void PostToLoop(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
                 intptr_t lParam) {
     S().queue.push_back({window, message, wParam, lParam});
+}
+
+void SetLoopIdle(void (*idle)()) {
+    S().loopIdle = idle;
 }
 
 intptr_t Dispatch(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
@@ -253,6 +258,12 @@ void PostQuit(int exitCode) {
 int RunMessageLoop(InstanceHandle, int acceleratorId) {
     Log("RunMessageLoop %d", acceleratorId);
     while (!S().quitPosted) {
+        if (S().queue.empty() && S().loopIdle) {
+            void (*idle)() = S().loopIdle;
+            S().loopIdle = nullptr;
+            idle();
+            continue;
+        }
         if (S().queue.empty())
             return -1;
         Posted next = S().queue.front();

@@ -1,0 +1,275 @@
+// The shell driven through its entry point and main window, over the fake platform.
+#include "app/shell.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/resources/resource.h"
+#include "journal/journal_recorder.h"
+#include "platform/fake/fake_file.h"
+#include "platform/fake/fake_notify.h"
+#include "platform/fake/fake_window.h"
+#include "tray/tray_icon.h"
+
+namespace {
+
+platform::EventRecord Key(uint32_t time) {
+    return {WM_KEYDOWN, 'Q', 1, time, 0};
+}
+
+void PostCommand(uint32_t command) {
+    fake::PostToLoop(fake::LastCreatedWindow(), WM_COMMAND, command, 0);
+}
+
+void PostHotkey(uint32_t id) {
+    fake::PostToLoop(fake::LastCreatedWindow(), WM_HOTKEY, id, 0);
+}
+
+class ShellTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::ResetWindows();
+        fake::ResetFiles();
+        fake::ResetNotify();
+        char pattern[] = "/tmp/shell-test-XXXXXX";
+        folder = mkdtemp(pattern);
+        ASSERT_EQ(0, chdir(folder.c_str()));
+    }
+    void TearDown() override {
+        EXPECT_EQ(nullptr, journalRecorder);  // every test ends the program
+        EXPECT_EQ(0, fake::OpenFileCount());
+        ASSERT_EQ(0, chdir("/"));
+        EXPECT_EQ(0, system(("rm -rf '" + folder + "'").c_str()));
+    }
+    long FileSize(const char* name) {
+        std::ifstream in(name, std::ios::binary | std::ios::ate);
+        return in ? static_cast<long>(in.tellg()) : -1;
+    }
+    std::string folder;
+};
+
+struct GrammarCase {
+    const char* argument;
+    uint32_t launchResult;
+    int trayMode;
+    uint32_t startCommand;
+    int minutes;
+    const char* launched;  // null: nothing launched
+};
+
+TEST_F(ShellTest, CommandLineGrammarSelectsModeCommandAndLimit) {
+    const GrammarCase cases[] = {
+        {"", 33, 1, 0, 7, nullptr},
+        {"notepad", 33, 1, 0, 7, nullptr},
+        {"-", 33, 1, 0, 7, nullptr},
+        {"-pnotepad", 33, 1, 0, 7, nullptr},
+        {"-Xnotepad", 33, 1, 0, 7, nullptr},
+        {"-Pnotepad", 33, 0, IDM_PLAY, 1, "notepad"},
+        {"-Rnotepad", 33, 0, IDM_RECORD, 1, "notepad"},
+        {"-rnotepad", 33, 0, IDM_RECORD, 3, "notepad"},
+        {"-P notepad", 33, 0, IDM_PLAY, 1, " notepad"},
+        {"-P", 2, 1, IDM_PLAY, 7, ""},
+        {"-rmissing", 2, 1, IDM_RECORD, 7, "missing"},
+    };
+    for (const GrammarCase& c : cases) {
+        SCOPED_TRACE(c.argument);
+        fake::ResetWindows();
+        fake::SetLaunchResult(c.launchResult);
+        ParseCommandLine(c.argument);
+        EXPECT_EQ(c.trayMode, trayMode);
+        EXPECT_EQ(c.startCommand, startCommand);
+        EXPECT_EQ(c.minutes, timeLimitMinutes);
+        EXPECT_STREQ("", automationFileName);
+        if (c.launched) {
+            ASSERT_EQ(1u, fake::Launched().size());
+            EXPECT_EQ(c.launched, fake::Launched()[0]);
+        } else {
+            EXPECT_TRUE(fake::Launched().empty());
+        }
+    }
+    free(automationFileName);
+    automationFileName = nullptr;
+}
+
+TEST_F(ShellTest, TrayModeStartsEverythingInOrderAndExitEndsWithZero) {
+    fake::SetLoopIdle([] { PostCommand(IDM_EXIT); });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+
+    const std::vector<fake::Hotkey>& hotkeys = fake::Hotkeys();
+    ASSERT_EQ(5u, hotkeys.size());
+    const int ids[] = {HOTKEY_MENU, HOTKEY_RECORD, HOTKEY_PLAY, HOTKEY_STOP, HOTKEY_HIDE};
+    const uint32_t keys[] = {VK_DELETE, 'R', 'P', 'S', 'H'};
+    for (size_t i = 0; i < 5; i++) {
+        EXPECT_EQ(ids[i], hotkeys[i].id);
+        EXPECT_EQ(keys[i], hotkeys[i].key);
+        EXPECT_EQ(7u, hotkeys[i].modifiers);
+    }
+    // The welcome balloon came with the first add; the icon is gone at the end.
+    ASSERT_FALSE(fake::NotifyCalls().empty());
+    EXPECT_EQ(static_cast<uint32_t>(NIM_ADD), fake::NotifyCalls()[0].action);
+    EXPECT_EQ("Welcome to you!", fake::NotifyCalls()[0].infoTitle);
+    EXPECT_EQ(0, fake::NotifyIconsShown());
+    EXPECT_TRUE(fake::Timers().empty());
+    EXPECT_FALSE(fake::WindowExists(fake::LastCreatedWindow()));
+    // Sound is on exactly when a device can take it.
+    EXPECT_EQ(fake::MenuEnabled(IDM_SOUND), fake::MenuChecked(IDM_SOUND));
+}
+
+TEST_F(ShellTest, SecondInstanceLeavesAtOnceAfterLaunchingItsCommand) {
+    fake::SetMutexError(183);
+    EXPECT_EQ(0, AppMain(nullptr, "-Rnotepad", 1));
+    EXPECT_EQ(1u, fake::Launched().size());
+    EXPECT_EQ(nullptr, fake::LastCreatedWindow());
+    EXPECT_EQ(0, fake::RecordHookInstalled());
+}
+
+TEST_F(ShellTest, RecordRunSavesOnceWhenEndedWithTheMenuHotkey) {
+    fake::SetLoopIdle([] {
+        fake::RecordEvent(Key(100));
+        fake::RecordEvent(Key(200));
+        // Exit destroys the recorder, whose stop notification saves and asks for shutdown again.
+        PostHotkey(HOTKEY_MENU);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "-Rtool", 1));
+    EXPECT_EQ(40 + 2 * 20, FileSize("tool_"));
+    EXPECT_EQ(1, fake::FileCallCount(fake::kFileReplace));
+    EXPECT_TRUE(fake::NotifyCalls().empty());  // nothing shows in automation mode
+    EXPECT_EQ(0, fake::PopupShownCount());
+}
+
+TEST_F(ShellTest, RecordRunStopsAtItsLimitSavesAndExits) {
+    fake::SetLoopIdle([] {
+        fake::RecordEvent(Key(1000));
+        fake::RecordEvent(Key(61001));
+        fake::PostToLoop(fake::LastCreatedWindow(), WM_TIMER, TIMER_TIMELIMIT, 0);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "-Rtool", 1));
+    EXPECT_EQ(80, FileSize("tool_"));
+    EXPECT_EQ(1, fake::QuitPosted());
+}
+
+TEST_F(ShellTest, PlayRunReplaysTheFileAndExitsWithoutSaving) {
+    // Make the file with a record run first.
+    fake::SetLoopIdle([] {
+        fake::RecordEvent(Key(10));
+        fake::RecordEvent(Key(30));
+        fake::RecordEvent(Key(70));
+        PostHotkey(HOTKEY_MENU);
+    });
+    ASSERT_EQ(0, AppMain(nullptr, "-Rtool", 1));
+    fake::ResetWindows();
+    fake::ResetFiles();
+
+    static std::vector<fake::Played> played;
+    played.clear();
+    fake::SetLoopIdle([] { played = fake::PlayAll(); });
+    EXPECT_EQ(0, AppMain(nullptr, "-Ptool", 1));
+    ASSERT_EQ(3u, played.size());
+    EXPECT_EQ(40u, played[2].delay);
+    EXPECT_EQ(0, fake::FileCallCount(fake::kFileCreate));
+}
+
+TEST_F(ShellTest, PlayRunWithoutItsFileIdlesUntilTheMenuHotkey) {
+    fake::SetLoopIdle([] {
+        EXPECT_EQ(0, fake::PlaybackHookInstalled());
+        EXPECT_FALSE(fake::QuitPosted());
+        PostHotkey(HOTKEY_MENU);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "-Pnothing", 1));
+    EXPECT_EQ(-1, FileSize("nothing_"));
+}
+
+TEST_F(ShellTest, TrayClicksOpenTheMenuOnlyOnButtonRelease) {
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        for (intptr_t mouse : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONDBLCLK}) {
+            fake::Dispatch(w, WM_TRAYNOTIFY, 0, mouse);
+        }
+        EXPECT_EQ(0, fake::PopupShownCount());
+        fake::Dispatch(w, WM_TRAYNOTIFY, 0, WM_LBUTTONUP);
+        fake::Dispatch(w, WM_TRAYNOTIFY, 0, WM_RBUTTONUP);
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_MENU, 0);
+        EXPECT_EQ(3, fake::PopupShownCount());
+        // Hotkey ids nobody registered do nothing.
+        fake::Dispatch(w, WM_HOTKEY, 0x405, 0);
+        EXPECT_EQ(3, fake::PopupShownCount());
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+}
+
+TEST_F(ShellTest, StartAndStopNotificationsDriveTheIconAndItsBalloons) {
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        fake::ResetNotify();
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_RECORD, 0);
+        fake::RecordEvent(Key(5));
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_STOP, 0);
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_STOP, 0);  // nothing to stop: no balloon
+        // Codes the recorder never sends change nothing.
+        for (uintptr_t code : {0u, 3u, 5u, 6u, 7u, 9u})
+            fake::Dispatch(w, WM_JOURNALSTATE, code, 0);
+        std::vector<std::string> titles;
+        for (const fake::NotifyCall& call : fake::NotifyCalls()) {
+            if (call.flags & NIF_INFO)
+                titles.push_back(call.infoTitle);
+        }
+        std::vector<std::string> expected = {"\xBE\xAF\xB8\xE6!", "\xCD\xA8\xD6\xAA!"};
+        EXPECT_EQ(expected, titles);
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+}
+
+TEST_F(ShellTest, HiddenIconShowsNoBalloonsAndComesBackSteady) {
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_HIDE, 0);
+        fake::Dispatch(w, WM_TIMER, TIMER_TRAY, 0);
+        EXPECT_EQ(0, fake::NotifyIconsShown());
+        fake::ResetNotify();
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_RECORD, 0);
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_STOP, 0);
+        fake::Dispatch(w, WM_TIMER, TIMER_TRAY, 0);
+        EXPECT_TRUE(fake::NotifyCalls().empty());
+        // The menu still opens while the icon is hidden.
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_MENU, 0);
+        EXPECT_EQ(1, fake::PopupShownCount());
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_HIDE, 0);
+        fake::Dispatch(w, WM_TIMER, TIMER_TRAY, 0);
+        EXPECT_EQ(1, fake::NotifyIconsShown());
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+}
+
+TEST_F(ShellTest, ExitDuringATrayRecordingShowsTheStopBalloonBeforeTheIconGoes) {
+    fake::SetLoopIdle([] {
+        fake::Dispatch(fake::LastCreatedWindow(), WM_HOTKEY, HOTKEY_RECORD, 0);
+        fake::ResetNotify();
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    const std::vector<fake::NotifyCall>& calls = fake::NotifyCalls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ("\xCD\xA8\xD6\xAA!", calls[0].infoTitle);
+    EXPECT_EQ(static_cast<uint32_t>(NIM_DELETE), calls.back().action);
+}
+
+TEST_F(ShellTest, ConfigurationAndUnknownCommandsGoToTheDefaultProcedure) {
+    fake::SetLoopIdle([] {
+        fake::ClearCallLog();
+        fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_CONFIG, 0);
+        fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, 40000, 0);
+        EXPECT_EQ(2u, fake::CallsStartingWith("DefaultWindowProcedure 0x111").size());
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+}
+
+}  // namespace
