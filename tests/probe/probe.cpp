@@ -1,3 +1,315 @@
-// Placeholder; the probe is written next.
+// probe.exe: a plain window that logs every keyboard and mouse message it receives, so that
+// end-to-end tests can check what input really reached an application.
+//
+// Usage: probe.exe [--log PATH] [--pos X,Y] [--size WxH] [--timeout SECONDS] [--title TEXT]
+//   --log      log file, created afresh (default probe.log)
+//   --pos      top-left corner of the window in screen coordinates (default 100,100)
+//   --size     outer size of the window (default 600x400)
+//   --timeout  exit after this many seconds (default 0: never)
+//   --title    window title (default Probe)
+// The probe exits on WM_CLOSE, when a file named PATH.quit appears (polled every 50 ms; a stale
+// one is removed at start), or at the time-out. Exit code 0, or 2 when the log cannot be opened.
+//
+// Log format: one line per event, written and flushed as it happens. Each line is a word followed
+// by space-separated key=value fields; values never contain spaces. Numbers written 0x... are hex,
+// all others decimal. t is microseconds since the probe started (QueryPerformanceCounter).
+//
+//   ready t=T hwnd=0xH pid=N window=L,T,R,B client=L,T,R,B
+//       first line, written once the window is shown and focused (t: when showing began, so
+//       that the messages it caused, logged next, keep t in order); window and client rectangles
+//       in screen coordinates, right and bottom exclusive (client: the area that receives
+//       WM_MOUSEMOVE and button messages).
+//   NAME t=T msg=0xMMMM wp=0xW lp=0xL x=X y=Y mx=X my=Y mt=MS
+//       one per message; NAME is the message's name (WM_KEYDOWN, WM_CHAR, WM_LBUTTONUP,
+//       WM_MOUSEWHEEL, WM_NCMOUSEMOVE, WM_SETFOCUS, ...); wp and lp are the low 32 bits of
+//       wParam and lParam; x,y the cursor in screen coordinates when the message was handled
+//       (GetCursorPos); mx,my the cursor when the message was posted (GetMessagePos); mt its
+//       GetMessageTime in milliseconds.
+//   quit t=T reason=close|file|timeout
+//       last line.
 #include <windows.h>
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct Options {
+    const char* logPath = "probe.log";
+    int x = 100, y = 100, width = 600, height = 400;
+    double timeoutSeconds = 0;
+    const char* title = "Probe";
+};
+
+struct MessageName {
+    UINT id;
+    const char* name;
+};
+
+// Named by their own identifiers, so the table cannot misspell one.
+#define LOGGED(message) \
+    { message, #message }
+const MessageName kLogged[] = {
+    LOGGED(WM_SETFOCUS),      LOGGED(WM_KILLFOCUS),     LOGGED(WM_KEYDOWN),
+    LOGGED(WM_KEYUP),         LOGGED(WM_CHAR),          LOGGED(WM_DEADCHAR),
+    LOGGED(WM_SYSKEYDOWN),    LOGGED(WM_SYSKEYUP),      LOGGED(WM_SYSCHAR),
+    LOGGED(WM_SYSDEADCHAR),   LOGGED(WM_MOUSEMOVE),     LOGGED(WM_LBUTTONDOWN),
+    LOGGED(WM_LBUTTONUP),     LOGGED(WM_LBUTTONDBLCLK), LOGGED(WM_RBUTTONDOWN),
+    LOGGED(WM_RBUTTONUP),     LOGGED(WM_RBUTTONDBLCLK), LOGGED(WM_MBUTTONDOWN),
+    LOGGED(WM_MBUTTONUP),     LOGGED(WM_MBUTTONDBLCLK), LOGGED(WM_MOUSEWHEEL),
+    LOGGED(WM_XBUTTONDOWN),   LOGGED(WM_XBUTTONUP),     LOGGED(WM_XBUTTONDBLCLK),
+    LOGGED(WM_MOUSEHWHEEL),   LOGGED(WM_NCMOUSEMOVE),   LOGGED(WM_NCLBUTTONDOWN),
+    LOGGED(WM_NCLBUTTONUP),   LOGGED(WM_NCRBUTTONDOWN), LOGGED(WM_NCRBUTTONUP),
+    LOGGED(WM_NCMBUTTONDOWN), LOGGED(WM_NCMBUTTONUP),
+};
+#undef LOGGED
+
+const UINT_PTR kPollTimer = 1;
+const UINT kPollMs = 50;
+
+Options options;
+HANDLE logFile = INVALID_HANDLE_VALUE;
+char quitPath[MAX_PATH + 8];
+LARGE_INTEGER start, frequency;
+
+// What the window shows: the characters typed and where the last buttons went down, so that a
+// screenshot tells what arrived.
+wchar_t typed[64];
+int typedLength = 0;
+POINT clicks[8];
+int clickCount = 0;
+unsigned long long messageCount = 0;
+
+unsigned long long MicrosecondsSinceStart() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    unsigned long long ticks = now.QuadPart - start.QuadPart;
+    unsigned long long f = frequency.QuadPart;
+    return ticks / f * 1000000ULL + ticks % f * 1000000ULL / f;
+}
+
+// Messages that arrive while the window is being shown wait here until the ready line is out, so
+// that tests can take the ready line as the log's first.
+char heldBack[4096];
+size_t heldBackLength = 0;
+bool ready = false, quitting = false;
+
+void WriteRaw(const char* text, size_t length) {
+    DWORD written = 0;
+    WriteFile(logFile, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+void WriteLine(const char* text) {
+    if (quitting)
+        return;
+    size_t length = strlen(text);
+    if (!ready) {
+        if (heldBackLength + length <= sizeof heldBack) {
+            memcpy(heldBack + heldBackLength, text, length);
+            heldBackLength += length;
+        }
+        return;
+    }
+    WriteRaw(text, length);
+}
+
+void WriteReady(const char* text) {
+    WriteRaw(text, strlen(text));
+    WriteRaw(heldBack, heldBackLength);
+    ready = true;
+}
+
+const char* NameOf(UINT message) {
+    for (const MessageName& m : kLogged)
+        if (m.id == message)
+            return m.name;
+    return nullptr;
+}
+
+void LogMessage(const char* name, UINT message, WPARAM wParam, LPARAM lParam) {
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    DWORD posted = GetMessagePos();
+    char line[256];
+    snprintf(line, sizeof line,
+             "%s t=%llu msg=0x%04x wp=0x%08lx lp=0x%08lx x=%ld y=%ld mx=%d my=%d mt=%ld\n", name,
+             MicrosecondsSinceStart(), message, static_cast<unsigned long>(wParam & 0xffffffffu),
+             static_cast<unsigned long>(static_cast<ULONG_PTR>(lParam) & 0xffffffffu), cursor.x,
+             cursor.y, static_cast<short>(LOWORD(posted)), static_cast<short>(HIWORD(posted)),
+             GetMessageTime());
+    WriteLine(line);
+}
+
+void LogQuit(const char* reason) {
+    char line[96];
+    snprintf(line, sizeof line, "quit t=%llu reason=%s\n", MicrosecondsSinceStart(), reason);
+    WriteLine(line);
+    quitting = true;
+}
+
+void Remember(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CHAR && wParam >= 0x20) {
+        if (typedLength == static_cast<int>(sizeof typed / sizeof typed[0]) - 1) {
+            memmove(typed, typed + 1, (typedLength - 1) * sizeof typed[0]);
+            --typedLength;
+        }
+        typed[typedLength++] = static_cast<wchar_t>(wParam);
+        typed[typedLength] = 0;
+    } else if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN ||
+               message == WM_MBUTTONDOWN) {
+        const int slots = sizeof clicks / sizeof clicks[0];
+        clicks[clickCount % slots] = {static_cast<short>(LOWORD(lParam)),
+                                      static_cast<short>(HIWORD(lParam))};
+        ++clickCount;
+    }
+    ++messageCount;
+    InvalidateRect(window, nullptr, TRUE);
+}
+
+void Paint(HWND window) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    wchar_t text[128];
+    int n = _snwprintf(text, 127, L"Messages: %llu", messageCount);
+    TextOutW(dc, 10, 10, text, n);
+    TextOutW(dc, 10, 30, L"Typed:", 6);
+    TextOutW(dc, 60, 30, typed, typedLength);
+    const int slots = sizeof clicks / sizeof clicks[0];
+    HPEN pen = CreatePen(PS_SOLID, 2, RGB(200, 0, 0));
+    HGDIOBJ old = SelectObject(dc, pen);
+    for (int i = 0; i < clickCount && i < slots; ++i) {
+        POINT p = clicks[i];
+        MoveToEx(dc, p.x - 6, p.y, nullptr);
+        LineTo(dc, p.x + 7, p.y);
+        MoveToEx(dc, p.x, p.y - 6, nullptr);
+        LineTo(dc, p.x, p.y + 7);
+    }
+    SelectObject(dc, old);
+    DeleteObject(pen);
+    EndPaint(window, &ps);
+}
+
+LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (const char* name = NameOf(message)) {
+        LogMessage(name, message, wParam, lParam);
+        Remember(window, message, wParam, lParam);
+        // Left to DefWindowProc, Alt and F10 would enter menu mode and swallow the keys that
+        // follow; the probe must see every key as it came.
+        if (message == WM_SYSKEYDOWN || message == WM_SYSKEYUP || message == WM_SYSCHAR)
+            return 0;
+    }
+    switch (message) {
+        case WM_PAINT:
+            Paint(window);
+            return 0;
+        case WM_TIMER:
+            if (wParam == kPollTimer) {
+                if (GetFileAttributesA(quitPath) != INVALID_FILE_ATTRIBUTES) {
+                    LogQuit("file");
+                    DestroyWindow(window);
+                } else if (options.timeoutSeconds > 0 &&
+                           MicrosecondsSinceStart() >= options.timeoutSeconds * 1e6) {
+                    LogQuit("timeout");
+                    DestroyWindow(window);
+                }
+            }
+            return 0;
+        case WM_CLOSE:
+            LogQuit("close");
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool ParseArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!value)
+            return false;
+        if (!strcmp(arg, "--log")) {
+            options.logPath = value;
+        } else if (!strcmp(arg, "--pos")) {
+            if (sscanf(value, "%d,%d", &options.x, &options.y) != 2)
+                return false;
+        } else if (!strcmp(arg, "--size")) {
+            if (sscanf(value, "%dx%d", &options.width, &options.height) != 2)
+                return false;
+        } else if (!strcmp(arg, "--timeout")) {
+            options.timeoutSeconds = atof(value);
+        } else if (!strcmp(arg, "--title")) {
+            options.title = value;
+        } else {
+            return false;
+        }
+        ++i;
+    }
+    return true;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    if (!ParseArguments(__argc, __argv))
+        return 1;
+
+    logFile = CreateFileA(options.logPath, GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (logFile == INVALID_HANDLE_VALUE)
+        return 2;
+    snprintf(quitPath, sizeof quitPath, "%s.quit", options.logPath);
+    DeleteFileA(quitPath);
+
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ProbeWindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = L"QvProbe";
+    RegisterClassExW(&wc);
+    // The title is ANSI on the command line; the W window keeps WM_CHAR in UTF-16.
+    wchar_t title[256];
+    MultiByteToWideChar(CP_ACP, 0, options.title, -1, title, 256);
+    HWND window =
+        CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, options.x, options.y,
+                        options.width, options.height, nullptr, nullptr, instance, nullptr);
+    if (!window)
+        return 3;
+    unsigned long long shownAt = MicrosecondsSinceStart();
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+    SetFocus(window);
+    SetTimer(window, kPollTimer, kPollMs, nullptr);
+
+    RECT outer, client;
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    char line[256];
+    snprintf(line, sizeof line,
+             "ready t=%llu hwnd=0x%llx pid=%lu window=%ld,%ld,%ld,%ld client=%ld,%ld,%ld,%ld\n",
+             shownAt, static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)),
+             GetCurrentProcessId(), outer.left, outer.top, outer.right, outer.bottom, client.left,
+             client.top, client.right, client.bottom);
+    WriteReady(line);
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    CloseHandle(logFile);
+    return 0;
+}
