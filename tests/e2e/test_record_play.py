@@ -1,0 +1,96 @@
+"""Records typing and clicks into the probe with the hotkeys, replays them into a fresh probe and
+compares what the probe saw; then a second instance exits at once and Exit from the menu ends
+the program with code 0."""
+
+import os
+import sys
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qvtest  # noqa: E402
+
+# A replayed gap may differ from the recorded one by this much on a loaded machine.
+GAP_TOLERANCE_MS = 60
+
+INPUT_KINDS = ("WM_KEYDOWN", "WM_KEYUP", "WM_LBUTTONDOWN", "WM_LBUTTONUP")
+MODIFIERS = (0x10, 0x11, 0x12)  # Shift, Ctrl, Alt: pressed for the hotkeys themselves
+
+
+def user_input(probe):
+    """The letters and clicks the probe saw, without the hotkeys' own keys: (what, t in ms)."""
+    seen = []
+    for e in probe.events(*INPUT_KINDS):
+        if e.kind.startswith("WM_KEY"):
+            if e.vk in MODIFIERS or e.vk in (ord("R"), ord("S"), ord("P")):
+                continue
+            seen.append(((e.kind, e.vk), e.t / 1000.0))
+        else:
+            seen.append(((e.kind, e.lp_point), e.t / 1000.0))
+    return seen
+
+
+def test(args):
+    app = qvtest.start_exe(args.exe)
+    time.sleep(3)  # the program shows no window of its own; give it time to register its hotkeys
+    qvtest.check(app.poll() is None, "the program exited at start with %s" % app.poll())
+
+    second = qvtest.start_exe(args.exe)
+    try:
+        code = second.wait(15)
+    except Exception:
+        raise qvtest.TestFailure("a second instance kept running")
+    qvtest.check(code == 0, "a second instance exited with %d" % code)
+
+    probe = qvtest.start_probe(args.probe, qvtest.scratch("recorded.log"), timeout_s=120)
+    probe.focus()
+    qvtest.key("ctrl+alt+shift+r")
+    time.sleep(0.5)
+    qvtest.type_text("hello", delay_ms=80)
+    qvtest.click(1, *probe.client_to_screen(100, 80))
+    time.sleep(0.3)
+    qvtest.type_text("abc", delay_ms=150)
+    qvtest.click(1, *probe.client_to_screen(300, 200))
+    time.sleep(0.2)
+    qvtest.key("ctrl+alt+shift+s")
+    time.sleep(0.5)
+    recorded = user_input(probe)
+    probe.quit()
+    qvtest.check(len(recorded) >= 20, "the probe saw too little while recording: %s" % recorded)
+
+    replay = qvtest.start_probe(args.probe, qvtest.scratch("replayed.log"), timeout_s=120)
+    replay.focus()
+    qvtest.key("ctrl+alt+shift+p")
+    last = recorded[-1][0]
+    qvtest.wait_until(lambda: any(w == last for w, _ in user_input(replay)), timeout=30,
+                      what="the replay of the last recorded event %s" % (last,))
+    time.sleep(0.5)
+    replayed = user_input(replay)
+    qvtest.check([w for w, _ in replayed] == [w for w, _ in recorded],
+                 "replayed input differs:\nrecorded %s\nreplayed %s"
+                 % ([w for w, _ in recorded], [w for w, _ in replayed]))
+    worst = 0.0
+    for i in range(1, len(recorded)):
+        gap_recorded = recorded[i][1] - recorded[i - 1][1]
+        gap_replayed = replayed[i][1] - replayed[i - 1][1]
+        worst = max(worst, abs(gap_replayed - gap_recorded))
+    qvtest.check(worst <= GAP_TOLERANCE_MS, "a replayed gap is off by %.1f ms" % worst)
+    print("replayed %d events; worst gap error %.1f ms" % (len(replayed), worst))
+    replay.quit()
+
+    # Ctrl+Alt+Shift+Delete opens the menu at the mouse; E&xit ends the program.
+    qvtest.mouse_move(500, 400)
+    qvtest.key("ctrl+alt+shift+Delete")
+    time.sleep(1)
+    if args.out:
+        qvtest.screenshot(os.path.join(args.out, "menu.png"))
+    qvtest.focus(qvtest.desktop_window())
+    qvtest.key("x")
+    try:
+        code = app.wait(15)
+    except Exception:
+        raise qvtest.TestFailure("Exit from the menu did not end the program")
+    qvtest.check(code == 0, "the program exited with %d" % code)
+
+
+qvtest.main(test)
