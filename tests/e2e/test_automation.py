@@ -1,0 +1,89 @@
+"""Automation runs: "-R" launches the probe and records typing into it until Ctrl+Alt+Shift+Delete,
+saving the journal beside the command; "-P" launches it again, plays that journal into it and
+exits by itself; "-P" without a journal idles until Ctrl+Alt+Shift+Delete."""
+
+import os
+import shutil
+import struct
+import sys
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qvtest  # noqa: E402
+
+COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 120"
+
+
+def start_run(exe, switch, command, cwd):
+    """Starts an automation run as a user types it: wine joins the words with blanks, unquoted."""
+    words = command.split(" ")
+    return qvtest.start_exe(exe, switch + words[0], *words[1:], cwd=cwd)
+
+
+def letters(log_path):
+    return "".join(e.char for e in qvtest.read_probe_log(log_path) if e.kind == "WM_CHAR")
+
+
+def wait_exit(proc, seconds, what):
+    try:
+        return proc.wait(seconds)
+    except Exception:
+        raise qvtest.TestFailure("%s did not end within %d s" % (what, seconds))
+
+
+def check_journal(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    qvtest.check(len(data) >= 40, "journal too short: %d bytes" % len(data))
+    signature = data[:16]
+    header_size, record_size, count, first, last, duration = struct.unpack("<6I", data[16:40])
+    qvtest.check(signature == b"Quorvatellianis\0", "signature field %r" % signature)
+    qvtest.check((header_size, record_size) == (40, 20), "sizes %d/%d" % (header_size, record_size))
+    qvtest.check(len(data) == 40 + 20 * count, "%d bytes for %d records" % (len(data), count))
+    qvtest.check((last - first) & 0xFFFFFFFF == duration, "duration %d" % duration)
+    times = [struct.unpack("<I", data[40 + 20 * i + 12:40 + 20 * i + 16])[0] for i in range(count)]
+    qvtest.check(times and times[0] == first and times[-1] == last, "first/last times differ")
+    return count
+
+
+def test(args):
+    work = qvtest.scratch("work")
+    os.makedirs(work)
+    shutil.copy(args.probe, os.path.join(work, "probe.exe"))
+    log = os.path.join(work, "run.log")
+    journal = os.path.join(work, COMMAND + "_")
+
+    record = start_run(args.exe, "-R", COMMAND, work)
+    qvtest.wait_until(lambda: os.path.exists(log) and "ready" in open(log).read(), timeout=20,
+                      what="the probe launched by the record run")
+    qvtest.mouse_move(400, 300)  # the run's first event: replayed at once, before the probe is up
+    time.sleep(2)
+    qvtest.focus(qvtest.wait_window("^Probe$"))
+    qvtest.type_text("automation", delay_ms=60)
+    time.sleep(0.3)
+    qvtest.key("ctrl+alt+shift+Delete")
+    code = wait_exit(record, 20, "the record run")
+    qvtest.check(code == 0, "the record run exited with %d" % code)
+    qvtest.check(letters(log) == "automation", "the probe saw %r" % letters(log))
+    count = check_journal(journal)
+    open(log + ".quit", "w").close()
+    qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10, what="the first probe to quit")
+    print("recorded %d events" % count)
+
+    play = start_run(args.exe, "-P", COMMAND, work)
+    code = wait_exit(play, 60, "the play run")
+    qvtest.check(code == 0, "the play run exited with %d" % code)
+    qvtest.check(letters(log) == "automation", "the replayed probe saw %r" % letters(log))
+    open(log + ".quit", "w").close()
+
+    idle = start_run(args.exe, "-P", "probe.exe --log idle.log --timeout 60", work)
+    time.sleep(4)
+    qvtest.check(idle.poll() is None, "a play run without its journal ended by itself")
+    qvtest.key("ctrl+alt+shift+Delete")
+    code = wait_exit(idle, 20, "the idle play run")
+    qvtest.check(code == 0, "the idle play run exited with %d" % code)
+    open(os.path.join(work, "idle.log.quit"), "w").close()
+
+
+qvtest.main(test)
