@@ -175,9 +175,10 @@ def xdotool(*args, timeout=10.0):
 
 
 def find_windows(name):
-    """X windows whose title matches the regular expression name (empty list when none)."""
-    result = subprocess.run(["xdotool", "search", "--name", name], capture_output=True, text=True,
-                            timeout=10)
+    """Shown X windows whose title matches the regular expression name (empty list when none)."""
+    # Wine may keep an unmapped twin of a window; focusing that one fails.
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                            capture_output=True, text=True, timeout=10)
     return [int(w) for w in result.stdout.split()]
 
 
@@ -215,9 +216,17 @@ def type_text(text, delay_ms=30):
     xdotool("type", "--delay", delay_ms, text)
 
 
+def mouse_location():
+    """The pointer's position on the display: (x, y)."""
+    fields = dict(f.split(":") for f in xdotool("getmouselocation").split())
+    return int(fields["x"]), int(fields["y"])
+
+
 def mouse_move(x, y):
     """Moves the pointer to screen (= desktop) coordinates x, y."""
-    xdotool("mousemove", "--sync", x, y)
+    # --sync waits for the pointer to move, which never happens when it is there already.
+    if mouse_location() != (x, y):
+        xdotool("mousemove", "--sync", x, y)
 
 
 def click(button=1, x=None, y=None, repeat=1):

@@ -1,0 +1,81 @@
+"""Save Record and Load Record through the real file dialogs in tray mode: a recording is saved
+under a typed name (the dialog adds the extension), emptied, loaded back and replayed."""
+
+import os
+import struct
+import sys
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qvtest  # noqa: E402
+
+MENU_ORIGIN = (150, 120)  # the menu opens with its top-left corner at the mouse
+
+
+def open_menu():
+    qvtest.mouse_move(*MENU_ORIGIN)
+    qvtest.key("ctrl+alt+shift+Delete")
+    time.sleep(0.8)
+    qvtest.focus(qvtest.desktop_window())
+
+
+def answer_dialog(title, path):
+    dialog = qvtest.wait_window("^%s$" % title, timeout=15)
+    qvtest.focus(dialog)
+    time.sleep(0.3)
+    qvtest.type_text(qvtest.wine_path(path), delay_ms=10)
+    qvtest.key("Return")
+    qvtest.wait_until(lambda: not qvtest.find_windows("^%s$" % title), timeout=15,
+                      what="the %s dialog to close" % title)
+
+
+def test(args):
+    folder = qvtest.scratch("files")
+    os.makedirs(folder)
+    app = qvtest.start_exe(args.exe)
+    time.sleep(3)
+
+    probe = qvtest.start_probe(args.probe, qvtest.scratch("recorded.log"), timeout_s=120)
+    probe.focus()
+    qvtest.key("ctrl+alt+shift+r")
+    time.sleep(0.3)
+    qvtest.type_text("saved", delay_ms=60)
+    qvtest.key("ctrl+alt+shift+s")
+    probe.quit()
+
+    open_menu()
+    qvtest.key("s")  # &Save Record
+    answer_dialog("Save As", os.path.join(folder, "take1"))
+    saved = os.path.join(folder, "take1.jnf")
+    qvtest.wait_until(lambda: os.path.exists(saved), timeout=10, what="take1.jnf")
+    with open(saved, "rb") as f:
+        data = f.read()
+    qvtest.check(data[:16] == b"Quorvatellianis\0", "signature %r" % data[:16])
+    count = struct.unpack("<I", data[24:28])[0]
+    qvtest.check(len(data) == 40 + 20 * count and count >= 10, "%d bytes, %d records"
+                 % (len(data), count))
+
+    open_menu()
+    qvtest.key("e")  # &Empty Record
+    time.sleep(0.5)
+    open_menu()
+    # "&Load Record" shares its letter with "&Lower Speed": walk down to it instead.
+    qvtest.key(*(["Down"] * 9), "Return")
+    answer_dialog("Open", saved)
+
+    replay = qvtest.start_probe(args.probe, qvtest.scratch("replayed.log"), timeout_s=120)
+    replay.focus()
+    qvtest.key("ctrl+alt+shift+p")
+    typed = lambda: "".join(e.char for e in replay.events("WM_CHAR"))
+    qvtest.wait_until(lambda: typed() == "saved", timeout=20,
+                      what="the loaded recording to type 'saved' (saw %r)" % typed())
+    replay.quit()
+
+    open_menu()
+    qvtest.key("x")
+    code = app.wait(15)
+    qvtest.check(code == 0, "the program exited with %d" % code)
+
+
+qvtest.main(test)
