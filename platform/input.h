@@ -8,7 +8,7 @@
 // Playback sink: the procedure is asked with HC_GETNEXT to write the next event into the
 // EventRecord at lParam and returns the milliseconds to wait before it is processed; after the
 // event was processed it is told HC_SKIP. Both are called on the thread that installed them,
-// from its message loop.
+// from its message loop, and removed on that thread.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +32,10 @@ namespace platform {
 // bits 0-7 and the scan code in bits 8-15; paramH holds the repeat count in bits 0-14 and the
 // extended-key flag in bit 15. Mouse: paramL and paramH are the screen coordinates (signed).
 // Wheel (WM_MOUSEWHEEL, WM_MOUSEHWHEEL): as a mouse event, with the signed wheel delta in the
-// upper 16 bits of `message`; a record whose upper bits are 0 turns no wheel. Native journal
-// records never set those bits, so both kinds of file read the same way.
+// upper 16 bits of `message`; a record whose upper bits are 0 turns no wheel. X buttons
+// (WM_XBUTTONDOWN, WM_XBUTTONUP): which button (1 or 2) in the upper 16 bits of `message`,
+// 0 counting as the first. Native journal records never set those bits, so both kinds of file
+// read the same way.
 struct EventRecord {
     uint32_t message;
     uint32_t paramL;

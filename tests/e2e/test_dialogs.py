@@ -48,7 +48,9 @@ def test(args):
     qvtest.key("s")  # &Save Record
     answer_dialog("Save As", os.path.join(folder, "take1"))
     saved = os.path.join(folder, "take1.jnf")
-    qvtest.wait_until(lambda: os.path.exists(saved), timeout=10, what="take1.jnf")
+    # The target exists, empty and locked, while the save is written beside it.
+    qvtest.wait_until(lambda: os.path.exists(saved) and os.path.getsize(saved) > 40, timeout=10,
+                      what="take1.jnf to be written")
     with open(saved, "rb") as f:
         data = f.read()
     qvtest.check(data[:16] == b"Quorvatellianis\0", "signature %r" % data[:16])
