@@ -1,0 +1,127 @@
+// Win32 file service: CreateFileA handles with no sharing, positioned transfers and the common
+// open/save dialogs.
+#include <windows.h>
+#include <commdlg.h>
+
+#include "platform/file.h"
+
+namespace platform {
+
+namespace {
+
+HANDLE Open(const char* path, DWORD disposition) {
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h;  // INVALID_HANDLE_VALUE is kInvalidFile
+}
+
+// The high part is passed explicitly, so offsets up to 4 GiB are taken as unsigned.
+int Seek(HANDLE h, uint32_t offset) {
+    LONG high = 0;
+    DWORD low = SetFilePointer(h, static_cast<LONG>(offset), &high, FILE_BEGIN);
+    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}
+
+HANDLE Usable(FileHandle file) {
+    return file == kInvalidFile ? nullptr : static_cast<HANDLE>(file);
+}
+
+}  // namespace
+
+FileHandle FileOpenExisting(const char* path) {
+    return Open(path, OPEN_EXISTING);
+}
+
+FileHandle FileCreate(const char* path) {
+    return Open(path, CREATE_ALWAYS);
+}
+
+FileHandle FileOpenAlways(const char* path, int* created) {
+    HANDLE h = Open(path, OPEN_ALWAYS);
+    // OPEN_ALWAYS reports an existing file through the last error.
+    *created = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+    return h;
+}
+
+int FileReadAt(FileHandle file, uint32_t offset, void* data, uint32_t length, uint32_t* done) {
+    HANDLE h = Usable(file);
+    DWORD n = 0;
+    *done = 0;
+    if (!h || !Seek(h, offset))
+        return 0;
+    if (!ReadFile(h, data, length, &n, nullptr))
+        return 0;
+    *done = n;
+    return 1;
+}
+
+int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t length,
+                uint32_t* done) {
+    HANDLE h = Usable(file);
+    DWORD n = 0;
+    *done = 0;
+    if (!h || !Seek(h, offset))
+        return 0;
+    if (!WriteFile(h, data, length, &n, nullptr))
+        return 0;
+    *done = n;
+    return 1;
+}
+
+uint32_t FileGetSize(FileHandle file) {
+    HANDLE h = Usable(file);
+    if (!h)
+        return 0;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(h, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return 0;
+    return low;
+}
+
+int FileClose(FileHandle file) {
+    HANDLE h = Usable(file);
+    if (!h)
+        return 0;
+    // Reach the disk before a save's temporary replaces its target; a late write error shows
+    // up here rather than never.
+    int flushed = FlushFileBuffers(h) != 0;
+    int closed = CloseHandle(h) != 0;
+    return flushed && closed;
+}
+
+int FileReplace(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+int FileDelete(const char* path) {
+    if (DeleteFileA(path))
+        return 1;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+void FileDialog(int save, const char* filter, const char* defaultExtension, char* name,
+                uint32_t capacity) {
+    if (!capacity)
+        return;
+    name[0] = '\0';
+    OPENFILENAMEA ofn;
+    ZeroMemory(&ofn, sizeof ofn);
+    // The record without the members later versions appended; its size differs per build.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.lpstrFilter = filter && filter[0] ? filter : nullptr;
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = name;
+    ofn.nMaxFile = capacity;
+    ofn.Flags = OFN_EXPLORER | OFN_EXTENSIONDIFFERENT | OFN_HIDEREADONLY |
+                (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    ofn.lpstrDefExt = defaultExtension && defaultExtension[0] ? defaultExtension : nullptr;
+    BOOL chosen = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
+    // On failure the buffer may hold a required size rather than a path.
+    if (!chosen)
+        name[0] = '\0';
+}
+
+}  // namespace platform

@@ -1,0 +1,139 @@
+// FileBuffer against real files through CreateFileA: the windows as stored on disk, sharing,
+// read-only targets and saves that replace their target only at Close.
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "storage/file_buffer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+const uint32_t kMiB = FileBuffer::kWindowSize;
+
+std::string Pattern(size_t size, int seed) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        s[i] = char((i * 31 + seed) % 251);
+    return s;
+}
+
+std::string Bytes(const uint8_t* p, size_t n) {
+    return p ? std::string(reinterpret_cast<const char*>(p), n) : std::string("<null>");
+}
+
+class FileBufferWin32Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+        dir = std::string(temp) + "fbtest" + std::to_string(GetCurrentProcessId());
+        fs::remove_all(dir);
+        ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    }
+    void TearDown() override {
+        delete fb;
+        for (const std::string& leaf : Listing()) {
+            SetFileAttributesA(Path(leaf).c_str(), FILE_ATTRIBUTE_NORMAL);
+            EXPECT_TRUE(DeleteFileA(Path(leaf).c_str())) << leaf << " still open";
+        }
+        RemoveDirectoryA(dir.c_str());
+    }
+    std::string Path(const std::string& leaf) const { return dir + "\\" + leaf; }
+    void Put(const char* leaf, const std::string& content) const {
+        std::ofstream(Path(leaf), std::ios::binary) << content;
+    }
+    std::string Get(const char* leaf) const {
+        std::ifstream in(Path(leaf), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (auto& entry : fs::directory_iterator(dir))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    std::string dir;
+    FileBuffer* fb = new FileBuffer;
+};
+
+TEST_F(FileBufferWin32Test, ReadWindowServesFileBytesThenZeros) {
+    std::string content = Pattern(kMiB + 100, 1);
+    Put("a", content);
+    ASSERT_EQ(fb->Open(1, Path("a").c_str(), 1), 1);
+    EXPECT_EQ(fb->GetSize(), kMiB + 100);
+    EXPECT_EQ(Bytes(fb->ReadAt(40, -1), 40), content.substr(0, 40));
+    EXPECT_EQ(Bytes(fb->ReadAt(100, -1), 100), content.substr(kMiB));
+    EXPECT_EQ(Bytes(fb->ReadAt(20, kMiB + 90), 20), content.substr(kMiB + 90) + std::string(10, 0));
+    EXPECT_EQ(fb->ReadAt(kMiB + 1, 0), nullptr);
+    EXPECT_TRUE(Bytes(fb->ReadAt(kMiB, 0), kMiB) == content.substr(0, kMiB));
+    EXPECT_EQ(fb->Close(), 1);
+
+    EXPECT_EQ(fb->Open(1, Path("missing").c_str(), 1), 0);
+    EXPECT_STREQ(fb->GetFileName(), Path("missing").c_str());
+    EXPECT_EQ(fb->Open(0, Path("no\\folder").c_str(), 1), 0);
+}
+
+TEST_F(FileBufferWin32Test, WritesReachTheDiskWholeAndInOrder) {
+    std::string header = Pattern(40, 2), records;
+    ASSERT_EQ(fb->Open(0, Path("j").c_str(), 1), 1);
+    fb->WriteAt(header.data(), 40, 0);
+    for (uint32_t i = 0; i < (kMiB - 40) / 20 + 2; ++i) {
+        std::string record = Pattern(20, i);
+        records += record;
+        ASSERT_EQ(fb->WriteAt(record.data(), 20, -1), 1);
+    }
+    EXPECT_EQ(fb->GetSize(), kMiB - 16);  // the move stored the first window; the rest waits
+    EXPECT_EQ(fb->WriteAt("Y", 1, kMiB + 40), 1);  // leaves a gap of zeros
+    // An overwrite at the window's start keeps the bytes written after it.
+    EXPECT_EQ(fb->WriteAt("X", 1, kMiB - 16), 1);
+    EXPECT_EQ(fb->Close(), 1);
+    records[kMiB - 56] = 'X';
+    EXPECT_TRUE(Get("j") == header + records + std::string(16, 0) + "Y");
+}
+
+TEST_F(FileBufferWin32Test, SaveReplacesTheLockedTargetOnlyAtClose) {
+    Put("t", "old and longer content");
+    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
+    fb->WriteAt("new", 3, 0);
+    EXPECT_EQ(fb->Flush(), 1);
+    EXPECT_EQ(fb->GetSize(), 3u);
+    HANDLE reader = CreateFileA(Path("t").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(reader, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    FileBuffer* other = new FileBuffer;
+    EXPECT_EQ(other->Open(0, Path("t").c_str(), 1), 0);
+    EXPECT_EQ(fb->Close(), 1);
+    EXPECT_EQ(Get("t"), "new");
+
+    // Destroyed while open, a save leaves an existing target as it was and a new one absent.
+    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
+    ASSERT_EQ(other->Open(0, Path("new").c_str(), 1), 1);
+    fb->WriteAt("newer", 5, 0);
+    fb->Flush();
+    other->WriteAt("new", 3, 0);
+    delete other;
+    delete fb;
+    fb = new FileBuffer;
+    EXPECT_EQ(Get("t"), "new");
+    EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
+
+    SetFileAttributesA(Path("t").c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE writer =
+        CreateFileA(Path("t").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (writer != INVALID_HANDLE_VALUE) {  // Wine run as root does not enforce read-only files
+        CloseHandle(writer);
+    } else {
+        EXPECT_EQ(fb->Open(0, Path("t").c_str(), 1), 0);
+        EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
+    }
+}
+
+}  // namespace
