@@ -1,0 +1,84 @@
+// The companion audio track: 8-bit mono PCM at 22050 Hz, captured while the journal records and
+// played while it plays back, kept as a chain of 1 MiB blocks and stored beside the journal file.
+//
+// The device notifications run on the audio layer's thread; one process-wide lock serialises
+// them with the owner's calls (see sound_recorder.cpp). Two blocks are in the device at a time,
+// so that capture never waits for a block to be queued and playback never waits for one to be
+// written.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/wave.h"
+
+class FileBuffer;
+
+// One wave buffer with its own data area of SoundRecorder::kBlockSize bytes; the link record, the
+// header and the data area are separate allocations.
+struct AudioBlock {
+    platform::WaveHeader* header;
+    AudioBlock* next;
+    int32_t inDevice;  // handed to the device and not yet back
+};
+
+class SoundRecorder {
+  public:
+    static const uint32_t kBlockSize = 1048576;
+
+    explicit SoundRecorder(const char* signature);
+    // Stops a capture or playback still running, then frees the chain.
+    virtual ~SoundRecorder();
+
+    int32_t IsAvailable();
+    int32_t StartRecording();
+    int32_t StartPlayback();
+    // Resets and closes the running device. The end of a played-out chain is handled inside the
+    // device's own notification, so `fromDevice` changes nothing for the owner's calls.
+    int32_t Stop(int32_t fromDevice);
+    int32_t Clear();
+    int32_t IsRecording();
+    int32_t IsPlaying();
+    int32_t HasSound();
+    int32_t Save(const char* journalFileName);
+    int32_t Load(const char* journalFileName);
+
+    SoundRecorder(const SoundRecorder&) = delete;
+    SoundRecorder& operator=(const SoundRecorder&) = delete;
+
+  private:
+    // Steps marked "locked" run with the recorder lock held.
+    int32_t ProbeDevice(int32_t direction);
+    int32_t OpenDevice(int32_t direction);
+    int32_t QueueCaptureBlock();   // locked
+    int32_t QueuePlaybackBlock();  // locked
+    platform::WaveHeader* AppendBlock(const void* data, uint32_t length);
+    int32_t FreeBlocks();
+    void TrimAfter(AudioBlock* last);
+    AudioBlock* FindInDevice(const platform::WaveHeader* header);  // locked
+    void AdvancePending();                                         // locked
+    void CaptureBlockReturned(platform::WaveHeader* header);       // locked
+    void PlaybackBlockReturned(platform::WaveHeader* header);      // locked
+    void SettleCapture(uint32_t position, int32_t havePosition);   // locked
+    void EndPlayback();                                            // locked
+
+    static void WaveInCallback(void* device, uint32_t message, uintptr_t param1, uintptr_t param2);
+    static void WaveOutCallback(void* device, uint32_t message, uintptr_t param1, uintptr_t param2);
+
+    platform::WaveFormat* format;
+    AudioBlock* head;
+    // Capture and Load: the last block. Playback: the next block to write, null past the end.
+    AudioBlock* cursor;
+    platform::WaveIn waveIn;
+    platform::WaveOut waveOut;
+    int32_t inputAvailable;
+    int32_t outputAvailable;
+    int32_t stopping;
+    FileBuffer* file;
+    const char* signature;
+    // The oldest block in the device (null when none) and how many are there.
+    AudioBlock* pending;
+    int32_t inDevice;
+    // Set when a capture block could not be made or queued: the blocks already queued are
+    // filled, nothing more is captured until the next start.
+    int32_t captureEnded;
+};
