@@ -20,7 +20,23 @@ const uint64_t kMaxDelay = 0x7FFFFFFF;
 // Lower Speed stops doubling here, so the factor never wraps round to a faster one.
 const int32_t kMaxSpeed = 0x40000000;
 
+// Blocks grow with the list from the first size to the largest, so a short recording wastes
+// little and a long one allocates rarely; the largest stays small enough to come from the heap
+// rather than from a mapping of its own.
+const uint32_t kFirstChunkEvents = 64;
+const uint32_t kLargestChunkEvents = 2048;
+
 }  // namespace
+
+struct EventChunk {
+    EventChunk* previous;
+    uint32_t used;
+    uint32_t capacity;
+    // The events follow the header in the same allocation.
+    void* Slot(uint32_t index) {
+        return reinterpret_cast<char*>(this + 1) + index * sizeof(JournalEvent);
+    }
+};
 
 JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
                                  platform::WindowHandle mainWindow, int32_t minutes,
@@ -30,11 +46,13 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       tail(nullptr),
       head(nullptr),
       count(0),
+      chunks(nullptr),
       recordHook(nullptr),
       playbackHook(nullptr),
       recordingActive(0),
       playbackActive(0),
       previousTime(0),
+      delayRemainder(0),
       timeLimit(static_cast<uint32_t>(minutes) * 60000u),
       speed(16),
       file(new FileBuffer()),
@@ -86,6 +104,7 @@ int32_t JournalRecorder::StartPlayback() {
     tail = head;
     playbackActive = 1;
     previousTime = head->record.time;
+    delayRemainder = 0;
     SwitchScreenSaver(1);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);
     return 1;
@@ -138,16 +157,17 @@ int32_t JournalRecorder::Clear() {
     return 1;
 }
 
-void JournalRecorder::FreeEvents(JournalEvent* event) {
-    while (event) {
-        JournalEvent* next = event->next;
-        delete event;
-        event = next;
+void JournalRecorder::FreeChunks(EventChunk* chunk) {
+    while (chunk) {
+        EventChunk* previous = chunk->previous;
+        ::operator delete(chunk);
+        chunk = previous;
     }
 }
 
 void JournalRecorder::ReleaseEvents() {
-    FreeEvents(head);
+    FreeChunks(chunks);
+    chunks = nullptr;
     head = nullptr;
     tail = nullptr;
     count = 0;
@@ -167,9 +187,17 @@ const char* JournalRecorder::GetFileName() {
 
 int32_t JournalRecorder::AppendEvent(const platform::EventRecord& record) {
     // Out of memory drops this one event; the hook goes on.
-    JournalEvent* event = new (std::nothrow) JournalEvent;
-    if (!event)
-        return 0;
+    if (!chunks || chunks->used == chunks->capacity) {
+        uint32_t capacity = count < kFirstChunkEvents     ? kFirstChunkEvents
+                            : count < kLargestChunkEvents ? count
+                                                          : kLargestChunkEvents;
+        void* memory =
+            ::operator new(sizeof(EventChunk) + capacity * sizeof(JournalEvent), std::nothrow);
+        if (!memory)
+            return 0;
+        chunks = new (memory) EventChunk{chunks, 0, capacity};
+    }
+    JournalEvent* event = new (chunks->Slot(chunks->used++)) JournalEvent;
     event->record = record;
     event->next = nullptr;
     if (tail) {
@@ -187,10 +215,19 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     previousTime = tail->record.time;
     *target = tail->record;
     // Scaled in 64 bits so that neither a long gap nor a slow speed wraps into a short delay.
-    uint64_t delay = (static_cast<uint64_t>(previousTime - previous) *
-                      static_cast<uint64_t>(static_cast<uint32_t>(speed))) >>
-                     4;
-    return static_cast<uint32_t>(delay < kMaxDelay ? delay : kMaxDelay);
+    // Delays are whole milliseconds; the fraction a faster speed leaves (half of every odd gap
+    // at speed 8) goes into the next delay instead of being lost, so the playback keeps to the
+    // scaled timeline however many events it has.
+    uint64_t scaled = static_cast<uint64_t>(previousTime - previous) *
+                          static_cast<uint64_t>(static_cast<uint32_t>(speed)) +
+                      delayRemainder;
+    uint64_t delay = scaled >> 4;
+    delayRemainder = static_cast<uint32_t>(scaled & 15);
+    if (delay >= kMaxDelay) {
+        delayRemainder = 0;
+        return static_cast<uint32_t>(kMaxDelay);
+    }
+    return static_cast<uint32_t>(delay);
 }
 
 void JournalRecorder::Advance() {

@@ -32,6 +32,10 @@ struct JournalEvent {
     JournalEvent* next;
 };
 
+// Events are carved out of blocks of many, so that a long recording costs one allocation per
+// block instead of one per event (and no allocator header per event).
+struct EventChunk;
+
 // The 40-byte head of a journal file, as the fields are held in memory.
 struct JournalHeader {
     char signature[16];
@@ -76,18 +80,22 @@ class JournalRecorder {
     uint32_t NextDelay(platform::EventRecord* target);
     void Advance();
     void ReleaseEvents();
-    static void FreeEvents(JournalEvent* event);
+    static void FreeChunks(EventChunk* chunk);
 
     platform::InstanceHandle instance;
     platform::WindowHandle mainWindow;
     JournalEvent* tail;
     JournalEvent* head;
     uint32_t count;
+    EventChunk* chunks;  // the newest first; the events of the list live in these
     platform::HookHandle recordHook;
     platform::HookHandle playbackHook;
     int32_t recordingActive;
     int32_t playbackActive;
     uint32_t previousTime;
+    // Sixteenths of a millisecond that scaled delays left over so far: carried into the next
+    // delay so that rounding never adds up over a playback.
+    uint32_t delayRemainder;
     uint32_t timeLimit;
     int32_t speed;
     FileBuffer* file;
