@@ -10,6 +10,7 @@ const char kFilter[] = "Journal File(*.Jnf)\0*.Jnf\0";  // the literal adds the 
 const uint32_t kHeaderSize = 40;
 const uint32_t kRecordSize = 20;
 const uint32_t kSignatureSize = 16;
+const uint32_t kBatchRecords = 256;
 // Records are read at signed 32-bit offsets.
 const uint64_t kLargestFile = 0x7FFFFFFF;
 
@@ -67,9 +68,11 @@ bool SignatureMatches(const JournalHeader& header, const char* signature) {
 
 // The records must fill the file exactly, each holding at least one event and fitting the read
 // window; a header whose sizes overflow, or that claims more than a file can hold, is refused
-// before anything is allocated for it.
+// before anything is allocated for it. A file shorter than the header itself is refused too: the
+// header was read with zeros standing in for its missing bytes.
 bool SizesMatch(const JournalHeader& header, uint32_t fileSize) {
-    if (header.recordSize < kRecordSize || header.recordSize > FileBuffer::kWindowSize) {
+    if (fileSize < kHeaderSize || header.recordSize < kRecordSize ||
+        header.recordSize > FileBuffer::kWindowSize) {
         return false;
     }
     uint64_t total = static_cast<uint64_t>(header.headerSize) +
@@ -98,10 +101,20 @@ int32_t JournalRecorder::Save(const char* fileName) {
     uint8_t bytes[kHeaderSize];
     EncodeHeader(*header, bytes);
     int32_t stored = file->WriteAt(bytes, header->headerSize, 0);
+    // Records go to the file buffer a few hundred at a time: one call per record cost more
+    // than encoding them.
+    uint8_t batch[kBatchRecords * kRecordSize];
+    uint32_t filled = 0;
     for (const JournalEvent* event = head; event && stored; event = event->next) {
-        EncodeRecord(event->record, bytes);
-        stored = file->WriteAt(bytes, kRecordSize, -1);
+        EncodeRecord(event->record, batch + filled);
+        filled += kRecordSize;
+        if (filled == sizeof batch) {
+            stored = file->WriteAt(batch, filled, -1);
+            filled = 0;
+        }
     }
+    if (stored && filled)
+        stored = file->WriteAt(batch, filled, -1);
     // A save that could not store every byte leaves any previous file as it was.
     int32_t closed = file->Close();
     return stored && closed;
@@ -130,13 +143,25 @@ int32_t JournalRecorder::Load(const char* fileName) {
     JournalEvent* keptHead = head;
     JournalEvent* keptTail = tail;
     uint32_t keptCount = count;
+    EventChunk* keptChunks = chunks;
     head = tail = nullptr;
     count = 0;
+    chunks = nullptr;
     bool complete = true;
-    for (uint32_t i = 0; i < header->count && complete; i++) {
+    // As many whole records at a time as the read window holds. The first batch takes only
+    // what the header's read brought into the window, so the window reloads at the same places
+    // as it would record by record.
+    uint32_t perRead = FileBuffer::kWindowSize / header->recordSize;
+    uint32_t batch = header->headerSize <= FileBuffer::kWindowSize - header->recordSize
+                         ? (FileBuffer::kWindowSize - header->headerSize) / header->recordSize
+                         : perRead;
+    for (uint32_t i = 0; i < header->count && complete; batch = perRead) {
+        uint32_t records = header->count - i < batch ? header->count - i : batch;
         uint32_t offset = header->headerSize + i * header->recordSize;
-        bytes = file->ReadAt(header->recordSize, static_cast<int32_t>(offset));
-        complete = bytes && AppendEvent(DecodeRecord(bytes));
+        bytes = file->ReadAt(records * header->recordSize, static_cast<int32_t>(offset));
+        complete = bytes != nullptr;
+        for (uint32_t k = 0; k < records && complete; k++, i++)
+            complete = AppendEvent(DecodeRecord(bytes + k * header->recordSize));
     }
     file->Close();
     if (!complete) {
@@ -144,8 +169,9 @@ int32_t JournalRecorder::Load(const char* fileName) {
         head = keptHead;
         tail = keptTail;
         count = keptCount;
+        chunks = keptChunks;
         return 0;
     }
-    FreeEvents(keptHead);
+    FreeChunks(keptChunks);
     return 1;
 }

@@ -114,11 +114,15 @@ const uint8_t* FileBuffer::ReadAt(uint32_t length, int32_t offset) {
         // Reload so the window begins exactly at this read: a read is never split.
         uint32_t done = 0;
         readStart = uint32_t(start);
-        if (!platform::FileReadAt(file, readStart, readWindow, kWindowSize, &done) ||
-            done > kWindowSize)
+        int read = platform::FileReadAt(file, readStart, readWindow, kWindowSize, &done) &&
+                   done <= kWindowSize;
+        if (!read)
             done = 0;
         readCount = done;
         memset(readWindow + done, 0, kWindowSize - done);
+        // Zeros in place of bytes that could not be read would pass for file content.
+        if (!read)
+            return nullptr;
     }
     return readWindow + (start - readStart);
 }

@@ -33,7 +33,7 @@ class FileBuffer {
 
     // Returns `length` bytes from `offset` (negative: right after the bytes the read window
     // holds), valid until the next ReadAt or Close; bytes past the end read as zero. Null when
-    // refused.
+    // refused or when the system could not read.
     const uint8_t* ReadAt(uint32_t length, int32_t offset);
     // Takes `length` bytes for `offset` (negative: right after the end of the last write).
     // Returns 0 when refused, including when moving the window could not store its bytes.

@@ -1,0 +1,160 @@
+"""Ending the program as a user does, from a running state: Exit from the menu while recording
+with the icon hidden and while playing (tray mode, sound on: the harness has a sound server),
+a record run that ends at its one-minute limit, and a play run stopped midway with
+Ctrl+Alt+Shift+Delete. Every run exits with code 0; tray mode leaves no file, the record run
+leaves exactly its journal, the play run leaves its journal as it was."""
+
+import os
+import shutil
+import struct
+import sys
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qvtest  # noqa: E402
+
+COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 150"
+WM_MOUSEMOVE = 0x200
+
+
+def wait_exit(proc, seconds, what):
+    try:
+        code = proc.wait(seconds)
+    except Exception:
+        raise qvtest.TestFailure("%s did not end within %d s" % (what, seconds))
+    qvtest.check(code == 0, "%s exited with %d" % (what, code))
+
+
+def exit_from_menu(app, what):
+    """Ctrl+Alt+Shift+Delete opens the menu at the mouse, also with the icon hidden; E&xit."""
+    qvtest.mouse_move(500, 400)
+    qvtest.key("ctrl+alt+shift+Delete")
+    time.sleep(1)
+    qvtest.focus(qvtest.desktop_window())
+    qvtest.key("x")
+    wait_exit(app, 15, what)
+
+
+def listing(folder):
+    return sorted(os.listdir(folder))
+
+
+def read_journal(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    qvtest.check(len(data) >= 40 and data[:16] == b"Quorvatellianis\0", "not a journal file")
+    header_size, record_size, count, first, last, duration = struct.unpack("<6I", data[16:40])
+    qvtest.check((header_size, record_size) == (40, 20) and len(data) == 40 + 20 * count,
+                 "%d bytes for %d records" % (len(data), count))
+    qvtest.check((last - first) & 0xFFFFFFFF == duration, "duration %d" % duration)
+    return count, duration
+
+
+def journal_bytes(events):
+    """A journal file of (message, paramL, paramH, time) events."""
+    first, last = events[0][3], events[-1][3]
+    data = b"Quorvatellianis\0" + struct.pack("<6I", 40, 20, len(events), first, last,
+                                                last - first)
+    for message, low, high, t in events:
+        data += struct.pack("<5I", message, low, high, t, 0)
+    return data
+
+
+def start_run(exe, switch, cwd):
+    words = COMMAND.split(" ")
+    return qvtest.start_exe(exe, switch + words[0], *words[1:], cwd=cwd)
+
+
+def quit_run_probe(work):
+    log = os.path.join(work, "run.log")
+    if os.path.exists(log):
+        open(log + ".quit", "w").close()
+        qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10,
+                          what="the probe of the run to quit")
+        os.remove(log + ".quit")
+
+
+def tray_exit_while_recording_hidden(args, work):
+    app = qvtest.start_exe(args.exe, cwd=work)
+    time.sleep(3)
+    qvtest.check(app.poll() is None, "the program exited at start")
+    qvtest.key("ctrl+alt+shift+h")
+    qvtest.key("ctrl+alt+shift+r")
+    time.sleep(0.3)
+    qvtest.mouse_move(300, 300)
+    qvtest.mouse_move(320, 310)
+    exit_from_menu(app, "Exit while recording with the icon hidden")
+    qvtest.check(listing(work) == [], "tray mode left files: %s" % listing(work))
+
+
+def tray_exit_while_playing(args, work):
+    app = qvtest.start_exe(args.exe, cwd=work)
+    time.sleep(3)
+    probe = qvtest.start_probe(args.probe, qvtest.scratch("tray.log"), timeout_s=120)
+    probe.focus()
+    qvtest.key("ctrl+alt+shift+r")
+    time.sleep(0.3)
+    qvtest.type_text("a")
+    time.sleep(8)  # the playback waits as long before its next event
+    qvtest.type_text("b")
+    qvtest.key("ctrl+alt+shift+s")
+    time.sleep(0.5)
+    qvtest.key("ctrl+alt+shift+p")
+    qvtest.wait_until(lambda: len(probe.events("WM_CHAR")) >= 2, timeout=10,
+                      what="the playback to type its first letter")
+    exit_from_menu(app, "Exit while playing")
+    probe.quit()
+    qvtest.check(listing(work) == [], "tray mode left files: %s" % listing(work))
+
+
+def record_run_ends_at_its_limit(args, work):
+    journal = os.path.join(work, COMMAND + "_")
+    run = start_run(args.exe, "-R", work)
+    qvtest.wait_until(lambda: os.path.exists(os.path.join(work, "run.log")), timeout=20,
+                      what="the probe launched by the record run")
+    time.sleep(2)  # the probe can be up before the run's hook is
+    qvtest.mouse_move(400, 300)
+    started = time.monotonic()
+    time.sleep(61)
+    qvtest.check(run.poll() is None, "the record run ended before its limit")
+    qvtest.mouse_move(420, 310)  # now the events span more than a minute
+    wait_exit(run, 10, "the record run past its limit")
+    print("record run ended %.1f s after its first event" % (time.monotonic() - started))
+    count, duration = read_journal(journal)
+    qvtest.check(count >= 2 and duration > 60000, "%d events over %d ms" % (count, duration))
+    quit_run_probe(work)
+    qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
+                 "the record run left %s" % listing(work))
+
+
+def play_run_stopped_midway(args, work):
+    journal = os.path.join(work, COMMAND + "_")
+    data = journal_bytes([(WM_MOUSEMOVE, 200, 200, 1000), (WM_MOUSEMOVE, 210, 210, 1100),
+                          (WM_MOUSEMOVE, 220, 220, 41100)])
+    with open(journal, "wb") as f:
+        f.write(data)
+    run = start_run(args.exe, "-P", work)
+    time.sleep(4)
+    qvtest.check(run.poll() is None, "the play run ended before its 40-second pause")
+    qvtest.key("ctrl+alt+shift+Delete")
+    wait_exit(run, 10, "the play run stopped midway")
+    with open(journal, "rb") as f:
+        qvtest.check(f.read() == data, "the play run changed its journal")
+    quit_run_probe(work)
+    qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
+                 "the play run left %s" % listing(work))
+
+
+def test(args):
+    for step in (tray_exit_while_recording_hidden, tray_exit_while_playing,
+                 record_run_ends_at_its_limit, play_run_stopped_midway):
+        work = qvtest.scratch(step.__name__)
+        os.makedirs(work)
+        if step.__name__.startswith(("record", "play")):
+            shutil.copy(args.probe, os.path.join(work, "probe.exe"))
+        print(step.__name__)
+        step(args, work)
+
+
+qvtest.main(test)

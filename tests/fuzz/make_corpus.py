@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/{journal,sound}: small
+valid files and near misses, one change away from being valid or invalid. Run again after a
+format change; the files are checked in."""
+
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SIG = b"Quorvatellianis"
+
+EVENTS = [
+    (0x100, 0x1E41, 1, 5000, 0x10010),             # key down: vk and scan code
+    (0x101, 0x1E41, 0xC0000001, 5040, 0x10010),    # key up
+    (0x200, 320, 0xFFFFFFF6, 5100, 0x20020),       # move to a negative y
+    (0x201, 320, 10, 5150, 0),
+    (0x20A | (0xFF88 << 16), 10, 20, 5200, 0),     # wheel, one notch towards the user
+    (0x20B | (2 << 16), 5, 5, 5300, 0),            # second X button
+    (0x104, 0x3812, 0x8001, 0xFFFFFFF0, 0),        # Alt down just before the tick count wraps
+    (0x105, 0x3812, 0x8001, 0x00000010, 0),        # and up after it
+]
+
+
+def journal(events, header_size=40, record_size=20, count=None, first=None, last=None,
+            duration=None, signature=SIG + b"\0"):
+    times = [e[3] for e in events] or [0]
+    first = times[0] if first is None else first
+    last = times[-1] if last is None else last
+    duration = (last - first) & 0xFFFFFFFF if duration is None else duration
+    count = len(events) if count is None else count
+    data = signature.ljust(16, b"\0")[:16]
+    data += struct.pack("<6I", header_size, record_size, count, first, last, duration)
+    data = data.ljust(header_size, b"\xAA")[:max(header_size, 40)]
+    for e in events:
+        data += struct.pack("<5I", *e).ljust(record_size, b"\xEE")
+    return data
+
+
+def sound(payload, signature=SIG + b"\0"):
+    return signature + payload
+
+
+JOURNALS = {
+    "empty": journal([]),
+    "one-key": journal(EVENTS[:1]),
+    "mixed": journal(EVENTS[:6]),
+    "wrapping-times": journal(EVENTS),
+    "wide-records": journal(EVENTS[:4], header_size=64, record_size=24),
+    "noisy-signature": journal(EVENTS[:2], signature=SIG + b"\0junk"),
+    "one-byte-long": journal(EVENTS[:3]) + b"\0",
+    "one-byte-short": journal(EVENTS[:3])[:-1],
+    "duration-off": journal(EVENTS[:3], duration=39),
+    "letter-case": journal(EVENTS[:2], signature=b"quorvatellianis\0"),
+    "no-terminator": journal(EVENTS[:2], signature=b"Quorvatellianisx"),
+    "small-records": journal(EVENTS[:2], record_size=16),
+    "wrapping-sizes": journal([], header_size=100, record_size=0x40000000, count=4),
+    "header-only": journal([])[:39],
+    # Found by the fuzzer: a file shorter than the header, whose header says it is that short.
+    "short-header": journal([], header_size=39)[:39],
+}
+
+PATTERN = bytes((i * 7 + (i >> 8) * 13) & 0xFF for i in range(600))
+SOUNDS = {
+    "silence": sound(b"\x80" * 64),
+    "pattern": sound(PATTERN),
+    "one-sample": sound(b"\x7f"),
+    "header-only": sound(b""),
+    "no-terminator": SIG,
+    "short": SIG[:5],
+    "foreign": b"Pellomar v1.0\0" + PATTERN[:100],
+    "late-zero": SIG + b"x\0" + PATTERN[:50],
+}
+
+
+def write(folder, files):
+    path = os.path.join(HERE, "corpus", folder)
+    os.makedirs(path, exist_ok=True)
+    for name, data in files.items():
+        with open(os.path.join(path, name), "wb") as f:
+            f.write(data)
+
+
+write("journal", JOURNALS)
+write("sound", SOUNDS)

@@ -1,0 +1,282 @@
+// Ending the program from every state, through its entry point over the fakes: Exit from the
+// menu (opened by a click on the icon or by Ctrl+Alt+Shift+Delete), Ctrl+Alt+Shift+Delete in an
+// automation run, and the end of an automation run. Each way ends with code 0, saves what it must
+// exactly once (an automation recording; a tray session saves nothing by itself) and leaves no
+// hook, timer, icon, window, file handle, sound device or audio buffer behind.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/resources/resource.h"
+#include "app/shell.h"
+#include "journal/journal_recorder.h"
+#include "platform/fake/fake_file.h"
+#include "platform/fake/fake_notify.h"
+#include "platform/fake/fake_wave.h"
+#include "platform/fake/fake_window.h"
+#include "sound/sound_recorder.h"
+#include "tray/tray_icon.h"
+
+namespace {
+
+// What the loop does once start-up is over; the fake takes a plain function.
+std::function<void()> idleScript;
+
+void RunScript() {
+    idleScript();
+}
+
+platform::WindowHandle Main() {
+    return fake::LastCreatedWindow();
+}
+
+void Send(uint32_t message, uintptr_t wParam, intptr_t lParam = 0) {
+    fake::Dispatch(Main(), message, wParam, lParam);
+}
+
+void RecordKeys(uint32_t count, uint32_t firstTime) {
+    for (uint32_t i = 0; i < count; i++)
+        fake::RecordEvent({WM_KEYDOWN + (i & 1), 'A' + i % 26, 1, firstTime + 10 * i, 0});
+}
+
+// Plays `count` events as the system would, leaving the playback running after them.
+void PlayEvents(int count) {
+    for (int i = 0; i < count && fake::PlaybackHookInstalled(); i++) {
+        platform::EventRecord record;
+        fake::CallPlaybackHook(HC_GETNEXT, &record);
+        fake::CallPlaybackHook(HC_SKIP);
+    }
+}
+
+std::vector<uint8_t> JournalOf(uint32_t count) {
+    std::vector<uint8_t> bytes;
+    auto put = [&](uint32_t v) {
+        for (int i = 0; i < 4; i++)
+            bytes.push_back(uint8_t(v >> (8 * i)));
+    };
+    const char signature[16] = "Quorvatellianis";
+    bytes.assign(signature, signature + 16);
+    uint32_t last = count ? 100 + 10 * (count - 1) : 100;
+    for (uint32_t v : {40u, 20u, count, 100u, last, last - 100})
+        put(v);
+    for (uint32_t i = 0; i < count; i++)
+        for (uint32_t v : {uint32_t(WM_KEYDOWN), 'A' + i, 1u, 100 + 10 * i, 0u})
+            put(v);
+    return bytes;
+}
+
+class StopTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::ResetWindows();
+        fake::ResetFiles();
+        fake::ResetNotify();
+        fake::ResetWave();
+        char pattern[] = "/tmp/reliability-stop-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        folder = pattern;
+        ASSERT_EQ(0, chdir(folder.c_str()));
+        fake::SetLoopIdle(RunScript);
+    }
+    void TearDown() override {
+        ASSERT_EQ(0, chdir("/"));
+        std::filesystem::remove_all(folder);
+        fake::RunPostedWaveWork();
+        fake::ResetWave();
+    }
+
+    // Runs the program to its end and checks what every way of ending leaves behind.
+    void RunToExit(const char* argument) {
+        EXPECT_EQ(0, AppMain(nullptr, argument, 1));
+        EXPECT_EQ(1, fake::QuitPosted());
+        EXPECT_EQ(0, fake::QuitCode());
+        EXPECT_EQ(nullptr, journalRecorder);
+        EXPECT_EQ(nullptr, soundRecorder);
+        EXPECT_EQ(nullptr, trayIcon);
+        EXPECT_EQ(nullptr, automationFileName);
+        EXPECT_EQ(nullptr, fake::InstalledHook());
+        EXPECT_TRUE(fake::Timers().empty());
+        EXPECT_EQ(0, fake::NotifyIconsShown());
+        EXPECT_FALSE(fake::WindowExists(Main()));
+        EXPECT_EQ(1u, fake::CallsStartingWith("DestroyWindow").size());
+        EXPECT_EQ(0, fake::OpenFileCount());
+        // No close may be left for a loop that has ended.
+        EXPECT_EQ(0, fake::PostedWaveWork());
+        EXPECT_EQ(0, fake::OpenWaveDevices());
+        EXPECT_EQ(0, fake::LiveWaveBuffers());
+        for (const std::string& fault : fake::WaveFaults())
+            ADD_FAILURE() << "wave service: " << fault;
+    }
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+    std::vector<uint8_t> Read(const char* name) const {
+        std::ifstream in(folder + "/" + name, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+    void Write(const char* name, const std::vector<uint8_t>& bytes) const {
+        std::ofstream(folder + "/" + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+
+    std::string folder;
+};
+
+enum State { kIdle, kRecording, kPlaying };
+enum Sound { kSoundOn, kSoundOff, kNoDevice };
+
+TEST_F(StopTest, ExitInTrayModeFromEveryStateSavesNothingAndLeavesNothing) {
+    for (State state : {kIdle, kRecording, kPlaying}) {
+        for (Sound sound : {kSoundOn, kSoundOff, kNoDevice}) {
+            for (bool hidden : {false, true}) {
+                SCOPED_TRACE("state " + std::to_string(state) + " sound " + std::to_string(sound) +
+                             (hidden ? " hidden" : " shown"));
+                TearDown();
+                SetUp();
+                if (sound == kNoDevice)
+                    fake::SetWaveDevices(0, 0);
+                idleScript = [&] {
+                    ASSERT_EQ(sound == kNoDevice ? 0 : 1,
+                              fake::MenuEnabled(IDM_SOUND) & fake::MenuChecked(IDM_SOUND));
+                    if (sound == kSoundOff)
+                        Send(WM_COMMAND, IDM_SOUND);
+                    if (hidden)
+                        Send(WM_HOTKEY, HOTKEY_HIDE);
+                    if (state != kIdle) {
+                        Send(WM_HOTKEY, HOTKEY_RECORD);
+                        RecordKeys(3, 10);
+                        if (sound == kSoundOn) {
+                            ASSERT_TRUE(fake::RunWave(30000));
+                        }
+                    }
+                    if (state == kPlaying) {
+                        Send(WM_HOTKEY, HOTKEY_STOP);
+                        Send(WM_HOTKEY, HOTKEY_PLAY);
+                        PlayEvents(1);
+                        if (sound == kSoundOn) {
+                            ASSERT_TRUE(fake::RunWave(1000));
+                        }
+                    }
+                    EXPECT_EQ(state == kRecording, fake::RecordHookInstalled() != 0);
+                    EXPECT_EQ(state == kPlaying, fake::PlaybackHookInstalled() != 0);
+                    EXPECT_EQ(state == kRecording && sound == kSoundOn,
+                              soundRecorder->IsRecording() != 0);
+                    EXPECT_EQ(state == kPlaying && sound == kSoundOn,
+                              soundRecorder->IsPlaying() != 0);
+                    // The menu opens from the icon, or from the hotkey while the icon is hidden.
+                    if (hidden)
+                        Send(WM_HOTKEY, HOTKEY_MENU);
+                    else
+                        Send(WM_TRAYNOTIFY, 0, WM_RBUTTONUP);
+                    EXPECT_EQ(1, fake::PopupShownCount());
+                    fake::PostToLoop(Main(), WM_COMMAND, IDM_EXIT, 0);
+                };
+                RunToExit("");
+                EXPECT_EQ(0, fake::FileCallCount(fake::kFileOpen));
+                EXPECT_EQ(0, fake::FileCallCount(fake::kFileCreate));
+                EXPECT_TRUE(fake::FileDialogsShown().empty());
+                EXPECT_TRUE(Listing().empty());
+                // One stop notification per stop: the record stop before playing, and the exit.
+                size_t stops = state == kIdle ? 0 : state == kRecording ? 1 : 2;
+                EXPECT_EQ(stops, fake::CallsStartingWith("SendToWindow 0x801 4 ").size());
+            }
+        }
+    }
+}
+
+struct AutomationCase {
+    const char* name;
+    const char* argument;
+    int journalEvents;  // a journal "tool_" written before the run; -1: none
+    int hookRefused;
+    std::function<void()> script;
+    int savedEvents;  // events in "tool_" afterwards; -1: no save may happen
+};
+
+TEST_F(StopTest, AutomationRunsEndWithZeroAndSaveOnlyTheirRecordingOnce) {
+    auto hotkeyMenu = [] { fake::PostToLoop(Main(), WM_HOTKEY, HOTKEY_MENU, 0); };
+    auto exitKey = [] { fake::PostToLoop(Main(), WM_COMMAND, IDM_EXIT, 0); };  // Alt+x
+    auto limitTick = [] { fake::PostToLoop(Main(), WM_TIMER, TIMER_TIMELIMIT, 0); };
+    const AutomationCase cases[] = {
+        {"record over an old journal, menu hotkey", "-Rtool", 9, 0,
+         [=] {
+             RecordKeys(2, 7);
+             hotkeyMenu();
+         },
+         2},
+        {"record, Alt+x", "-Rtool", -1, 0,
+         [=] {
+             RecordKeys(4, 100);
+             exitKey();
+         },
+         4},
+        {"record, nothing recorded", "-Rtool", -1, 0, hotkeyMenu, -1},
+        {"record, hook refused", "-Rtool", -1, 1, hotkeyMenu, -1},
+        {"record, tick below the limit, then hotkey", "-Rtool", -1, 0,
+         [=] {
+             RecordKeys(1, 0);
+             fake::RecordEvent({WM_KEYUP, 'A', 1, 60000, 0});
+             Send(WM_TIMER, TIMER_TIMELIMIT);
+             EXPECT_TRUE(fake::RecordHookInstalled());
+             hotkeyMenu();
+         },
+         2},
+        {"record, 3-minute limit", "-rtool", -1, 0,
+         [=] {
+             RecordKeys(1, 0);
+             fake::RecordEvent({WM_KEYUP, 'A', 1, 180001, 0});
+             limitTick();
+         },
+         2},
+        {"play, to the end", "-Ptool", 3, 0, [] { PlayEvents(100); }, -1},
+        {"play, menu hotkey midway", "-Ptool", 3, 0,
+         [=] {
+             PlayEvents(1);
+             hotkeyMenu();
+         },
+         -1},
+        {"play, Alt+x midway", "-Ptool", 3, 0,
+         [=] {
+             PlayEvents(2);
+             exitKey();
+         },
+         -1},
+        {"play, empty journal", "-Ptool", 0, 0, hotkeyMenu, -1},
+    };
+    for (const AutomationCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        std::vector<uint8_t> before;
+        if (c.journalEvents >= 0) {
+            before = JournalOf(uint32_t(c.journalEvents));
+            Write("tool_", before);
+        }
+        fake::SetHookInstallFails(c.hookRefused);
+        idleScript = c.script;
+        RunToExit(c.argument);
+        EXPECT_EQ(0, fake::NotifyIconsShown() + int(fake::NotifyCalls().size()));
+        if (c.savedEvents < 0) {
+            EXPECT_EQ(0, fake::FileCallCount(fake::kFileCreate));
+            EXPECT_EQ(before, Read("tool_"));
+            EXPECT_EQ(before.empty() ? 0u : 1u, Listing().size());
+        } else {
+            EXPECT_EQ(1, fake::FileCallCount(fake::kFileCreate));
+            EXPECT_EQ(1, fake::FileCallCount(fake::kFileReplace));
+            std::vector<uint8_t> saved = Read("tool_");
+            ASSERT_EQ(40u + 20u * c.savedEvents, saved.size());
+            EXPECT_EQ(uint8_t(c.savedEvents), saved[24]);
+            EXPECT_EQ(std::vector<std::string>{"tool_"}, Listing());
+        }
+    }
+}
+
+}  // namespace
