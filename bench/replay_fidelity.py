@@ -11,14 +11,20 @@ played in tray mode: Higher Speed or Lower Speed is chosen from the menu, the sa
 loaded through Load Record's dialog and Ctrl+Alt+Shift+P plays it, so the program's own speed
 arithmetic is what is measured (the journal's time stamps are never rescaled).
 
-Writes DIR/replay-SPEED.dat (one line per matched gap), DIR/replay.json and DIR/replay.png, and
-prints one line per speed:
+Writes DIR/replay-SPEED.dat (one line per matched gap), DIR/probe-SPEED.log, DIR/replay.json and
+DIR/replay.png, and prints per speed:
 
-    replay speed=16 p50_ms=0.4 p99_ms=1.7 max_ms=3.1 drift_ms=2.0 matched=840/840
+    replay speed=16 p50_ms=0.4 p99_ms=1.7 max_ms=3.1 drift_ms=0.2 matched=840/841 busy_pct=50 cpu_wait_pct=0.3
+    replay-keys speed=16 p50_ms=0.4 p99_ms=1.5 max_ms=2.9 matched=421/421
 
-p50/p99/max are of |observed gap - recorded gap x speed/16| over consecutive matched messages;
-drift is (observed span - scaled recorded span) from the first matched message to the last,
-signed (positive: the replay ran long)."""
+p50/p99/max are of |observed gap - recorded gap x speed/16| over consecutive matched messages
+(replay-keys: consecutive keys only); drift is the offset from the scaled recorded timeline at
+the end minus that at the start (medians of the last and first 21 messages), signed (positive:
+the replay ran long). busy_pct and cpu_wait_pct tell how loaded the machine was meanwhile.
+
+With --sink-exe, sink_timing.exe then plays the same time stamps through the playback sink with
+no window involved, once injecting nothing and once injecting into the bare desktop ("sink" and
+"sink-inject" lines)."""
 
 import argparse
 import json
@@ -104,6 +110,7 @@ def write_journal(path, events):
 # ---- matching and figures ------------------------------------------------------------------
 
 LOOKAHEAD = 64
+DRIFT_WINDOW = 21
 KEY_KINDS = ("WM_KEYDOWN", "WM_KEYUP")
 
 
@@ -157,6 +164,12 @@ def match(expected, observed):
     return sorted(pairs, key=lambda pair: pair[0])
 
 
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+
+
 def percentile(values, p):
     """Nearest-rank percentile of a non-empty list."""
     ordered = sorted(values)
@@ -205,7 +218,10 @@ def figures(expected, pairs, speed):
         "expected": len(expected),
         "expected_keys": sum(1 for e in expected if not is_move(e)),
         "gaps": len(rows),
-        "drift_ms": rows[-1]["offset_ms"],
+        # The offset at the end against the offset at the start, each the median of the first
+        # or last DRIFT_WINDOW messages, so that one late message does not pass for drift.
+        "drift_ms": (median([r["offset_ms"] for r in rows[-DRIFT_WINDOW:]])
+                     - median([0.0] + [r["offset_ms"] for r in rows[:DRIFT_WINDOW - 1]])),
         "span_s": rows[-1]["t_s"],
         "keys": _stats(key_errors),
         "inject": _stats(inject_errors),
@@ -267,7 +283,8 @@ def sink_figures(log_path, events):
             rows.append((int(scheduled), float(released) / 1000.0, float(handling) / 1000.0))
     errors = [(b[1] - a[1]) - (b[0] - a[0]) for a, b in zip(rows, rows[1:])]
     result = _stats(errors)
-    result["drift_ms"] = (rows[-1][1] - rows[0][1]) - (rows[-1][0] - rows[0][0])
+    offsets = [(r[1] - rows[0][1]) - (r[0] - rows[0][0]) for r in rows]
+    result["drift_ms"] = median(offsets[-DRIFT_WINDOW:]) - median(offsets[:DRIFT_WINDOW])
     result["gaps"] = len(errors)
     # The first event is left out: the first injection of a run also sets up the display.
     result["handling_keys"] = _stats([r[2] for r, e in zip(rows[1:], events[1:]) if not is_move(e)])
@@ -429,6 +446,15 @@ def measure(args):
     events = journal_events()
     measured = events[1:]
     results = []
+    kept = {}
+    if args.from_logs and os.path.exists(os.path.join(out, "replay.json")):
+        # Recomputing keeps the load figures measured with the logs.
+        with open(os.path.join(out, "replay.json")) as j:
+            saved = json.load(j)
+        for f in saved.get("speeds", []):
+            kept[f["speed"]] = {k: f.get(k, float("nan")) for k in ("busy_pct", "cpu_wait_pct")}
+        for f in saved.get("sinks", []):
+            kept[f["name"]] = {k: f.get(k, float("nan")) for k in ("busy_pct", "cpu_wait_pct")}
     for speed in [int(s) for s in args.speeds.split(",")]:
         start = load_sample()
         if args.from_logs:
@@ -447,7 +473,7 @@ def measure(args):
                      % (speed, len(pairs), len(measured)))
         f = figures(measured, pairs, speed)
         f.update(load_since(start) if not args.from_logs
-                 else {"busy_pct": float("nan"), "cpu_wait_pct": float("nan")})
+                 else kept.get(speed, {"busy_pct": float("nan"), "cpu_wait_pct": float("nan")}))
         # A speed the menu did not set shows as a span far off the scaled one.
         expected_span = (measured[pairs[-1][0]][3] - measured[pairs[0][0]][3]) * speed / 16000.0
         qvtest.check(abs(f["span_s"] - expected_span) < 0.1 * expected_span,
@@ -468,7 +494,10 @@ def measure(args):
             log = os.path.join(out, name + ".log")
             if os.path.exists(log):
                 result = sink_figures(log, events)
-                result.update({"busy_pct": float("nan"), "cpu_wait_pct": float("nan")})
+                result.update(kept.get(name, {"busy_pct": float("nan"),
+                                              "cpu_wait_pct": float("nan")}))
+                result["name"] = name
+                sinks.append(result)
                 print(sink_line(name, result))
     with open(os.path.join(out, "replay.json"), "w") as j:
         json.dump({"speeds": [{k: v for k, v in f.items() if k != "rows"} for f in results],

@@ -293,3 +293,33 @@ TEST_F(JournalRecorderTest, StopNotificationMayDestroyTheRecorder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(JournalRecorderTest, FasterSpeedsKeepToTheScaledTimelineInWholeMilliseconds) {
+    std::vector<uint32_t> times;
+    uint32_t time = 1000;
+    for (int i = 0; i < 1000; i++) {
+        times.push_back(time);
+        time += i % 2 ? 1 : 5;
+    }
+    RecordTimes(times);
+    recorder->SetSpeed(SPEED_FASTER);
+    std::vector<uint32_t> delays = PlayedDelays();
+    ASSERT_EQ(times.size(), delays.size());
+    // Half of every gap, with the halves of odd gaps carried rather than dropped: the sum of
+    // the delays never strays a millisecond from the scaled timeline.
+    uint64_t waited = 0;
+    for (size_t i = 1; i < times.size(); i++) {
+        waited += delays[i];
+        double exact = (times[i] - times[0]) / 2.0;
+        EXPECT_LE(waited, exact);
+        EXPECT_GT(waited + 1, exact);
+    }
+    recorder->SetSpeed(SPEED_NORMAL);
+    delays = PlayedDelays();
+    EXPECT_EQ(5u, delays[1]);
+    EXPECT_EQ(1u, delays[2]);
+}
+
+}  // namespace
