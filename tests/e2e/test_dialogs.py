@@ -14,10 +14,7 @@ MENU_ORIGIN = (150, 120)  # the menu opens with its top-left corner at the mouse
 
 
 def open_menu():
-    qvtest.mouse_move(*MENU_ORIGIN)
-    qvtest.key("ctrl+alt+shift+Delete")
-    time.sleep(0.8)
-    qvtest.focus(qvtest.desktop_window())
+    qvtest.open_menu(MENU_ORIGIN)
 
 
 def answer_dialog(title, path):
@@ -74,9 +71,7 @@ def test(args):
                       what="the loaded recording to type 'saved' (saw %r)" % typed())
     replay.quit()
 
-    open_menu()
-    qvtest.key("x")
-    code = app.wait(15)
+    code = qvtest.exit_from_menu(app)
     qvtest.check(code == 0, "the program exited with %d" % code)
 
 

@@ -96,12 +96,7 @@ def test(args):
     qvtest.key("ctrl+alt+shift+h")
     qvtest.wait_until(lambda: grab() == steady, timeout=5, what="Ctrl+Alt+Shift+H to bring it back")
 
-    qvtest.mouse_move(500, 300)
-    qvtest.key("ctrl+alt+shift+Delete")
-    time.sleep(0.8)
-    qvtest.focus(qvtest.desktop_window())
-    qvtest.key("x")
-    code = app.wait(15)
+    code = qvtest.exit_from_menu(app)
     qvtest.check(code == 0, "the program exited with %d" % code)
     qvtest.wait_until(lambda: not icon_shown(), timeout=5, what="the icon to go at exit")
 
