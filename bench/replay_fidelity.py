@@ -381,20 +381,7 @@ def play_automation(exe, probe_exe, events, work):
 
 
 def open_menu():
-    qvtest.mouse_move(*MENU_ORIGIN)
-    qvtest.key("ctrl+alt+shift+Delete")
-    time.sleep(0.8)
-    qvtest.focus(qvtest.desktop_window())
-
-
-def answer_dialog(title, path):
-    dialog = qvtest.wait_window("^%s$" % title, timeout=15)
-    qvtest.focus(dialog)
-    time.sleep(0.3)
-    qvtest.type_text(qvtest.wine_path(path), delay_ms=10)
-    qvtest.key("Return")
-    qvtest.wait_until(lambda: not qvtest.find_windows("^%s$" % title), timeout=15,
-                      what="the %s dialog to close" % title)
+    qvtest.open_menu(MENU_ORIGIN)
 
 
 def play_tray(exe, probe_exe, events, speed, work):
@@ -413,7 +400,7 @@ def play_tray(exe, probe_exe, events, speed, work):
         time.sleep(0.5)
     open_menu()
     qvtest.key(*(["Down"] * 9), "Return")  # &Load Record
-    answer_dialog("Open", journal)
+    qvtest.answer_file_dialog("Open", journal)
 
     probe = qvtest.start_probe(probe_exe, os.path.join(work, "probe.log"), timeout_s=400)
     probe.focus()

@@ -272,6 +272,18 @@ def exit_from_menu(app, timeout=15.0, at=(500, 400)):
                 raise TestFailure("Exit from the menu did not end the program")
 
 
+def answer_file_dialog(title, path):
+    """Types a full path into the open or save dialog of that title and confirms it; waits for
+    the dialog to close."""
+    dialog = wait_window("^%s$" % title, timeout=15)
+    focus(dialog)
+    time.sleep(0.3)
+    type_text(wine_path(path), delay_ms=10)
+    key("Return")
+    wait_until(lambda: not find_windows("^%s$" % title), timeout=15,
+               what="the %s dialog to close" % title)
+
+
 def screenshot(path):
     """Saves the whole display as a PNG at path (directories created); returns path."""
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)

@@ -17,16 +17,6 @@ def open_menu():
     qvtest.open_menu(MENU_ORIGIN)
 
 
-def answer_dialog(title, path):
-    dialog = qvtest.wait_window("^%s$" % title, timeout=15)
-    qvtest.focus(dialog)
-    time.sleep(0.3)
-    qvtest.type_text(qvtest.wine_path(path), delay_ms=10)
-    qvtest.key("Return")
-    qvtest.wait_until(lambda: not qvtest.find_windows("^%s$" % title), timeout=15,
-                      what="the %s dialog to close" % title)
-
-
 def test(args):
     folder = qvtest.scratch("files")
     os.makedirs(folder)
@@ -43,7 +33,7 @@ def test(args):
 
     open_menu()
     qvtest.key("s")  # &Save Record
-    answer_dialog("Save As", os.path.join(folder, "take1"))
+    qvtest.answer_file_dialog("Save As", os.path.join(folder, "take1"))
     saved = os.path.join(folder, "take1.jnf")
     # The target exists, empty and locked, while the save is written beside it.
     qvtest.wait_until(lambda: os.path.exists(saved) and os.path.getsize(saved) > 40, timeout=10,
@@ -61,7 +51,7 @@ def test(args):
     open_menu()
     # "&Load Record" shares its letter with "&Lower Speed": walk down to it instead.
     qvtest.key(*(["Down"] * 9), "Return")
-    answer_dialog("Open", saved)
+    qvtest.answer_file_dialog("Open", saved)
 
     replay = qvtest.start_probe(args.probe, qvtest.scratch("replayed.log"), timeout_s=120)
     replay.focus()

@@ -68,11 +68,7 @@ def test(args):
 
     qvtest.open_menu((150, 120))
     qvtest.key("s")  # &Save Record
-    dialog = qvtest.wait_window("^Save As$", timeout=15)
-    qvtest.focus(dialog)
-    time.sleep(0.3)
-    qvtest.type_text(qvtest.wine_path(os.path.join(folder, "take")), delay_ms=10)
-    qvtest.key("Return")
+    qvtest.answer_file_dialog("Save As", os.path.join(folder, "take"))
     sound_file = os.path.join(folder, "take.jnf_")
     qvtest.wait_until(lambda: os.path.exists(sound_file) and
                       os.path.getsize(sound_file) > BLOCK + RATE, timeout=20,
