@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "tests/unit/fake_platform.h"
 #include "app/resources/resource.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
@@ -85,10 +86,7 @@ void FeedSecond(uint32_t* fed, uint32_t firstTime, const std::function<void()>& 
 class LongRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::ResetWindows();
-        fake::ResetFiles();
-        fake::ResetNotify();
-        fake::ResetWave();
+        ResetFakePlatform();
         char pattern[] = "/tmp/reliability-long-XXXXXX";
         ASSERT_NE(nullptr, mkdtemp(pattern));
         folder = pattern;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/fake_platform.h"
 #include "app/resources/resource.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
@@ -73,10 +74,7 @@ std::vector<uint8_t> JournalOf(uint32_t count) {
 class StopTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::ResetWindows();
-        fake::ResetFiles();
-        fake::ResetNotify();
-        fake::ResetWave();
+        ResetFakePlatform();
         char pattern[] = "/tmp/reliability-stop-XXXXXX";
         ASSERT_NE(nullptr, mkdtemp(pattern));
         folder = pattern;

@@ -1,0 +1,15 @@
+// Puts every fake platform service back to its start: no windows, files, icons or devices left
+// from an earlier test.
+#pragma once
+
+#include "platform/fake/fake_file.h"
+#include "platform/fake/fake_notify.h"
+#include "platform/fake/fake_wave.h"
+#include "platform/fake/fake_window.h"
+
+inline void ResetFakePlatform() {
+    fake::ResetWindows();
+    fake::ResetFiles();
+    fake::ResetNotify();
+    fake::ResetWave();
+}
