@@ -117,7 +117,7 @@ def test(args):
                             reach=RATE * 50 // 1000)
     qvtest.check((end - start) / RATE > seconds - 3, "only %.1f s of the track was heard"
                  % ((end - start) / RATE))
-    print("played %.2f s of tone without a break" % ((end - start) / RATE))
+    print("played %.2f s of tone, unbroken at the block boundary" % ((end - start) / RATE))
     probe.quit()
 
     code = qvtest.exit_from_menu(app)
