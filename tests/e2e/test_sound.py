@@ -111,7 +111,9 @@ def test(args):
     # cost at least a device period (10 ms) right where the block ends, so only a break of over
     # 5 ms within 50 ms of that point counts as a dropout (the hiccups before it shift the point
     # by a few ms).
-    boundary = first_loud(played) + BLOCK - tone_offset
+    played_from = first_loud(played)
+    qvtest.check(played_from is not None, "nothing of the track was heard")
+    boundary = played_from + BLOCK - tone_offset
     start, end = check_tone(played, "the played track", boundary=boundary,
                             allowed=len(played) // 50 // 20, dropout=RATE * 5 // 1000,
                             reach=RATE * 50 // 1000)
