@@ -199,16 +199,7 @@ def main():
     parser.add_argument("--settle", type=float, default=15,
                         help="seconds between the start and the measurement")
     args = parser.parse_args()
-    code = 1
-    try:
-        qvtest.require_harness()
-        measure(args)
-        code = 0
-    except qvtest.TestFailure as failure:
-        print("idle benchmark failed: %s" % failure, file=sys.stderr)
-    finally:
-        qvtest.cleanup()
-    return code
+    return qvtest.run_measurement(measure, args, "idle benchmark")
 
 
 if __name__ == "__main__":

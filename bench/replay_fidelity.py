@@ -32,7 +32,6 @@ import math
 import os
 import random
 import shutil
-import struct
 import subprocess
 import sys
 import time
@@ -95,16 +94,6 @@ def journal_events(seed=1):
         if i < len(gaps):
             t += gaps[i]
     return events
-
-
-def write_journal(path, events):
-    first, last = events[0][3], events[-1][3]
-    data = b"Quorvatellianis".ljust(16, b"\0")
-    data += struct.pack("<6I", 40, 20, len(events), first, last, last - first)
-    for message, param_l, param_h, t in events:
-        data += struct.pack("<5I", message, param_l, param_h, t, 0)
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 # ---- matching and figures ------------------------------------------------------------------
@@ -305,7 +294,7 @@ def run_sink(sink_exe, events, out, inject):
     name = "sink-inject" if inject else "sink"
     journal = os.path.join(out, name + ".jnf")
     log = os.path.join(out, name + ".log")
-    write_journal(journal, events)
+    qvtest.write_journal(journal, events)
     start = load_sample()
     run = qvtest.start_exe(sink_exe, qvtest.wine_path(journal), qvtest.wine_path(log),
                            *(["--inject"] if inject else []))
@@ -362,7 +351,7 @@ def play_automation(exe, probe_exe, events, work):
     """Speed 16: `-P<command>` starts the probe and plays "<command>_" into it, then exits."""
     os.makedirs(work)
     shutil.copy(probe_exe, os.path.join(work, "probe.exe"))
-    write_journal(os.path.join(work, COMMAND + "_"), events)
+    qvtest.write_journal(os.path.join(work, COMMAND + "_"), events)
     log = os.path.join(work, "run.log")
     words = COMMAND.split(" ")
     run = qvtest.start_exe(exe, "-P" + words[0], *words[1:], cwd=work)
@@ -390,7 +379,7 @@ def play_tray(exe, probe_exe, events, speed, work):
     qvtest.check(speed in steps, "speed %d cannot be set from the menu in one step" % speed)
     os.makedirs(work)
     journal = os.path.join(work, "bench.jnf")
-    write_journal(journal, events)
+    qvtest.write_journal(journal, events)
     app = qvtest.start_exe(exe)
     time.sleep(3)
     qvtest.check(app.poll() is None, "the program exited at start")
@@ -507,19 +496,9 @@ def main():
                         help="recompute the figures from the probe logs kept in --out")
     args = parser.parse_args()
     if args.write_journal:
-        write_journal(args.write_journal, journal_events())
+        qvtest.write_journal(args.write_journal, journal_events())
         return 0
-    code = 1
-    try:
-        if not args.from_logs:
-            qvtest.require_harness()
-        measure(args)
-        code = 0
-    except qvtest.TestFailure as failure:
-        print("replay benchmark failed: %s" % failure, file=sys.stderr)
-    finally:
-        qvtest.cleanup()
-    return code
+    return qvtest.run_measurement(measure, args, "replay benchmark", harness=not args.from_logs)
 
 
 if __name__ == "__main__":

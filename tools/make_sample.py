@@ -5,8 +5,11 @@ pause that lets Notepad open, it types a greeting (US keyboard layout).
     python3 tools/make_sample.py [OUTPUT]"""
 
 import os
-import struct
 import sys
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import qvtest  # noqa: E402
 
 WM_KEYDOWN, WM_KEYUP, WM_MOUSEMOVE = 0x100, 0x101, 0x200
 SHIFT = (0x10, 0x2A)
@@ -45,14 +48,7 @@ def events():
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "samples", "notepad_")
-    records = list(events())
-    first, last = records[0][3], records[-1][3]
-    data = b"Quorvatellianis".ljust(16, b"\0")
-    data += struct.pack("<6I", 40, 20, len(records), first, last, last - first)
-    for message, param_l, param_h, time in records:
-        data += struct.pack("<5I", message, param_l, param_h, time, 0)
-    with open(out, "wb") as f:
-        f.write(data)
+    qvtest.write_journal(out, list(events()))
 
 
 main()

@@ -22,8 +22,10 @@ harness when started outside one):
 """
 
 import argparse
+import collections
 import os
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -106,6 +108,57 @@ def main(test, argv=None):
     finally:
         cleanup()
     sys.exit(code)
+
+
+def run_measurement(measure, args, what, harness=True):
+    """Runs measure(args) for a benchmark, inside the harness unless `harness` is false. Returns
+    the exit code: 0, or 1 after saying why `what` failed. Always cleans up."""
+    code = 1
+    try:
+        if harness:
+            require_harness()
+        measure(args)
+        code = 0
+    except TestFailure as failure:
+        print("%s failed: %s" % (what, failure), file=sys.stderr)
+    finally:
+        cleanup()
+    return code
+
+
+# ---- journal files --------------------------------------------------------------------------------
+
+JOURNAL_SIGNATURE = b"Quorvatellianis\0"
+Journal = collections.namedtuple("Journal", "count first last duration times")
+
+
+def journal_bytes(events):
+    """A journal file of (message, paramL, paramH, time) events."""
+    first, last = events[0][3], events[-1][3]
+    data = JOURNAL_SIGNATURE + struct.pack("<6I", 40, 20, len(events), first, last, last - first)
+    for message, low, high, t in events:
+        data += struct.pack("<5I", message, low, high, t, 0)
+    return data
+
+
+def write_journal(path, events):
+    with open(path, "wb") as f:
+        f.write(journal_bytes(events))
+
+
+def read_journal(path):
+    """Checks a journal file the program wrote (signature, a 40-byte header, 20-byte records, the
+    duration) and returns its header's figures and the records' times as a Journal."""
+    with open(path, "rb") as f:
+        data = f.read()
+    check(len(data) >= 40, "journal too short: %d bytes" % len(data))
+    check(data[:16] == JOURNAL_SIGNATURE, "signature field %r" % data[:16])
+    header_size, record_size, count, first, last, duration = struct.unpack("<6I", data[16:40])
+    check((header_size, record_size) == (40, 20), "sizes %d/%d" % (header_size, record_size))
+    check(len(data) == 40 + 20 * count, "%d bytes for %d records" % (len(data), count))
+    check((last - first) & 0xFFFFFFFF == duration, "duration %d" % duration)
+    times = [struct.unpack_from("<I", data, 40 + 20 * i + 12)[0] for i in range(count)]
+    return Journal(count, first, last, duration, times)
 
 
 # ---- waiting ------------------------------------------------------------------------------------

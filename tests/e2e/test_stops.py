@@ -6,7 +6,6 @@ leaves exactly its journal, the play run leaves its journal as it was."""
 
 import os
 import shutil
-import struct
 import sys
 import time
 
@@ -34,27 +33,6 @@ def exit_from_menu(app, what):
 
 def listing(folder):
     return sorted(os.listdir(folder))
-
-
-def read_journal(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    qvtest.check(len(data) >= 40 and data[:16] == b"Quorvatellianis\0", "not a journal file")
-    header_size, record_size, count, first, last, duration = struct.unpack("<6I", data[16:40])
-    qvtest.check((header_size, record_size) == (40, 20) and len(data) == 40 + 20 * count,
-                 "%d bytes for %d records" % (len(data), count))
-    qvtest.check((last - first) & 0xFFFFFFFF == duration, "duration %d" % duration)
-    return count, duration
-
-
-def journal_bytes(events):
-    """A journal file of (message, paramL, paramH, time) events."""
-    first, last = events[0][3], events[-1][3]
-    data = b"Quorvatellianis\0" + struct.pack("<6I", 40, 20, len(events), first, last,
-                                                last - first)
-    for message, low, high, t in events:
-        data += struct.pack("<5I", message, low, high, t, 0)
-    return data
 
 
 def start_run(exe, switch, cwd):
@@ -117,8 +95,9 @@ def record_run_ends_at_its_limit(args, work):
     qvtest.mouse_move(420, 310)  # now the events span more than a minute
     wait_exit(run, 10, "the record run past its limit")
     print("record run ended %.1f s after its first event" % (time.monotonic() - started))
-    count, duration = read_journal(journal)
-    qvtest.check(count >= 2 and duration > 60000, "%d events over %d ms" % (count, duration))
+    written = qvtest.read_journal(journal)
+    qvtest.check(written.count >= 2 and written.duration > 60000,
+                 "%d events over %d ms" % (written.count, written.duration))
     quit_run_probe(work)
     qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
                  "the record run left %s" % listing(work))
@@ -126,8 +105,9 @@ def record_run_ends_at_its_limit(args, work):
 
 def play_run_stopped_midway(args, work):
     journal = os.path.join(work, COMMAND + "_")
-    data = journal_bytes([(WM_MOUSEMOVE, 200, 200, 1000), (WM_MOUSEMOVE, 210, 210, 1100),
-                          (WM_MOUSEMOVE, 220, 220, 41100)])
+    data = qvtest.journal_bytes([(WM_MOUSEMOVE, 200, 200, 1000),
+                                 (WM_MOUSEMOVE, 210, 210, 1100),
+                                 (WM_MOUSEMOVE, 220, 220, 41100)])
     with open(journal, "wb") as f:
         f.write(data)
     run = start_run(args.exe, "-P", work)

@@ -12,22 +12,12 @@
 
 #include "platform/fake/fake_file.h"
 #include "storage/file_buffer.h"
+#include "tests/common/bytes.h"
 
 namespace {
 
 const uint32_t kMiB = FileBuffer::kWindowSize;
 const char kJournalFilter[] = "Journal File(*.Jnf)\0*.Jnf\0";
-
-std::string Pattern(size_t size, int seed) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        s[i] = char((i * 31 + seed) % 251);
-    return s;
-}
-
-std::string Bytes(const uint8_t* p, size_t n) {
-    return p ? std::string(reinterpret_cast<const char*>(p), n) : std::string("<null>");
-}
 
 class FileBufferTest : public ::testing::Test {
   protected:

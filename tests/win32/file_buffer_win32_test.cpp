@@ -10,22 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "storage/file_buffer.h"
+#include "tests/common/bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 const uint32_t kMiB = FileBuffer::kWindowSize;
-
-std::string Pattern(size_t size, int seed) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        s[i] = char((i * 31 + seed) % 251);
-    return s;
-}
-
-std::string Bytes(const uint8_t* p, size_t n) {
-    return p ? std::string(reinterpret_cast<const char*>(p), n) : std::string("<null>");
-}
 
 class FileBufferWin32Test : public ::testing::Test {
   protected:
