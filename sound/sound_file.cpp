@@ -3,6 +3,7 @@
 // cut into full blocks again.
 #include <string.h>
 
+#include <memory>
 #include <new>
 
 #include "sound/sound_recorder.h"
@@ -11,12 +12,12 @@
 namespace {
 
 // The journal file's name with "_" appended, in a buffer of its own; null when out of memory.
-char* SoundFileName(const char* journalFileName) {
+std::unique_ptr<char[]> SoundFileName(const char* journalFileName) {
     size_t length = strlen(journalFileName);
-    char* name = new (std::nothrow) char[length + 2];
+    std::unique_ptr<char[]> name(new (std::nothrow) char[length + 2]);
     if (!name)
         return nullptr;
-    memcpy(name, journalFileName, length);
+    memcpy(name.get(), journalFileName, length);
     name[length] = '_';
     name[length + 1] = '\0';
     return name;
@@ -27,35 +28,25 @@ char* SoundFileName(const char* journalFileName) {
 int32_t SoundRecorder::Save(const char* journalFileName) {
     if (IsRecording() || IsPlaying() || !HasSound() || !journalFileName || !journalFileName[0])
         return 0;
-    char* name = SoundFileName(journalFileName);
-    if (!name)
+    std::unique_ptr<char[]> name = SoundFileName(journalFileName);
+    if (!name || !file->Open(0, name.get(), 1))
         return 0;
-    if (!file->Open(0, name, 1)) {
-        delete[] name;
-        return 0;
-    }
     file->WriteAt(signature, uint32_t(strlen(signature) + 1), -1);
     for (AudioBlock* block = head; block; block = block->next)
         if (block->header->bytesRecorded)
             file->WriteAt(block->header->data, block->header->bytesRecorded, -1);
     file->Flush();
     // The file buffer keeps the previous file unless every byte reached the new one.
-    int32_t stored = file->Close();
-    delete[] name;
-    return stored ? 1 : 0;
+    return file->Close() ? 1 : 0;
 }
 
 int32_t SoundRecorder::Load(const char* journalFileName) {
     if (IsRecording() || IsPlaying() || !journalFileName || !journalFileName[0])
         return 0;
     Clear();
-    char* name = SoundFileName(journalFileName);
-    if (!name)
+    std::unique_ptr<char[]> name = SoundFileName(journalFileName);
+    if (!name || !file->Open(1, name.get(), 1))
         return 0;
-    if (!file->Open(1, name, 1)) {
-        delete[] name;
-        return 0;
-    }
     int32_t result = 1;
     uint32_t headerLength = uint32_t(strlen(signature) + 1);
     uint32_t size = file->GetSize();
@@ -79,6 +70,5 @@ int32_t SoundRecorder::Load(const char* journalFileName) {
         }
     }
     file->Close();
-    delete[] name;
     return result;
 }
