@@ -144,7 +144,7 @@ int32_t JournalRecorder::Load(const char* fileName) {
     JournalEvent* keptTail = tail;
     uint32_t keptCount = count;
     EventChunk* keptChunks = chunks;
-    head = tail = nullptr;
+    head = tail = cursor = nullptr;
     count = 0;
     chunks = nullptr;
     bool complete = true;

@@ -45,6 +45,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       mainWindow(mainWindow),
       tail(nullptr),
       head(nullptr),
+      cursor(nullptr),
       count(0),
       chunks(nullptr),
       recordHook(nullptr),
@@ -101,7 +102,7 @@ int32_t JournalRecorder::StartPlayback() {
     if (!hook)
         return 0;
     playbackHook = hook;
-    tail = head;
+    cursor = head;
     playbackActive = 1;
     previousTime = head->record.time;
     delayRemainder = 0;
@@ -170,6 +171,7 @@ void JournalRecorder::ReleaseEvents() {
     chunks = nullptr;
     head = nullptr;
     tail = nullptr;
+    cursor = nullptr;
     count = 0;
 }
 
@@ -212,8 +214,8 @@ int32_t JournalRecorder::AppendEvent(const platform::EventRecord& record) {
 
 uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     uint32_t previous = previousTime;
-    previousTime = tail->record.time;
-    *target = tail->record;
+    previousTime = cursor->record.time;
+    *target = cursor->record;
     // Scaled in 64 bits so that neither a long gap nor a slow speed wraps into a short delay.
     // Delays are whole milliseconds; the fraction a faster speed leaves (half of every odd gap
     // at speed 8) goes into the next delay instead of being lost, so the playback keeps to the
@@ -231,8 +233,8 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
 }
 
 void JournalRecorder::Advance() {
-    if (tail->next) {
-        tail = tail->next;
+    if (cursor->next) {
+        cursor = cursor->next;
     } else {
         Stop();
     }

@@ -84,8 +84,9 @@ class JournalRecorder {
 
     platform::InstanceHandle instance;
     platform::WindowHandle mainWindow;
-    JournalEvent* tail;
+    JournalEvent* tail;  // always the last event, so a save after any playback describes the list
     JournalEvent* head;
+    JournalEvent* cursor;  // the event playback hands out next; rests where playback ended
     uint32_t count;
     EventChunk* chunks;  // the newest first; the events of the list live in these
     platform::HookHandle recordHook;

@@ -104,6 +104,12 @@ TEST_F(JournalFileTest, SavingALoadedFileReproducesItByteForByte) {
     EXPECT_EQ(Path("in.Jnf"), recorder->GetFileName());
     ASSERT_EQ(1, recorder->Save(Path("out.Jnf").c_str()));
     EXPECT_EQ(GoodJournal(), Read(Path("out.Jnf")));
+    // A playback stopped midway changes nothing of what is saved.
+    ASSERT_EQ(1, recorder->StartPlayback());
+    fake::PlayAll(1);
+    ASSERT_EQ(1, recorder->Stop());
+    ASSERT_EQ(1, recorder->Save(Path("out.Jnf").c_str()));
+    EXPECT_EQ(GoodJournal(), Read(Path("out.Jnf")));
     // Saving over an existing file replaces it.
     Write(Path("big.Jnf"), Bytes(5000, 1));
     ASSERT_EQ(1, recorder->Save(Path("big.Jnf").c_str()));
