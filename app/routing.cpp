@@ -37,8 +37,51 @@ void ShowStatusTip() {
     }
 }
 
+void SaveRecord() {
+    // The sound goes beside a journal only when that journal was written: a refused save would
+    // otherwise overwrite the sound of an earlier recording.
+    if (journalRecorder->Save("") && soundEnabled && soundRecorder) {
+        soundRecorder->Save(journalRecorder->GetFileName());
+    }
+}
+
+void LoadRecord() {
+    // A journal and its sound never come from two different recordings.
+    if (journalRecorder->Load("") && soundEnabled && soundRecorder) {
+        soundRecorder->Load(journalRecorder->GetFileName());
+    }
+}
+
+// The file dialog runs a message loop of its own, which goes on delivering hotkeys, tray clicks
+// and menu commands while it is open.
+void RunFileCommand(void (*command)()) {
+    fileCommandRunning = true;
+    command();
+    fileCommandRunning = false;
+    if (shutdownPending)
+        RequestShutdown();
+}
+
+// The commands that a running file command refuses: they would change the list it is writing
+// or reading, or start a run in the middle of it.
+bool UsesTheRecording(uint32_t command) {
+    switch (command) {
+        case IDM_RECORD:
+        case IDM_PLAY:
+        case IDM_STOP:
+        case IDM_SAVE:
+        case IDM_LOAD:
+        case IDM_EMPTY:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Returns 1 when the command was one of ours.
 int32_t OnCommand(uint32_t command) {
+    if (fileCommandRunning && UsesTheRecording(command))
+        return 1;
     switch (command) {
         case IDM_RECORD:
             journalRecorder->StartRecording();
@@ -59,17 +102,10 @@ int32_t OnCommand(uint32_t command) {
             journalRecorder->SetSpeed(SPEED_NORMAL);
             return 1;
         case IDM_SAVE:
-            // The sound goes beside a journal only when that journal was written: a refused
-            // save would otherwise overwrite the sound of an earlier recording.
-            if (journalRecorder->Save("") && soundEnabled && soundRecorder) {
-                soundRecorder->Save(journalRecorder->GetFileName());
-            }
+            RunFileCommand(SaveRecord);
             return 1;
         case IDM_LOAD:
-            // A journal and its sound never come from two different recordings.
-            if (journalRecorder->Load("") && soundEnabled && soundRecorder) {
-                soundRecorder->Load(journalRecorder->GetFileName());
-            }
+            RunFileCommand(LoadRecord);
             return 1;
         case IDM_EMPTY:
             journalRecorder->Clear();
@@ -87,7 +123,7 @@ int32_t OnCommand(uint32_t command) {
             }
             return 1;
         case IDM_EXIT:
-            Shutdown();
+            RequestShutdown();
             return 1;
         default:
             return 0;
@@ -157,6 +193,19 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
     switch (message) {
         case WM_DESTROY:
             platform::PostQuit(0);
+            return 0;
+        case WM_CLOSE:
+            // Another program asks us to close: the same way out as Exit, never the default
+            // procedure's bare DestroyWindow, which would leave the icon, devices and an
+            // automation recording behind.
+            RequestShutdown();
+            return 0;
+        case WM_QUERYENDSESSION:
+            return 1;
+        case WM_ENDSESSION:
+            // The process ends once this returns, so the shutdown happens now.
+            if (wParam)
+                RequestShutdown();
             return 0;
         case WM_COMMAND:
             // Before start-up has built the recorder, and after shutdown, commands are ignored.

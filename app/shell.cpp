@@ -23,6 +23,8 @@ int32_t trayVisible;
 JournalRecorder* journalRecorder;
 SoundRecorder* soundRecorder;
 TrayIcon* trayIcon;
+bool fileCommandRunning;
+bool shutdownPending;
 
 namespace {
 
@@ -154,8 +156,19 @@ void Shutdown() {
     platform::DestroyWindowNow(mainWindow);
 }
 
+void RequestShutdown() {
+    if (fileCommandRunning) {
+        shutdownPending = true;
+        return;
+    }
+    shutdownPending = false;
+    Shutdown();
+}
+
 int AppMain(platform::InstanceHandle instance, const char* argumentText, int showCommand) {
     shuttingDown = 0;
+    shutdownPending = false;
+    fileCommandRunning = false;
     popupMenu = nullptr;
     if (!argumentText)
         argumentText = "";

@@ -29,6 +29,11 @@ extern int32_t trayVisible;
 extern JournalRecorder* journalRecorder;
 extern SoundRecorder* soundRecorder;
 extern TrayIcon* trayIcon;
+// True while Save Record or Load Record runs: its dialog's own message loop keeps delivering
+// commands, and those that would change or use the recording are refused meanwhile.
+extern bool fileCommandRunning;
+// An exit asked for while a file command ran; carried out when it has finished.
+extern bool shutdownPending;
 
 // The body of the program's entry point; returns the exit code.
 int AppMain(platform::InstanceHandle instance, const char* argumentText, int showCommand);
@@ -39,6 +44,9 @@ int32_t CreateMainWindow(platform::InstanceHandle instance, int showCommand);
 void InitJournal(const char* argumentText);
 void InitTray();
 void Shutdown();
+// Exit, a close from another program and the end of the session: Shutdown now, or as soon as a
+// running Save Record or Load Record has finished.
+void RequestShutdown();
 
 intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
                         intptr_t lParam);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ int OpenFileCount();
 // The next dialog answers `path`; empty text cancels. Answers queue up in order; a dialog with
 // no answer waiting is cancelled.
 void PushDialogAnswer(const char* path);
+
+// Runs `action` inside the next dialog, while it is open and before it answers, as the real
+// dialog's message loop delivers what the user does meanwhile.
+void WhileNextDialogIsOpen(std::function<void()> action);
 
 struct FileDialogShown {
     int save;

@@ -36,6 +36,7 @@ struct State {
     int counts[fake::kFileCallKinds] = {};
     std::deque<std::string> answers;
     std::vector<fake::FileDialogShown> dialogs;
+    std::function<void()> whileOpen;
 };
 
 State& state() {
@@ -251,7 +252,7 @@ int FileDelete(const char* path) {
 void FileDialog(int save, const char* filter, const char* defaultExtension, char* name,
                 uint32_t capacity) {
     State& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
+    std::unique_lock<std::mutex> guard(s.lock);
     fake::FileDialogShown shown{save, std::string(), defaultExtension ? defaultExtension : "",
                                 capacity};
     for (const char* p = filter; p && *p;) {  // description, pattern, description, ... ""
@@ -262,6 +263,13 @@ void FileDialog(int save, const char* filter, const char* defaultExtension, char
     s.dialogs.push_back(shown);
     if (capacity)
         name[0] = '\0';
+    if (s.whileOpen) {
+        std::function<void()> action;
+        action.swap(s.whileOpen);
+        guard.unlock();
+        action();
+        guard.lock();
+    }
     if (s.answers.empty())
         return;
     std::string answer = s.answers.front();
@@ -281,6 +289,7 @@ void ResetFiles() {
     s.faults.clear();
     s.answers.clear();
     s.dialogs.clear();
+    s.whileOpen = nullptr;
     for (int& n : s.counts)
         n = 0;
 }
@@ -309,6 +318,12 @@ int OpenFileCount() {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return static_cast<int>(s.open.size());
+}
+
+void WhileNextDialogIsOpen(std::function<void()> action) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.whileOpen = std::move(action);
 }
 
 void PushDialogAnswer(const char* path) {

@@ -330,6 +330,10 @@ def answer_file_dialog(title, path):
     the dialog to close."""
     dialog = wait_window("^%s$" % title, timeout=15)
     focus(dialog)
+    # A click on its caption makes it the active window, as a user's would: the keys then reach
+    # its file-name field also after another window of the program (its menu) took the foreground.
+    geometry = dict(f.split("=") for f in xdotool("getwindowgeometry", "--shell", dialog).split())
+    click(1, int(geometry["X"]) + 100, int(geometry["Y"]) + 8)
     time.sleep(0.3)
     type_text(wine_path(path), delay_ms=10)
     key("Return")

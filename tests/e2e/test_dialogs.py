@@ -1,5 +1,7 @@
 """Save Record and Load Record through the real file dialogs in tray mode: a recording is saved
-under a typed name (the dialog adds the extension), emptied, loaded back and replayed."""
+under a typed name (the dialog adds the extension), emptied, loaded back and replayed. Empty
+Record chosen from the hotkey menu while the Save dialog is open is refused: the save that
+follows writes the whole recording."""
 
 import os
 import struct
@@ -33,6 +35,11 @@ def test(args):
 
     open_menu()
     qvtest.key("s")  # &Save Record
+    qvtest.wait_window("^Save As$", timeout=15)
+    open_menu()
+    qvtest.key("e")  # &Empty Record, while the dialog is open
+    time.sleep(0.5)
+    qvtest.check(app.poll() is None, "the program ended while its Save dialog was open")
     qvtest.answer_file_dialog("Save As", os.path.join(folder, "take1"))
     saved = os.path.join(folder, "take1.jnf")
     # The target exists, empty and locked, while the save is written beside it.

@@ -1,11 +1,12 @@
 """Ending the program as a user does, from a running state: Exit from the menu while recording
 with the icon hidden and while playing (tray mode, sound on: the harness has a sound server),
-a record run that ends at its one-minute limit, and a play run stopped midway with
-Ctrl+Alt+Shift+Delete. Every run exits with code 0; tray mode leaves no file, the record run
+a record run that ends at its one-minute limit, a record run closed by another program, and a
+play run stopped midway with Ctrl+Alt+Shift+Delete. Every run exits with code 0; tray mode leaves no file, the record run
 leaves exactly its journal, the play run leaves its journal as it was."""
 
 import os
 import shutil
+import subprocess
 import sys
 import time
 
@@ -103,6 +104,25 @@ def record_run_ends_at_its_limit(args, work):
                  "the record run left %s" % listing(work))
 
 
+def record_run_closed_from_outside(args, work):
+    """taskkill without /f sends WM_CLOSE to the program's windows, as a task manager does."""
+    journal = os.path.join(work, COMMAND + "_")
+    run = start_run(args.exe, "-R", work)
+    qvtest.wait_until(lambda: os.path.exists(os.path.join(work, "run.log")), timeout=20,
+                      what="the probe launched by the record run")
+    time.sleep(2)
+    qvtest.mouse_move(400, 300)
+    qvtest.mouse_move(420, 310)
+    subprocess.run(["wine", "taskkill", "/im", os.path.basename(args.exe)], timeout=20,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_exit(run, 10, "the record run closed from outside")
+    written = qvtest.read_journal(journal)
+    qvtest.check(written.count >= 2, "the closed record run saved %d events" % written.count)
+    quit_run_probe(work)
+    qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
+                 "the closed record run left %s" % listing(work))
+
+
 def play_run_stopped_midway(args, work):
     journal = os.path.join(work, COMMAND + "_")
     data = qvtest.journal_bytes([(WM_MOUSEMOVE, 200, 200, 1000),
@@ -124,7 +144,8 @@ def play_run_stopped_midway(args, work):
 
 def test(args):
     for step in (tray_exit_while_recording_hidden, tray_exit_while_playing,
-                 record_run_ends_at_its_limit, play_run_stopped_midway):
+                 record_run_ends_at_its_limit, record_run_closed_from_outside,
+                 play_run_stopped_midway):
         work = qvtest.scratch(step.__name__)
         os.makedirs(work)
         if step.__name__.startswith(("record", "play")):

@@ -131,12 +131,30 @@ class StopTest : public ::testing::Test {
 enum State { kIdle, kRecording, kPlaying };
 enum Sound { kSoundOn, kSoundOff, kNoDevice };
 
+// Exit from the menu, a close from another program and the end of the session.
+enum Way { kMenuExit, kClose, kSessionEnd };
+
+// Ends the program the given way, as the system delivers it.
+void EndThe(Way way) {
+    if (way == kMenuExit) {
+        fake::PostToLoop(Main(), WM_COMMAND, IDM_EXIT, 0);
+    } else if (way == kClose) {
+        fake::PostToLoop(Main(), WM_CLOSE, 0, 0);
+    } else {
+        EXPECT_NE(0, fake::Dispatch(Main(), WM_QUERYENDSESSION, 0, 0));
+        fake::PostToLoop(Main(), WM_ENDSESSION, 1, 0);
+    }
+}
+
 TEST_F(StopTest, ExitInTrayModeFromEveryStateSavesNothingAndLeavesNothing) {
+    int index = 0;
     for (State state : {kIdle, kRecording, kPlaying}) {
         for (Sound sound : {kSoundOn, kSoundOff, kNoDevice}) {
             for (bool hidden : {false, true}) {
+                // The ways of ending take turns, so that each meets every state.
+                Way way = Way(index++ % 3);
                 SCOPED_TRACE("state " + std::to_string(state) + " sound " + std::to_string(sound) +
-                             (hidden ? " hidden" : " shown"));
+                             (hidden ? " hidden" : " shown") + " way " + std::to_string(way));
                 TearDown();
                 SetUp();
                 if (sound == kNoDevice)
@@ -170,12 +188,12 @@ TEST_F(StopTest, ExitInTrayModeFromEveryStateSavesNothingAndLeavesNothing) {
                     EXPECT_EQ(state == kPlaying && sound == kSoundOn,
                               soundRecorder->IsPlaying() != 0);
                     // The menu opens from the icon, or from the hotkey while the icon is hidden.
-                    if (hidden)
+                    if (way == kMenuExit && hidden)
                         Send(WM_HOTKEY, HOTKEY_MENU);
-                    else
+                    else if (way == kMenuExit)
                         Send(WM_TRAYNOTIFY, 0, WM_RBUTTONUP);
-                    EXPECT_EQ(1, fake::PopupShownCount());
-                    fake::PostToLoop(Main(), WM_COMMAND, IDM_EXIT, 0);
+                    EXPECT_EQ(way == kMenuExit, fake::PopupShownCount());
+                    EndThe(way);
                 };
                 RunToExit("");
                 EXPECT_EQ(0, fake::FileCallCount(fake::kFileOpen));
@@ -248,6 +266,32 @@ TEST_F(StopTest, AutomationRunsEndWithZeroAndSaveOnlyTheirRecordingOnce) {
          },
          -1},
         {"play, empty journal", "-Ptool", 0, 0, hotkeyMenu, -1},
+        {"record, a close from outside", "-Rtool", -1, 0,
+         [] {
+             RecordKeys(2, 7);
+             EndThe(kClose);
+         },
+         2},
+        {"record, the session ends", "-Rtool", -1, 0,
+         [] {
+             RecordKeys(3, 7);
+             EndThe(kSessionEnd);
+         },
+         3},
+        {"record, an end of session called off, then the menu hotkey", "-Rtool", -1, 0,
+         [=] {
+             RecordKeys(3, 7);
+             Send(WM_ENDSESSION, 0);
+             EXPECT_TRUE(fake::RecordHookInstalled());
+             hotkeyMenu();
+         },
+         3},
+        {"play, a close from outside midway", "-Ptool", 3, 0,
+         [] {
+             PlayEvents(1);
+             EndThe(kClose);
+         },
+         -1},
     };
     for (const AutomationCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,6 +317,67 @@ TEST_F(StopTest, AutomationRunsEndWithZeroAndSaveOnlyTheirRecordingOnce) {
             ASSERT_EQ(40u + 20u * c.savedEvents, saved.size());
             EXPECT_EQ(uint8_t(c.savedEvents), saved[24]);
             EXPECT_EQ(std::vector<std::string>{"tool_"}, Listing());
+        }
+    }
+}
+
+struct DialogCase {
+    const char* name;
+    uint32_t command;                                       // IDM_SAVE or IDM_LOAD
+    std::vector<std::pair<uint32_t, uintptr_t>> whileOpen;  // messages the user sends meanwhile
+    const char* answer;                                     // "" cancels the dialog
+    int heldAfter;  // events held once the command is over; -1: the program has ended by then
+};
+
+TEST_F(StopTest, CommandsWhileAFileDialogIsOpenAreRefusedAndExitWaitsForIt) {
+    const std::pair<uint32_t, uintptr_t> empty{WM_COMMAND, IDM_EMPTY}, exit{WM_COMMAND, IDM_EXIT},
+        record{WM_HOTKEY, HOTKEY_RECORD}, play{WM_HOTKEY, HOTKEY_PLAY}, save{WM_COMMAND, IDM_SAVE},
+        load{WM_COMMAND, IDM_LOAD}, close{WM_CLOSE, 0}, sessionEnd{WM_ENDSESSION, 1};
+    const DialogCase cases[] = {
+        {"save, then empty, record, play and another save",
+         IDM_SAVE,
+         {empty, record, play, save},
+         "take.Jnf",
+         3},
+        {"save, then exit", IDM_SAVE, {exit}, "take.Jnf", -1},
+        {"save, then a close from outside; cancelled", IDM_SAVE, {close}, "", -1},
+        {"load, then record, play, empty and another load",
+         IDM_LOAD,
+         {record, play, empty, load},
+         "five.Jnf",
+         5},
+        {"load, then the session ends", IDM_LOAD, {sessionEnd}, "five.Jnf", -1},
+    };
+    for (const DialogCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        Write("five.Jnf", JournalOf(5));
+        idleScript = [&] {
+            Send(WM_HOTKEY, HOTKEY_RECORD);
+            RecordKeys(3, 10);
+            Send(WM_HOTKEY, HOTKEY_STOP);
+            fake::WhileNextDialogIsOpen([&] {
+                for (const auto& message : c.whileOpen)
+                    Send(message.first, message.second);
+                EXPECT_EQ(nullptr, fake::InstalledHook());
+                ASSERT_NE(nullptr, journalRecorder);
+                EXPECT_EQ(3u, journalRecorder->GetCount());
+            });
+            fake::PushDialogAnswer(c.answer);
+            Send(WM_COMMAND, c.command);
+            if (c.heldAfter < 0) {
+                EXPECT_EQ(nullptr, journalRecorder);
+                return;
+            }
+            EXPECT_EQ(uint32_t(c.heldAfter), journalRecorder->GetCount());
+            fake::PostToLoop(Main(), WM_COMMAND, IDM_EXIT, 0);
+        };
+        RunToExit("");
+        EXPECT_EQ(1u, fake::FileDialogsShown().size());
+        if (c.command == IDM_SAVE && c.answer[0]) {
+            ASSERT_EQ(40u + 3 * 20, Read(c.answer).size());
+            EXPECT_EQ(3, Read(c.answer)[24]);
         }
     }
 }
