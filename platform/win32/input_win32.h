@@ -1,7 +1,16 @@
-// Details of the Win32 input layer that its tests need to see.
+// The Win32 input layer's inner pieces, shared by its files and seen by its tests:
+// journal_hooks.cpp (the native journal hooks and the platform operations that choose between
+// them and the emulation), record_source.cpp (recording on low-level hooks), playback_sink.cpp
+// (the playback timeline and its timer thread), inject.cpp (events turned into SendInput) and
+// hold_back.cpp (the user's own input kept out of a playback).
 #pragma once
 
+#include <windows.h>
+
+#include <atomic>
 #include <cstdint>
+
+#include "platform/input.h"
 
 namespace platform {
 namespace win32 {
@@ -16,6 +25,65 @@ bool NativeJournalHooksPreferred();
 
 // True when `hook` is an installed emulated record source or playback sink.
 bool IsEmulatedHook(void* hook);
+
+// Journal records as the native playback hook hands them to the system. The upper 16 bits of
+// `message` carry the wheel delta or X button in our files; the system's message is the lower 16.
+void ToEventMsg(const EventRecord& record, EVENTMSG* message);
+
+// ---- record source ----------------------------------------------------------------------------
+HookHandle InstallEmulatedRecord(InstanceHandle instance, HookProcedure procedure);
+void RemoveEmulatedRecord();
+// Whether `hook` is the handle the record source hands out (installed or not), and whether the
+// source is installed now.
+bool IsRecordSourceHandle(HookHandle hook);
+bool RecordSourceInstalled();
+
+// ---- playback sink ----------------------------------------------------------------------------
+HookHandle InstallEmulatedPlayback(HookProcedure procedure);
+void RemoveEmulatedPlayback();
+bool IsPlaybackSinkHandle(HookHandle hook);
+bool PlaybackSinkInstalled();
+
+// For the benchmark: called on the thread that times the injections, right after each event was
+// injected, with the QueryPerformanceCounter moment. Null for none.
+typedef void (*InjectionObserver)(LONGLONG moment);
+void SetInjectionObserver(InjectionObserver observer);
+
+// Waits for the QueryPerformanceCounter moment `deadline`: on `timer` (a waitable timer) for the
+// most part, spinning through the last `spinTicks`. Returns false as soon as `stopping` is set
+// (with `stop` signalled), true at the deadline. A timer that cannot be set falls back to timed
+// waits on `stop`, so a wait always ends when the playback is removed.
+bool WaitForDeadline(LONGLONG deadline, HANDLE timer, HANDLE stop,
+                     const std::atomic<bool>& stopping, LONGLONG frequency, LONGLONG spinTicks);
+
+// ---- injection --------------------------------------------------------------------------------
+// What a playback holds down, released when it stops.
+struct HeldInput {
+    bool keyHeld[256];
+    uint8_t keyScan[256];
+    bool keyExtended[256];
+    uint32_t buttons;
+    int32_t lastX;
+    int32_t lastY;
+};
+// Injects one event; records that the system does not carry (message 0, WM_QUIT, ...) inject
+// nothing.
+void Inject(HeldInput& held, const EventRecord& event);
+void ReleaseHeld(const HeldInput& held);
+
+// ---- the user's own input during a playback ---------------------------------------------------
+// While held back, keyboard and mouse input that is not the playback's own never reaches a
+// window, but for the program's hotkeys (posted to their window here), the release of keys and
+// buttons that were down when the playback began, and anything while a popup menu is open.
+// Returns false when it could not be set up; playback then goes on without it.
+bool HoldBackUserInput();
+void ReleaseUserInput();
+
+// ---- what the window service tells the input layer -----------------------------------------
+// The hotkey registered for this key and exact set of MOD_* modifiers; false when none.
+bool FindHotkey(uint32_t modifiers, uint32_t virtualKey, HWND* window, int* id);
+// True while the program's popup menu is open.
+bool MenuIsOpen();
 
 }  // namespace win32
 }  // namespace platform

@@ -1,6 +1,9 @@
 // Win32 windows, messages, timers, hotkeys, menus, resources and process services.
 #include <windows.h>
 
+#include <atomic>
+
+#include "platform/win32/input_win32.h"
 #include "platform/window.h"
 
 namespace {
@@ -15,9 +18,45 @@ LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wParam, LPARA
     return mainProcedure(window, message, wParam, lParam);
 }
 
+// The hotkeys this process holds, so that a playback that keeps the user's keys from the system
+// can still hand the program its own (see hold_back.cpp). Only ever appended to; read from the
+// playback's hook thread.
+struct RegisteredHotkey {
+    HWND window;
+    int id;
+    uint32_t modifiers;
+    uint32_t key;
+};
+RegisteredHotkey hotkeys[16];
+std::atomic<int> hotkeyCount(0);
+
+std::atomic<int> menusOpen(0);
+
 }  // namespace
 
 namespace platform {
+
+namespace win32 {
+
+bool FindHotkey(uint32_t modifiers, uint32_t virtualKey, HWND* window, int* id) {
+    int count = hotkeyCount.load();
+    for (int i = 0; i < count; ++i) {
+        const RegisteredHotkey& hotkey = hotkeys[i];
+        // A window gone takes its hotkeys with it.
+        if (hotkey.modifiers == modifiers && hotkey.key == virtualKey && IsWindow(hotkey.window)) {
+            *window = hotkey.window;
+            *id = hotkey.id;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MenuIsOpen() {
+    return menusOpen.load() > 0;
+}
+
+}  // namespace win32
 
 int RegisterMainWindowClass(InstanceHandle instance, const char* className,
                             WindowProcedure procedure, int iconId, int menuId) {
@@ -84,7 +123,14 @@ void StopTimer(WindowHandle window, uintptr_t id) {
 }
 
 int RegisterGlobalHotkey(WindowHandle window, int id, uint32_t modifiers, uint32_t virtualKey) {
-    return RegisterHotKey(static_cast<HWND>(window), id, modifiers, virtualKey) != 0;
+    if (!RegisterHotKey(static_cast<HWND>(window), id, modifiers, virtualKey))
+        return 0;
+    int count = hotkeyCount.load();
+    if (count < static_cast<int>(sizeof hotkeys / sizeof hotkeys[0])) {
+        hotkeys[count] = {static_cast<HWND>(window), id, modifiers, virtualKey};
+        hotkeyCount.store(count + 1);
+    }
+    return 1;
 }
 
 MenuHandle DetachPopupMenu(WindowHandle window) {
@@ -111,7 +157,10 @@ void TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner) {
     // Without the foreground the menu takes no keys and stays open when the user clicks
     // elsewhere; the posted null message lets it close properly.
     SetForegroundWindow(window);
+    // A playback lets the user's input through while the menu is open.
+    menusOpen.fetch_add(1);
     TrackPopupMenuEx(static_cast<HMENU>(menu), TPM_VERTICAL, point.x, point.y, window, nullptr);
+    menusOpen.fetch_sub(1);
     PostMessageA(window, WM_NULL, 0, 0);
 }
 

@@ -9,15 +9,17 @@ namespace {
 
 ULONGLONG WINAPI TickCount64() {
     typedef ULONGLONG(WINAPI * Function)();
-    static Function system = reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount64")));
-    if (system) return system();
+    static Function system = reinterpret_cast<Function>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount64")));
+    if (system)
+        return system();
     // Every 49.7 days the 32-bit count wraps; count the wraps seen. The runtime only times
     // short waits with it, so a race between two threads here costs nothing that matters.
     static DWORD last = 0;
     static ULONGLONG wraps = 0;
     DWORD now = GetTickCount();
-    if (now < last) wraps += 0x100000000ULL;
+    if (now < last)
+        wraps += 0x100000000ULL;
     last = now;
     return wraps + now;
 }

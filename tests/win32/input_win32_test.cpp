@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -64,7 +67,7 @@ std::vector<Delivered> delivered;
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if ((message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
-        (message >= WM_MOUSEFIRST && message <= WM_MOUSEHWHEEL)) {
+        (message >= WM_MOUSEFIRST && message <= WM_MOUSEHWHEEL) || message == WM_HOTKEY) {
         POINT p = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         if (message != WM_MOUSEWHEEL && message != WM_MOUSEHWHEEL) {  // those are in screen ones
             ClientToScreen(window, &p);
@@ -223,14 +226,11 @@ TEST_F(InputLayer, PlaybackAsksLikeTheJournalAndInjectsIntoTheFocusedWindow) {
     ASSERT_TRUE(PumpUntil(3000, [&] { return s.finished; }));
     Pump(150);  // let the injected input arrive
 
-    // An event with a wait is asked for twice, the second time for a zero delay.
+    // Each event is asked for once, ahead of its time, and skipped once it was injected.
     std::vector<Call> expected;
     for (size_t i = 0; i < s.events.size(); ++i) {
         uint32_t gap = i ? s.events[i].time - s.events[i - 1].time : 0;
         expected.push_back({HC_GETNEXT, i, static_cast<intptr_t>(gap)});
-        if (gap) {
-            expected.push_back({HC_GETNEXT, i, 0});
-        }
         expected.push_back({HC_SKIP, i, 0});
     }
     ASSERT_EQ(s.calls.size(), expected.size());
@@ -356,6 +356,90 @@ TEST_F(InputLayer, RemovalFromOutsideReleasesWhatPlaybackHolds) {
     ASSERT_EQ(released.size(), 1u);
     EXPECT_EQ(released[0].screen.x, 200);
     EXPECT_EQ(released[0].screen.y, 180);
+}
+
+TEST_F(InputLayer, PlaybackHoldsBackTheUsersInputButForTheProgramsHotkeys) {
+    const int kStopHotkey = 0x402;
+    ASSERT_TRUE(platform::RegisterGlobalHotkey(target, kStopHotkey,
+                                               MOD_ALT | MOD_CONTROL | MOD_SHIFT, 'S'));
+    Script s;
+    s.removeAtEnd = false;
+    s.Add(WM_KEYDOWN, 'A' | 0x1E << 8, 1, 0);
+    s.Add(WM_KEYUP, 'A' | 0x1E << 8, 1, 10);
+    s.Add(WM_KEYDOWN, 'B' | 0x30 << 8, 1, 60000);  // never reached
+    ASSERT_NE(Play(s), nullptr);
+    ASSERT_TRUE(PumpUntil(1000, [&] { return s.skippedAt.size() == 2; }));
+    Pump(50);
+
+    // The user types, clicks and presses the stop hotkey while the playback waits.
+    SendKey('Q', 0x10, false);
+    SendKey('Q', 0x10, true);
+    SendMouse(150, 160, MOUSEEVENTF_LEFTDOWN);
+    SendMouse(150, 160, MOUSEEVENTF_LEFTUP);
+    const WORD chord[][2] = {{VK_LCONTROL, 0x1D}, {VK_LMENU, 0x38}, {VK_LSHIFT, 0x2A}, {'S', 0x1F}};
+    for (const auto& key : chord)
+        SendKey(key[0], key[1], false);
+    for (const auto& key : chord)
+        SendKey(key[0], key[1], true);
+    ASSERT_TRUE(PumpUntil(1000, [] { return !DeliveredOf(WM_HOTKEY).empty(); }));
+    Pump(100);
+    EXPECT_EQ(DeliveredOf(WM_HOTKEY).size(), 1u);
+    EXPECT_EQ(DeliveredOf(WM_HOTKEY)[0].wParam, static_cast<WPARAM>(kStopHotkey));
+    ASSERT_EQ(DeliveredOf(WM_KEYDOWN).size(), 1u) << "only the playback's own key went down";
+    EXPECT_EQ(DeliveredOf(WM_KEYDOWN)[0].wParam, static_cast<WPARAM>('A'));
+    EXPECT_TRUE(DeliveredOf(WM_LBUTTONDOWN).empty());
+
+    // Once the playback is over, the user's input is theirs again at once.
+    platform::RemoveHook(s.handle);
+    SendKey('R', 0x13, false);
+    SendKey('R', 0x13, true);
+    ASSERT_TRUE(PumpUntil(1000, [] { return DeliveredOf(WM_KEYDOWN).size() == 2; }));
+    EXPECT_EQ(DeliveredOf(WM_KEYDOWN)[1].wParam, static_cast<WPARAM>('R'));
+}
+
+TEST(InputTimeline, AWaitWithoutATimerKeepsItsDeadlineAndEndsAtARemoval) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    LONGLONG f = frequency.QuadPart;
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> stopping(false);
+    // No timer to be had, as when SetWaitableTimer fails: the deadline still holds...
+    LONGLONG start = Ticks();
+    EXPECT_TRUE(
+        platform::win32::WaitForDeadline(start + f / 20, nullptr, stop, stopping, f, f / 1000));
+    EXPECT_GE(TicksToMs(Ticks() - start), 50.0);
+    // ... and a removal ends a wait for a deadline a minute away at once.
+    std::thread remover([&] {
+        Sleep(50);
+        stopping.store(true);
+        SetEvent(stop);
+    });
+    start = Ticks();
+    EXPECT_FALSE(
+        platform::win32::WaitForDeadline(start + 60 * f, nullptr, stop, stopping, f, f / 1000));
+    EXPECT_LT(TicksToMs(Ticks() - start), 2000.0);
+    remover.join();
+    CloseHandle(stop);
+}
+
+TEST(NativeJournal, RecordsReachTheSystemWithoutTheWheelAndButtonBits) {
+    const struct {
+        uint32_t recorded, played;
+    } cases[] = {
+        {Wheel(-120), WM_MOUSEWHEEL},
+        {WM_MOUSEHWHEEL | 120u << 16, WM_MOUSEHWHEEL},
+        {WM_XBUTTONDOWN | XBUTTON2 << 16, WM_XBUTTONDOWN},
+        {WM_KEYDOWN, WM_KEYDOWN},
+    };
+    for (const auto& c : cases) {
+        EVENTMSG message;
+        platform::win32::ToEventMsg({c.recorded, 10, 20, 30, 0x1234}, &message);
+        EXPECT_EQ(message.message, c.played) << std::hex << c.recorded;
+        EXPECT_EQ(message.paramL, 10u);
+        EXPECT_EQ(message.paramH, 20u);
+        EXPECT_EQ(message.time, 30u);
+        EXPECT_EQ(message.hwnd, reinterpret_cast<HWND>(0x1234));
+    }
 }
 
 // ---- recording ---------------------------------------------------------------------------------

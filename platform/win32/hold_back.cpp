@@ -1,0 +1,192 @@
+// The user's own keyboard and mouse during an emulated playback. The system takes no input from
+// the user while it plays a journal; here low-level hooks on a thread of their own drop every
+// input that is not the playback's, with three exceptions that keep the user in charge:
+// - a key press that makes one of the program's hotkeys is turned into that hotkey's message,
+//   so that Ctrl+Alt+Shift+S still stops the playback;
+// - the release of a key or button that was down when the playback began (the hotkey that
+//   started it, the click that chose Play) goes through, or it would stay down for the system;
+// - while the program's popup menu is open, everything goes through, so that a menu opened
+//   with its hotkey can be used (and closed).
+// The hooks run on their own thread so that they answer the system at once whatever the main
+// thread is doing: a low-level hook that keeps the system waiting is skipped, or removed.
+#include <windows.h>
+
+#include "platform/win32/input_win32.h"
+
+namespace platform {
+namespace win32 {
+
+namespace {
+
+struct HoldBack {
+    HANDLE thread;
+    DWORD threadId;
+    HANDLE ready;
+    bool running;
+    // Keys (and buttons, by their virtual keys) whose release belongs to the user: down when
+    // the playback began, or pressed while the menu was open.
+    bool releasePasses[256];
+    // The user's keys as the hooks saw them, for the hotkeys' modifiers.
+    bool down[256];
+};
+
+HoldBack holdBack;
+
+uint32_t Modifiers() {
+    const bool* down = holdBack.down;
+    uint32_t modifiers = 0;
+    if (down[VK_LCONTROL] || down[VK_RCONTROL])
+        modifiers |= MOD_CONTROL;
+    if (down[VK_LMENU] || down[VK_RMENU])
+        modifiers |= MOD_ALT;
+    if (down[VK_LSHIFT] || down[VK_RSHIFT])
+        modifiers |= MOD_SHIFT;
+    if (down[VK_LWIN] || down[VK_RWIN])
+        modifiers |= MOD_WIN;
+    return modifiers;
+}
+
+LRESULT CALLBACK HoldBackKeyboard(int code, WPARAM wParam, LPARAM lParam) {
+    if (code != HC_ACTION) {
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+    if (key->dwExtraInfo == kPlaybackInputTag) {
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    uint8_t vk = static_cast<uint8_t>(key->vkCode);
+    bool up = (key->flags & LLKHF_UP) != 0;
+    holdBack.down[vk] = !up;
+    if (MenuIsOpen()) {
+        holdBack.releasePasses[vk] = !up;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    if (up) {
+        if (!holdBack.releasePasses[vk]) {
+            return 1;
+        }
+        holdBack.releasePasses[vk] = false;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    HWND window;
+    int id;
+    uint32_t modifiers = Modifiers();
+    if (FindHotkey(modifiers, vk, &window, &id)) {
+        PostMessageW(window, WM_HOTKEY, static_cast<WPARAM>(id), MAKELPARAM(modifiers, vk));
+    }
+    return 1;
+}
+
+// The virtual key of a button message, 0 for moves and the wheel.
+uint8_t ButtonKey(WPARAM message, DWORD mouseData) {
+    switch (message) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+            return VK_LBUTTON;
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+            return VK_RBUTTON;
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP:
+            return VK_MBUTTON;
+        case WM_XBUTTONDOWN:
+        case WM_XBUTTONUP:
+            return HIWORD(mouseData) == XBUTTON2 ? VK_XBUTTON2 : VK_XBUTTON1;
+        default:
+            return 0;
+    }
+}
+
+bool IsButtonUp(WPARAM message) {
+    return message == WM_LBUTTONUP || message == WM_RBUTTONUP || message == WM_MBUTTONUP ||
+           message == WM_XBUTTONUP;
+}
+
+LRESULT CALLBACK HoldBackMouse(int code, WPARAM wParam, LPARAM lParam) {
+    if (code != HC_ACTION) {
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    const MSLLHOOKSTRUCT* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
+    if (mouse->dwExtraInfo == kPlaybackInputTag) {
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    uint8_t button = ButtonKey(wParam, mouse->mouseData);
+    if (MenuIsOpen()) {
+        if (button)
+            holdBack.releasePasses[button] = !IsButtonUp(wParam);
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    if (button && IsButtonUp(wParam) && holdBack.releasePasses[button]) {
+        holdBack.releasePasses[button] = false;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    return 1;
+}
+
+DWORD WINAPI HoldBackThread(void*) {
+    MSG message;
+    // The thread's queue must exist before anyone posts its quit.
+    PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    for (int vk = 1; vk < 256; ++vk) {
+        bool isDown = GetAsyncKeyState(vk) < 0;
+        holdBack.releasePasses[vk] = isDown;
+        holdBack.down[vk] = isDown;
+    }
+    HINSTANCE module = GetModuleHandleW(nullptr);
+    HHOOK keyboard = SetWindowsHookExW(WH_KEYBOARD_LL, HoldBackKeyboard, module, 0);
+    HHOOK mouse = SetWindowsHookExW(WH_MOUSE_LL, HoldBackMouse, module, 0);
+    holdBack.running = keyboard && mouse;
+    SetEvent(holdBack.ready);
+    if (holdBack.running) {
+        // The hooks are called from inside this loop.
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        }
+    }
+    if (keyboard) {
+        UnhookWindowsHookEx(keyboard);
+    }
+    if (mouse) {
+        UnhookWindowsHookEx(mouse);
+    }
+    return 0;
+}
+
+void EndHoldBackThread() {
+    PostThreadMessageW(holdBack.threadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(holdBack.thread, INFINITE);
+    CloseHandle(holdBack.thread);
+    CloseHandle(holdBack.ready);
+    holdBack = HoldBack();
+}
+
+}  // namespace
+
+bool HoldBackUserInput() {
+    holdBack = HoldBack();
+    holdBack.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!holdBack.ready) {
+        return false;
+    }
+    holdBack.thread = CreateThread(nullptr, 0, HoldBackThread, nullptr, 0, &holdBack.threadId);
+    if (!holdBack.thread) {
+        CloseHandle(holdBack.ready);
+        holdBack = HoldBack();
+        return false;
+    }
+    SetThreadPriority(holdBack.thread, THREAD_PRIORITY_ABOVE_NORMAL);
+    WaitForSingleObject(holdBack.ready, INFINITE);
+    if (!holdBack.running) {
+        EndHoldBackThread();
+        return false;
+    }
+    return true;
+}
+
+void ReleaseUserInput() {
+    if (holdBack.thread) {
+        EndHoldBackThread();
+    }
+}
+
+}  // namespace win32
+}  // namespace platform

@@ -1,0 +1,204 @@
+// Journal records turned into SendInput, with a note of every key and button they hold down so
+// that a stopped playback can let go of them.
+#include <windows.h>
+
+#include "platform/input.h"
+#include "platform/win32/input_win32.h"
+
+namespace platform {
+namespace win32 {
+
+namespace {
+
+enum HeldButton : uint32_t {
+    kHeldLeft = 1,
+    kHeldRight = 2,
+    kHeldMiddle = 4,
+    kHeldX1 = 8,
+    kHeldX2 = 16,
+};
+
+LONG Normalise(int32_t coordinate, int origin, int extent) {
+    if (extent <= 1) {
+        return 0;
+    }
+    int64_t offset = static_cast<int64_t>(coordinate) - origin;
+    if (offset < 0) {
+        offset = 0;
+    } else if (offset > extent - 1) {
+        offset = extent - 1;
+    }
+    // Rounded so that the system's conversion back lands on the very pixel.
+    return static_cast<LONG>((offset * 65535 + (extent - 1) / 2) / (extent - 1));
+}
+
+// Every mouse input is an absolute move to its point plus its button or wheel action: a button
+// sent without its own coordinates may land where an earlier input left the pointer.
+INPUT MouseInput(int32_t x, int32_t y, DWORD action, DWORD data) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx =
+        Normalise(x, GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN));
+    input.mi.dy =
+        Normalise(y, GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    input.mi.mouseData = data;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK | action;
+    input.mi.dwExtraInfo = kPlaybackInputTag;
+    return input;
+}
+
+INPUT KeyInput(uint8_t vk, uint8_t scan, bool extended, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = scan;
+    input.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (extended ? KEYEVENTF_EXTENDEDKEY : 0);
+    input.ki.dwExtraInfo = kPlaybackInputTag;
+    return input;
+}
+
+DWORD XButtonOf(uint32_t message) {
+    return (message >> 16) == XBUTTON2 ? XBUTTON2 : XBUTTON1;
+}
+
+void InjectKey(HeldInput& held, const EventRecord& event, bool up) {
+    uint8_t vk = static_cast<uint8_t>(event.paramL);
+    uint8_t scan = static_cast<uint8_t>(event.paramL >> 8);
+    bool extended = (event.paramH & 0x8000) != 0;
+    INPUT input = KeyInput(vk, scan, extended, up);
+    SendInput(1, &input, sizeof(INPUT));
+    held.keyHeld[vk] = !up;
+    held.keyScan[vk] = scan;
+    held.keyExtended[vk] = extended;
+}
+
+void InjectMouse(HeldInput& held, const EventRecord& event) {
+    int32_t x = static_cast<int32_t>(event.paramL);
+    int32_t y = static_cast<int32_t>(event.paramH);
+    DWORD action = 0;
+    DWORD data = 0;
+    uint32_t press = 0;
+    uint32_t release = 0;
+    switch (event.message & 0xFFFF) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            action = MOUSEEVENTF_LEFTDOWN;
+            press = kHeldLeft;
+            break;
+        case WM_LBUTTONUP:
+            action = MOUSEEVENTF_LEFTUP;
+            release = kHeldLeft;
+            break;
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONDBLCLK:
+            action = MOUSEEVENTF_RIGHTDOWN;
+            press = kHeldRight;
+            break;
+        case WM_RBUTTONUP:
+            action = MOUSEEVENTF_RIGHTUP;
+            release = kHeldRight;
+            break;
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONDBLCLK:
+            action = MOUSEEVENTF_MIDDLEDOWN;
+            press = kHeldMiddle;
+            break;
+        case WM_MBUTTONUP:
+            action = MOUSEEVENTF_MIDDLEUP;
+            release = kHeldMiddle;
+            break;
+        case WM_XBUTTONDOWN:
+        case WM_XBUTTONDBLCLK:
+            action = MOUSEEVENTF_XDOWN;
+            data = XButtonOf(event.message);
+            press = data == XBUTTON2 ? kHeldX2 : kHeldX1;
+            break;
+        case WM_XBUTTONUP:
+            action = MOUSEEVENTF_XUP;
+            data = XButtonOf(event.message);
+            release = data == XBUTTON2 ? kHeldX2 : kHeldX1;
+            break;
+        case WM_MOUSEWHEEL:
+        case WM_MOUSEHWHEEL: {
+            int16_t delta = static_cast<int16_t>(event.message >> 16);
+            if (delta != 0) {
+                action = (event.message & 0xFFFF) == WM_MOUSEWHEEL ? MOUSEEVENTF_WHEEL
+                                                                   : MOUSEEVENTF_HWHEEL;
+                data = static_cast<DWORD>(static_cast<int32_t>(delta));
+            }
+            break;
+        }
+        default:  // WM_MOUSEMOVE
+            break;
+    }
+    INPUT input = MouseInput(x, y, action, data);
+    SendInput(1, &input, sizeof(INPUT));
+    held.buttons = (held.buttons | press) & ~release;
+    held.lastX = x;
+    held.lastY = y;
+}
+
+}  // namespace
+
+void Inject(HeldInput& held, const EventRecord& event) {
+    switch (event.message & 0xFFFF) {
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
+            InjectKey(held, event, false);
+            break;
+        case WM_KEYUP:
+        case WM_SYSKEYUP:
+            InjectKey(held, event, true);
+            break;
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP:
+        case WM_MBUTTONDBLCLK:
+        case WM_MOUSEWHEEL:
+        case WM_XBUTTONDOWN:
+        case WM_XBUTTONUP:
+        case WM_XBUTTONDBLCLK:
+        case WM_MOUSEHWHEEL:
+            InjectMouse(held, event);
+            break;
+        default:  // nothing the input queue would carry: skipped without injecting
+            break;
+    }
+}
+
+void ReleaseHeld(const HeldInput& held) {
+    INPUT inputs[256 + 5];
+    UINT count = 0;
+    for (int vk = 0; vk < 256; ++vk) {
+        if (held.keyHeld[vk]) {
+            inputs[count++] =
+                KeyInput(static_cast<uint8_t>(vk), held.keyScan[vk], held.keyExtended[vk], true);
+        }
+    }
+    static const struct {
+        uint32_t held;
+        DWORD action;
+        DWORD data;
+    } kButtons[] = {
+        {kHeldLeft, MOUSEEVENTF_LEFTUP, 0},     {kHeldRight, MOUSEEVENTF_RIGHTUP, 0},
+        {kHeldMiddle, MOUSEEVENTF_MIDDLEUP, 0}, {kHeldX1, MOUSEEVENTF_XUP, XBUTTON1},
+        {kHeldX2, MOUSEEVENTF_XUP, XBUTTON2},
+    };
+    for (const auto& button : kButtons) {
+        if (held.buttons & button.held) {
+            inputs[count++] = MouseInput(held.lastX, held.lastY, button.action, button.data);
+        }
+    }
+    if (count) {
+        SendInput(count, inputs, sizeof(INPUT));
+    }
+}
+
+}  // namespace win32
+}  // namespace platform

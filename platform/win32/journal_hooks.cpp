@@ -1,0 +1,154 @@
+// The input layer's operations on Win32. Where the system still grants journal hooks (before
+// Vista, and never under Wine, which installs them but never calls them) they are used directly
+// through thin thunks. Everywhere else recording runs on low-level keyboard and mouse hooks
+// (record_source.cpp) and playback on SendInput (playback_sink.cpp), with the same calls to the
+// hook procedure, on the same thread, as the native hooks make.
+#include <windows.h>
+
+#include "platform/input.h"
+#include "platform/win32/input_win32.h"
+
+namespace platform {
+
+namespace win32 {
+
+bool NativeJournalHooksPreferred() {
+    static int preferred = -1;
+    if (preferred < 0) {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+        DWORD major = LOBYTE(LOWORD(GetVersion()));
+        preferred = (!wine && major < 6) ? 1 : 0;
+    }
+    return preferred == 1;
+}
+
+bool IsEmulatedHook(void* hook) {
+    return (IsRecordSourceHandle(hook) && RecordSourceInstalled()) ||
+           (IsPlaybackSinkHandle(hook) && PlaybackSinkInstalled());
+}
+
+namespace {
+
+uint32_t HandleToField(HWND window) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+}
+
+// Window handles are 32-bit values, sign-extended in 64-bit processes.
+HWND FieldToHandle(uint32_t field) {
+    return reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(field)));
+}
+
+EventRecord FromEventMsg(const EVENTMSG& message) {
+    EventRecord record;
+    record.message = message.message;
+    record.paramL = message.paramL;
+    record.paramH = message.paramH;
+    record.time = message.time;
+    record.hwnd = HandleToField(message.hwnd);
+    return record;
+}
+
+}  // namespace
+
+void ToEventMsg(const EventRecord& record, EVENTMSG* message) {
+    // A journal record has no room for a wheel delta or an X button: a file recorded through
+    // the low-level hooks replays here as a move to the wheel's position, and as the first X
+    // button, rather than as message numbers the system does not know.
+    message->message = record.message & 0xFFFF;
+    message->paramL = record.paramL;
+    message->paramH = record.paramH;
+    message->time = record.time;
+    message->hwnd = FieldToHandle(record.hwnd);
+}
+
+}  // namespace win32
+
+namespace {
+
+HookProcedure nativeRecordProcedure;
+HookProcedure nativePlaybackProcedure;
+
+LRESULT CALLBACK NativeRecordThunk(int code, WPARAM wParam, LPARAM lParam) {
+    HookProcedure procedure = nativeRecordProcedure;
+    if (!procedure) {
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    if (code == HC_ACTION && lParam != 0) {
+        EventRecord record = win32::FromEventMsg(*reinterpret_cast<const EVENTMSG*>(lParam));
+        return procedure(code, wParam, reinterpret_cast<intptr_t>(&record));
+    }
+    return procedure(code, wParam, lParam);
+}
+
+LRESULT CALLBACK NativePlaybackThunk(int code, WPARAM wParam, LPARAM lParam) {
+    HookProcedure procedure = nativePlaybackProcedure;
+    if (!procedure) {
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    if (code == HC_GETNEXT && lParam != 0) {
+        // Start from the system's record so that a procedure that writes nothing (a paused
+        // playback) leaves it as it was.
+        EVENTMSG* message = reinterpret_cast<EVENTMSG*>(lParam);
+        EventRecord record = win32::FromEventMsg(*message);
+        LRESULT delay = procedure(code, wParam, reinterpret_cast<intptr_t>(&record));
+        win32::ToEventMsg(record, message);
+        return delay;
+    }
+    return procedure(code, wParam, lParam);
+}
+
+HINSTANCE ModuleOrSelf(InstanceHandle instance) {
+    return instance ? static_cast<HINSTANCE>(instance) : GetModuleHandleW(nullptr);
+}
+
+}  // namespace
+
+HookHandle InstallRecordHook(InstanceHandle instance, HookProcedure procedure) {
+    if (!procedure) {
+        return nullptr;
+    }
+    if (win32::NativeJournalHooksPreferred()) {
+        nativeRecordProcedure = procedure;
+        HHOOK hook =
+            SetWindowsHookExA(WH_JOURNALRECORD, NativeRecordThunk, ModuleOrSelf(instance), 0);
+        if (hook) {
+            return hook;
+        }
+    }
+    return win32::InstallEmulatedRecord(ModuleOrSelf(instance), procedure);
+}
+
+HookHandle InstallPlaybackHook(InstanceHandle instance, HookProcedure procedure) {
+    if (!procedure) {
+        return nullptr;
+    }
+    if (win32::NativeJournalHooksPreferred()) {
+        nativePlaybackProcedure = procedure;
+        HHOOK hook =
+            SetWindowsHookExA(WH_JOURNALPLAYBACK, NativePlaybackThunk, ModuleOrSelf(instance), 0);
+        if (hook) {
+            return hook;
+        }
+    }
+    return win32::InstallEmulatedPlayback(procedure);
+}
+
+void RemoveHook(HookHandle hook) {
+    if (win32::IsRecordSourceHandle(hook)) {
+        win32::RemoveEmulatedRecord();
+    } else if (win32::IsPlaybackSinkHandle(hook)) {
+        win32::RemoveEmulatedPlayback();
+    } else if (hook) {
+        UnhookWindowsHookEx(static_cast<HHOOK>(hook));
+    }
+}
+
+intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {
+    if (win32::IsRecordSourceHandle(hook) || win32::IsPlaybackSinkHandle(hook)) {
+        return 0;
+    }
+    return CallNextHookEx(static_cast<HHOOK>(hook), code, wParam, lParam);
+}
+
+}  // namespace platform
