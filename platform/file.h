@@ -1,5 +1,5 @@
 // File service: the few file operations the storage layer needs, and the open/save dialog.
-// Offsets and sizes are 32-bit: files larger than 4 GiB are out of scope.
+// Offsets are 32-bit: the storage layer refuses files of 2 GiB and more.
 #pragma once
 
 #include <cstdint>
@@ -11,22 +11,25 @@ namespace platform {
 // Opens with read and write access and no sharing, so nobody else can use the file meanwhile.
 // Returns kInvalidFile on failure (missing, read-only, in use, bad path).
 FileHandle FileOpenExisting(const char* path);
-// Creates or truncates. Returns kInvalidFile on failure.
-FileHandle FileCreate(const char* path);
-// Opens an existing file or creates an empty one; *created tells which. Returns kInvalidFile on
-// failure. Used to hold a save's target while its content is written beside it.
-FileHandle FileOpenAlways(const char* path, int* created);
+// The same, to hold a save's target while its content is written beside it; *missing tells
+// that there was no such file (and nothing was created).
+FileHandle FileLockExisting(const char* path, int* missing);
+// Creates a file that does not exist yet; *exists tells that one of that name is there already
+// (and was not touched). Returns kInvalidFile on failure.
+FileHandle FileCreateNew(const char* path, int* exists);
 
 // Positioned transfers. Return 1 when the system call succeeded; *done holds the byte count.
 int FileReadAt(FileHandle file, uint32_t offset, void* data, uint32_t length, uint32_t* done);
 int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t length,
                 uint32_t* done);
-// Size as stored (low 32 bits), 0 on failure.
-uint32_t FileGetSize(FileHandle file);
+// Size as stored, 0 on failure.
+uint64_t FileGetSize(FileHandle file);
 // Returns 1 when the handle was closed cleanly (its data handed to the system).
 int FileClose(FileHandle file);
 
-// Moves `from` over `to`, replacing it in one step. Returns 1 on success.
+// Moves `from` over `to` in one step, `to` keeping its attributes when it exists. Waits out
+// other programs (virus scanners, indexers) that hold either file for a moment. Returns 1 on
+// success; on failure both files are as they were.
 int FileReplace(const char* from, const char* to);
 // Returns 1 when the file is gone afterwards.
 int FileDelete(const char* path);

@@ -1,15 +1,22 @@
 #include "storage/file_buffer.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "platform/file.h"
 
 namespace {
 
-// Appended to a save's target to name the temporary beside it.
+// A save's temporary is named after its target: "<target>.part~", or "<target>.N.part~" when a
+// file of that name is there already (it is never touched), N up to kMaxTempNumber.
 const char kTempSuffix[] = ".part~";
+const int kMaxTempNumber = 99;
+const size_t kLongestTempSuffix = sizeof ".99.part~" - 1;
 
 const uint64_t kOffsetLimit = uint64_t(1) << 32;  // file offsets are 32-bit
+// Reads take signed 32-bit offsets: a larger file cannot be read whole, and its size would not
+// even fit the 32 bits that its owners compare.
+const uint64_t kLargestReadable = (uint64_t(1) << 31) - 1;
 
 }  // namespace
 
@@ -25,7 +32,7 @@ FileBuffer::FileBuffer()
       clean(1),
       target(nullptr),
       tempName(new char[kNameCapacity]()),
-      targetCreated(0),
+      saving(0),
       storeFailed(0) {}
 
 FileBuffer::~FileBuffer() {
@@ -77,29 +84,41 @@ void FileBuffer::OpenByName(int32_t mode, const char* path) {
     storeFailed = 0;
     if (mode == 1) {
         file = platform::FileOpenExisting(name);
+        if (IsOpen() && platform::FileGetSize(file) > kLargestReadable) {
+            platform::FileClose(file);
+            file = platform::kInvalidFile;
+        }
         return;
     }
 
     file = platform::kInvalidFile;
-    if (length + sizeof kTempSuffix > kNameCapacity)
+    if (length + kLongestTempSuffix >= kNameCapacity)
+        return;
+    // Taking an existing target first refuses read-only and in-use targets, and keeps others
+    // away from it until the save is over. A missing one is not created: a save that fails
+    // leaves nothing behind.
+    int missing = 0;
+    platform::FileHandle lock = platform::FileLockExisting(name, &missing);
+    if (lock == platform::kInvalidFile && !missing)
         return;
     memcpy(tempName, name, length);
-    memcpy(tempName + length, kTempSuffix, sizeof kTempSuffix);
-    // Taking the target first refuses read-only and in-use targets, and keeps others away from
-    // both files until the save is over.
-    int created = 0;
-    platform::FileHandle lock = platform::FileOpenAlways(name, &created);
-    if (lock == platform::kInvalidFile)
-        return;
-    file = platform::FileCreate(tempName);
+    for (int number = 0; number <= kMaxTempNumber && file == platform::kInvalidFile; number++) {
+        if (number == 0)
+            memcpy(tempName + length, kTempSuffix, sizeof kTempSuffix);
+        else
+            snprintf(tempName + length, kLongestTempSuffix + 1, ".%d%s", number, kTempSuffix);
+        int exists = 0;
+        file = platform::FileCreateNew(tempName, &exists);
+        if (file == platform::kInvalidFile && !exists)
+            break;
+    }
     if (file == platform::kInvalidFile) {
-        platform::FileClose(lock);
-        if (created)
-            platform::FileDelete(name);
+        if (lock != platform::kInvalidFile)
+            platform::FileClose(lock);
         return;
     }
     target = lock;
-    targetCreated = created;
+    saving = 1;
 }
 
 int32_t FileBuffer::IsOpen() const {
@@ -172,17 +191,8 @@ int32_t FileBuffer::Close() {
         if (!platform::FileClose(file))
             stored = 0;
         file = nullptr;
-        if (target) {
-            platform::FileClose(target);
-            target = nullptr;
-            if (stored)
-                stored = platform::FileReplace(tempName, name);
-            if (!stored) {
-                platform::FileDelete(tempName);
-                if (targetCreated)
-                    platform::FileDelete(name);
-            }
-        }
+        if (saving)
+            stored = Commit(stored);
     }
     memset(writeWindow, 0, kWindowSize);
     readStart = 0;
@@ -190,25 +200,31 @@ int32_t FileBuffer::Close() {
     writeStart = 0;
     writeLength = 0;
     clean = 1;
-    targetCreated = 0;
     storeFailed = 0;
     return stored;
+}
+
+int32_t FileBuffer::Commit(int32_t stored) {
+    if (target != nullptr && target != platform::kInvalidFile)
+        platform::FileClose(target);
+    target = nullptr;
+    saving = 0;
+    if (stored && platform::FileReplace(tempName, name))
+        return 1;
+    platform::FileDelete(tempName);
+    return 0;
 }
 
 void FileBuffer::Abandon() {
     platform::FileClose(file);
     file = nullptr;
-    if (target) {
-        platform::FileClose(target);
-        target = nullptr;
-        platform::FileDelete(tempName);
-        if (targetCreated)
-            platform::FileDelete(name);
-    }
+    if (saving)
+        Commit(0);
 }
 
 uint32_t FileBuffer::GetSize() const {
-    return IsOpen() ? platform::FileGetSize(file) : 0;
+    // Files open for reading are below 2 GiB, and a save's temporary below 4 GiB.
+    return IsOpen() ? static_cast<uint32_t>(platform::FileGetSize(file)) : 0;
 }
 
 const char* FileBuffer::GetFileName() const {

@@ -2,9 +2,10 @@
 // 1 MiB write window over it, so that small records and large audio pieces reach the disk in
 // large transfers. Without a file name it asks the user through the open or save dialog.
 //
-// Mode 1 opens an existing file for reading; any other mode saves. A save is written to a
-// temporary file beside its target and replaces the target only when Close finds every byte
-// stored, so a failed or abandoned save leaves the previous file as it was.
+// Mode 1 opens an existing file for reading (below 2 GiB); any other mode saves. A save is
+// written to a temporary file beside its target and replaces the target only when Close finds
+// every byte stored, so a failed or abandoned save leaves the previous file as it was, and a
+// new one leaves nothing.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +54,8 @@ class FileBuffer {
 
   private:
     void Abandon();
+    // Ends a save: its temporary replaces the target when `stored`, else it is removed.
+    int32_t Commit(int32_t stored);
 
     char* name;
     platform::FileHandle file;  // for a save: the temporary
@@ -64,9 +67,9 @@ class FileBuffer {
     uint32_t writeLength;
     int32_t clean;
 
-    // A save holds its target open (and so locked) while writing the temporary.
+    // A save holds an existing target open (and so locked) while writing the temporary.
     platform::FileHandle target;
     char* tempName;
-    int32_t targetCreated;  // the target did not exist before this save
-    int32_t storeFailed;    // some accepted bytes never reached the file since the open
+    int32_t saving;       // the open file is a save's temporary
+    int32_t storeFailed;  // some accepted bytes never reached the file since the open
 };

@@ -11,8 +11,8 @@ namespace fake {
 
 // Calls of the file service that can be counted and made to fail.
 enum FileCall {
-    kFileOpen,     // FileOpenExisting and FileOpenAlways
-    kFileCreate,   // FileCreate
+    kFileOpen,     // FileOpenExisting and FileLockExisting
+    kFileCreate,   // FileCreateNew
     kFileRead,     // FileReadAt
     kFileWrite,    // FileWriteAt
     kFileClose,    // FileClose (the handle is released all the same)

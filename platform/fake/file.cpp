@@ -105,46 +105,36 @@ FileHandle FileOpenExisting(const char* path) {
     return fd < 0 ? kInvalidFile : Adopt(s, fd);
 }
 
-FileHandle FileCreate(const char* path) {
+FileHandle FileLockExisting(const char* path, int* missing) {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     Fault fired;
-    if (Strike(s, fake::kFileCreate, &fired))
-        return kInvalidFile;
-    // Truncate only after the sharing check: an open file must not lose its content.
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return kInvalidFile;
-    FileHandle file = Adopt(s, fd);
-    if (file != kInvalidFile && ftruncate(Handle(file)->fd, 0) != 0) {
-        close(Handle(file)->fd);
-        delete Handle(file);
-        s.open.pop_back();
-        return kInvalidFile;
-    }
-    return file;
-}
-
-FileHandle FileOpenAlways(const char* path, int* created) {
-    State& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    Fault fired;
-    *created = 0;
+    *missing = 0;
     if (Strike(s, fake::kFileOpen, &fired))
         return kInvalidFile;
-    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        *created = 1;
-    } else if (errno == EEXIST) {
-        fd = open(path, O_RDWR | O_CLOEXEC);
-    }
-    if (fd < 0)
+    int fd = open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        *missing = errno == ENOENT;
         return kInvalidFile;
-    FileHandle file = Adopt(s, fd);
-    if (file == kInvalidFile && *created) {
-        unlink(path);
-        *created = 0;
     }
+    return Adopt(s, fd);
+}
+
+FileHandle FileCreateNew(const char* path, int* exists) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    Fault fired;
+    *exists = 0;
+    if (Strike(s, fake::kFileCreate, &fired))
+        return kInvalidFile;
+    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *exists = errno == EEXIST;
+        return kInvalidFile;
+    }
+    FileHandle file = Adopt(s, fd);
+    if (file == kInvalidFile)
+        unlink(path);
     return file;
 }
 
@@ -198,14 +188,14 @@ int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t len
     return 1;
 }
 
-uint32_t FileGetSize(FileHandle file) {
+uint64_t FileGetSize(FileHandle file) {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     OpenFile* f = Handle(file);
     struct stat st;
     if (!f || fstat(f->fd, &st) != 0)
         return 0;
-    return static_cast<uint32_t>(st.st_size);
+    return static_cast<uint64_t>(st.st_size);
 }
 
 int FileClose(FileHandle file) {

@@ -32,14 +32,17 @@ FileHandle FileOpenExisting(const char* path) {
     return Open(path, OPEN_EXISTING);
 }
 
-FileHandle FileCreate(const char* path) {
-    return Open(path, CREATE_ALWAYS);
+FileHandle FileLockExisting(const char* path, int* missing) {
+    HANDLE h = Open(path, OPEN_EXISTING);
+    *missing = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
+    return h;
 }
 
-FileHandle FileOpenAlways(const char* path, int* created) {
-    HANDLE h = Open(path, OPEN_ALWAYS);
-    // OPEN_ALWAYS reports an existing file through the last error.
-    *created = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+FileHandle FileCreateNew(const char* path, int* exists) {
+    HANDLE h = Open(path, CREATE_NEW);
+    DWORD error = GetLastError();
+    *exists =
+        h == INVALID_HANDLE_VALUE && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
     return h;
 }
 
@@ -68,7 +71,7 @@ int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t len
     return 1;
 }
 
-uint32_t FileGetSize(FileHandle file) {
+uint64_t FileGetSize(FileHandle file) {
     HANDLE h = Usable(file);
     if (!h)
         return 0;
@@ -77,7 +80,7 @@ uint32_t FileGetSize(FileHandle file) {
     DWORD low = GetFileSize(h, &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
         return 0;
-    return low;
+    return static_cast<uint64_t>(high) << 32 | low;
 }
 
 int FileClose(FileHandle file) {
@@ -91,8 +94,30 @@ int FileClose(FileHandle file) {
     return flushed && closed;
 }
 
+// Errors that another program holding a file for a moment causes: a virus scanner or an
+// indexer opens a file that was just written, without letting others rename it meanwhile.
+bool Transient(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
 int FileReplace(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // The new file takes the place of the old one as the user left it: hidden, say.
+    const DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    DWORD attributes = GetFileAttributesA(to);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept))
+        SetFileAttributesA(from, attributes & kKept);
+    // About two seconds in all, most of it in the last waits. A move that fails changes
+    // nothing, so it can be tried again.
+    static const DWORD kWaits[] = {10, 20, 40, 80, 150, 300, 500, 900};
+    for (size_t attempt = 0;; ++attempt) {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 1;
+        if (attempt == sizeof kWaits / sizeof kWaits[0] || !Transient(GetLastError()))
+            return 0;
+        Sleep(kWaits[attempt]);
+    }
 }
 
 int FileDelete(const char* path) {

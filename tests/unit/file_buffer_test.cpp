@@ -2,6 +2,7 @@
 // the previous file.
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -265,6 +266,38 @@ TEST_F(FileBufferTest, DestroyingAnOpenSaveAbandonsIt) {
     fb = nullptr;
     EXPECT_EQ(Get(Path("t")), "old");
     EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
+}
+
+TEST_F(FileBufferTest, SavesNeverTouchAUsersFileNamedLikeTheTemporaryNorLeaveATarget) {
+    Put(Path("t.part~"), "mine");
+    Put(Path("t.1.part~"), "mine too");
+    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
+    fb->WriteAt("new", 3, -1);
+    EXPECT_EQ(fb->Close(), 1);
+    EXPECT_EQ(Get(Path("t")), "new");
+    EXPECT_EQ(Get(Path("t.part~")), "mine");
+    EXPECT_EQ(Get(Path("t.1.part~")), "mine too");
+    EXPECT_EQ(Listing().size(), 3u);
+
+    // A new save that fails leaves no target behind, also when nothing can be deleted.
+    fake::FailFileCall(fake::kFileReplace, 1);
+    fake::FailFileCall(fake::kFileDelete, 1);
+    fake::FailFileCall(fake::kFileDelete, 2);
+    ASSERT_EQ(fb->Open(0, Path("new").c_str(), 1), 1);
+    fb->WriteAt("x", 1, -1);
+    EXPECT_EQ(fb->Close(), 0);
+    EXPECT_FALSE(std::filesystem::exists(Path("new")));
+}
+
+TEST_F(FileBufferTest, FilesOfTwoGibibytesAndMoreAreNotOpenedForReading) {
+    // Sparse: no disk space is taken.
+    for (uint64_t size : {(uint64_t(1) << 31) - 1, uint64_t(1) << 31, (uint64_t(1) << 32) + 60}) {
+        SCOPED_TRACE(size);
+        Put(Path("big"), "");
+        ASSERT_EQ(truncate(Path("big").c_str(), off_t(size)), 0);
+        EXPECT_EQ(fb->Open(1, Path("big").c_str(), 1), size < (uint64_t(1) << 31) ? 1 : 0);
+        fb->Close();
+    }
 }
 
 }  // namespace

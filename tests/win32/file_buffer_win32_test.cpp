@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/file.h"
 #include "storage/file_buffer.h"
 #include "tests/common/bytes.h"
 
@@ -124,6 +126,38 @@ TEST_F(FileBufferWin32Test, SaveReplacesTheLockedTargetOnlyAtClose) {
         EXPECT_EQ(fb->Open(0, Path("t").c_str(), 1), 0);
         EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
     }
+}
+
+// A virus scanner or an indexer opens a freshly written file for a moment, without letting
+// others delete or rename it meanwhile.
+TEST_F(FileBufferWin32Test, ReplaceWaitsOutAMomentaryHolderAndKeepsTheTargetsAttributes) {
+    for (const char* held : {"t", "t.part~"}) {
+        SCOPED_TRACE(held);
+        Put("t", "old");
+        SetFileAttributesA(Path("t").c_str(), FILE_ATTRIBUTE_HIDDEN);
+        Put("t.part~", "new");
+        HANDLE holder =
+            CreateFileA(Path(held).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        std::thread release([holder] {
+            Sleep(300);
+            CloseHandle(holder);
+        });
+        EXPECT_EQ(platform::FileReplace(Path("t.part~").c_str(), Path("t").c_str()), 1);
+        release.join();
+        EXPECT_EQ(Get("t"), "new");
+        EXPECT_TRUE(GetFileAttributesA(Path("t").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+        EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
+    }
+    // A holder that stays makes the replace fail, with both files as they were.
+    Put("t.part~", "newer");
+    HANDLE holder = CreateFileA(Path("t").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(platform::FileReplace(Path("t.part~").c_str(), Path("t").c_str()), 0);
+    CloseHandle(holder);
+    EXPECT_EQ(Get("t"), "new");
+    EXPECT_EQ(Get("t.part~"), "newer");
 }
 
 }  // namespace
