@@ -39,10 +39,13 @@ void ShowStatusTip() {
 
 void SaveRecord() {
     // The sound goes beside a journal only when that journal was written: a refused save would
-    // otherwise overwrite the sound of an earlier recording.
-    if (journalRecorder->Save("") && soundEnabled && soundRecorder) {
-        soundRecorder->Save(journalRecorder->GetFileName());
-    }
+    // otherwise overwrite the sound of an earlier recording. A journal written without its
+    // sound takes the old sound file away with the journal it replaced.
+    if (!journalRecorder->Save(""))
+        return;
+    const char* name = journalRecorder->GetFileName();
+    if (!(soundEnabled && soundRecorder && soundRecorder->Save(name)))
+        RemoveSoundFile(name);
 }
 
 void LoadRecord() {
@@ -142,8 +145,8 @@ void OnTimer(uintptr_t id) {
 void OnJournalState(uintptr_t code, intptr_t argument) {
     if (!trayMode) {
         if (code == JOURNAL_STOPPED) {
-            if (argument == STOPPED_RECORDING)
-                journalRecorder->Save(automationFileName);
+            if (argument == STOPPED_RECORDING && journalRecorder->Save(automationFileName))
+                RemoveSoundFile(automationFileName);
             Shutdown();
         } else if (code == JOURNAL_STATUS) {
             ShowStatusTip();

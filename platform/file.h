@@ -33,6 +33,9 @@ int FileClose(FileHandle file);
 int FileReplace(const char* from, const char* to);
 // Returns 1 when the file is gone afterwards.
 int FileDelete(const char* path);
+// When the file was last written, in milliseconds from a moment of the system's choosing.
+// Returns 1 when the file is there.
+int FileModifiedTime(const char* path, uint64_t* milliseconds);
 
 // Shows the open (save == 0) or save dialog. `filter` is in dialog format (description and
 // pattern pairs, ended by an empty string); `defaultExtension` is appended to a typed name

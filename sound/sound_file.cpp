@@ -23,7 +23,26 @@ std::unique_ptr<char[]> SoundFileName(const char* journalFileName) {
     return name;
 }
 
+// A sound file is saved right after its journal, so it is never older than the journal of its
+// own recording; this much is allowed for file systems that keep times in whole seconds.
+const uint64_t kTimeSlackMs = 2000;
+
+// True when the sound file was written before its journal by more than the slack: it belongs
+// to a recording that this journal replaced.
+bool OlderThanItsJournal(const char* soundFileName, const char* journalFileName) {
+    uint64_t sound = 0, journal = 0;
+    return FileBuffer::GetModifiedTime(soundFileName, &sound) &&
+           FileBuffer::GetModifiedTime(journalFileName, &journal) && sound + kTimeSlackMs < journal;
+}
+
 }  // namespace
+
+int32_t RemoveSoundFile(const char* journalFileName) {
+    if (!journalFileName || !journalFileName[0])
+        return 0;
+    std::unique_ptr<char[]> name = SoundFileName(journalFileName);
+    return name && FileBuffer::Remove(name.get());
+}
 
 int32_t SoundRecorder::Save(const char* journalFileName) {
     if (IsRecording() || IsPlaying() || !HasSound() || !journalFileName || !journalFileName[0])
@@ -47,6 +66,10 @@ int32_t SoundRecorder::Load(const char* journalFileName) {
     std::unique_ptr<char[]> name = SoundFileName(journalFileName);
     if (!name || !file->Open(1, name.get(), 1))
         return 0;
+    if (OlderThanItsJournal(name.get(), journalFileName)) {
+        file->Close();
+        return 1;  // as for a file that is not ours: no sound
+    }
     int32_t result = 1;
     uint32_t headerLength = uint32_t(strlen(signature) + 1);
     uint32_t size = file->GetSize();

@@ -13,6 +13,11 @@
 
 class FileBuffer;
 
+// A journal and the sound file beside it come from one recording: once a journal has been saved
+// without writing its sound file, the one still there belongs to the journal it replaced, and
+// goes. Returns 1 when there is no sound file beside the journal afterwards.
+int32_t RemoveSoundFile(const char* journalFileName);
+
 // One wave buffer with its own data area of SoundRecorder::kBlockSize bytes; the link record, the
 // header and the data area are separate allocations.
 struct AudioBlock {
@@ -40,6 +45,8 @@ class SoundRecorder {
     int32_t IsPlaying();
     int32_t HasSound();
     int32_t Save(const char* journalFileName);
+    // Leaves the recorder without sound, rather than with another recording's, when the sound
+    // file is older than the journal (see RemoveSoundFile).
     int32_t Load(const char* journalFileName);
 
     SoundRecorder(const SoundRecorder&) = delete;

@@ -230,3 +230,11 @@ uint32_t FileBuffer::GetSize() const {
 const char* FileBuffer::GetFileName() const {
     return name;
 }
+
+int32_t FileBuffer::Remove(const char* path) {
+    return platform::FileDelete(path);
+}
+
+int32_t FileBuffer::GetModifiedTime(const char* path, uint64_t* milliseconds) {
+    return platform::FileModifiedTime(path, milliseconds);
+}

@@ -49,6 +49,12 @@ class FileBuffer {
     // The path last opened or tried, or the dialog's answer; empty before any.
     const char* GetFileName() const;
 
+    // Removes a file that nobody has open. Returns 1 when it is gone afterwards.
+    static int32_t Remove(const char* path);
+    // When a file was last written, in milliseconds from a moment of the system's choosing.
+    // Returns 0 when there is no such file.
+    static int32_t GetModifiedTime(const char* path, uint64_t* milliseconds);
+
     FileBuffer(const FileBuffer&) = delete;
     FileBuffer& operator=(const FileBuffer&) = delete;
 

@@ -239,6 +239,14 @@ int FileDelete(const char* path) {
     return unlink(path) == 0 || errno == ENOENT;
 }
 
+int FileModifiedTime(const char* path, uint64_t* milliseconds) {
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return 0;
+    *milliseconds = uint64_t(st.st_mtim.tv_sec) * 1000 + uint64_t(st.st_mtim.tv_nsec) / 1000000;
+    return 1;
+}
+
 void FileDialog(int save, const char* filter, const char* defaultExtension, char* name,
                 uint32_t capacity) {
     State& s = state();

@@ -127,6 +127,16 @@ int FileDelete(const char* path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+int FileModifiedTime(const char* path, uint64_t* milliseconds) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return 0;
+    uint64_t ticks = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+                     data.ftLastWriteTime.dwLowDateTime;
+    *milliseconds = ticks / 10000;  // from 100 ns units
+    return 1;
+}
+
 void FileDialog(int save, const char* filter, const char* defaultExtension, char* name,
                 uint32_t capacity) {
     if (!capacity)

@@ -2,9 +2,12 @@
 #include "app/shell.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,7 +16,9 @@
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_notify.h"
+#include "platform/fake/fake_wave.h"
 #include "platform/fake/fake_window.h"
+#include "sound/sound_recorder.h"
 #include "tray/tray_icon.h"
 
 namespace {
@@ -270,6 +275,39 @@ TEST_F(ShellTest, ConfigurationAndUnknownCommandsGoToTheDefaultProcedure) {
         PostCommand(IDM_EXIT);
     });
     EXPECT_EQ(0, AppMain(nullptr, "", 1));
+}
+
+TEST_F(ShellTest, AJournalIsNeverPairedWithTheSoundOfAnotherRecording) {
+    fake::ResetWave();
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        auto recordAndSave = [w] {
+            fake::Dispatch(w, WM_HOTKEY, HOTKEY_RECORD, 0);
+            fake::RecordEvent(Key(5));
+            EXPECT_TRUE(fake::RunWave(5000));
+            fake::Dispatch(w, WM_HOTKEY, HOTKEY_STOP, 0);
+            fake::PushDialogAnswer("take.Jnf");
+            fake::Dispatch(w, WM_COMMAND, IDM_SAVE, 0);
+        };
+        recordAndSave();
+        ASSERT_EQ(0, access("take.Jnf_", F_OK));
+        // Saved with Sound off, the journal takes the old sound file away with it.
+        fake::Dispatch(w, WM_COMMAND, IDM_SOUND, 0);
+        recordAndSave();
+        EXPECT_NE(0, access("take.Jnf_", F_OK));
+        // A sound file older than its journal, as older versions left them, is not loaded.
+        fake::Dispatch(w, WM_COMMAND, IDM_SOUND, 0);
+        std::ofstream("take.Jnf_", std::ios::binary) << std::string("Quorvatellianis\0sound", 21);
+        struct timespec hourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, "take.Jnf_", hourAgo, 0));
+        fake::PushDialogAnswer("take.Jnf");
+        fake::Dispatch(w, WM_COMMAND, IDM_LOAD, 0);
+        EXPECT_EQ(1, journalRecorder->HasEvents());
+        EXPECT_EQ(0, soundRecorder->HasSound());
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    fake::ResetWave();
 }
 
 }  // namespace
