@@ -1,16 +1,17 @@
 // Wave audio service: the wave-in and wave-out devices of the system's mapper, buffer hand-over
 // and the device notifications.
 //
-// Notifications come on a thread of the audio layer, never on the thread that opened the device,
-// except for the buffers that WaveInReset/WaveOutReset hand back: those are reported on the
-// caller's thread before the reset returns. A buffer written to the output device can also be
-// reported from inside WaveOutQueue, on the caller's thread, when it completes at once (an empty
-// buffer with nothing ahead of it); then it may be reported before a buffer written earlier.
-// Callers holding a lock of their own across WaveOutQueue must therefore let the notification take
-// it again.
+// Notifications come on a thread of the audio layer, one per open device, never on the thread
+// that opened it and never inside a driver's own callback, so a notification may call the
+// service. The buffers that WaveInReset/WaveOutReset hand back are reported before the reset
+// returns, on the caller's thread or the audio layer's. A buffer written to the output device can
+// also be reported from inside WaveOutQueue, on the caller's thread, when it completes at once (an
+// empty buffer with nothing ahead of it); then it may be reported before a buffer written
+// earlier. Callers holding a lock of their own across WaveOutQueue must therefore let the
+// notification take it again.
 //
-// Inside a notification a device may be given buffers, but never reset or closed: use
-// WaveOutCloseLater for a device that ends itself.
+// Inside a notification a device may be given buffers, but never reset or closed: a device that
+// ends itself is closed later by the thread that opened it.
 #pragma once
 
 #include <cstdint>
@@ -78,7 +79,7 @@ WaveOut WaveOutOpen(const WaveFormat* format, WaveCallback callback);
 
 // Prepares the header and hands it to the device: to be filled (input; capture begins with
 // WaveInStart) or played at once after the buffers already written (output). 1 when both
-// steps succeeded.
+// steps succeeded; when the device refused the buffer, the header may still be prepared.
 int WaveInQueue(WaveIn device, WaveHeader* header);
 int WaveOutQueue(WaveOut device, WaveHeader* header);
 int WaveInStart(WaveIn device);
@@ -93,10 +94,6 @@ int WaveOutRelease(WaveOut device, WaveHeader* header);
 // Fails (0) while the device still holds buffers.
 int WaveInClose(WaveIn device);
 int WaveOutClose(WaveOut device);
-// Closes an output device that holds no more buffers once the running notification has
-// returned, on the thread that opened it, from that thread's message loop. Safe inside the
-// device's own notification.
-void WaveOutCloseLater(WaveOut device);
 
 // Memory for buffer data. Null when none is left.
 void* WaveAllocate(uint32_t size);

@@ -51,7 +51,8 @@ SoundRecorder::SoundRecorder(const char* signature_)
       signature(kDefaultSignature),
       pending(nullptr),
       inDevice(0),
-      captureEnded(0) {
+      captureEnded(0),
+      playedOut(nullptr) {
     {
         Guard guard(RecorderLock());
         soundRecorderInstance = this;
@@ -92,6 +93,7 @@ int32_t SoundRecorder::ProbeDevice(int32_t direction) {
 }
 
 int32_t SoundRecorder::OpenDevice(int32_t direction) {
+    CloseFinishedOutput();
     int32_t opened = 0;
     if (direction && inputAvailable) {
         platform::WaveIn device = platform::WaveInOpen(format, WaveInCallback);
@@ -156,6 +158,7 @@ int32_t SoundRecorder::QueueCaptureBlock() {
         pending = cursor;
     if (!platform::WaveInQueue(waveIn, header)) {
         // A block the device will never fill would leave a hole in the chain.
+        platform::WaveInRelease(waveIn, header);
         inDevice--;
         cursor->inDevice = 0;
         TrimAfter(previous);
@@ -201,6 +204,7 @@ int32_t SoundRecorder::QueuePlaybackBlock() {
             return 1;  // ended or stopped from a notification inside the write
         if (!written && block->inDevice) {
             // Refused: skip the block rather than wait for it forever.
+            platform::WaveOutRelease(device, header);
             block->inDevice = 0;
             inDevice--;
             AdvancePending();
@@ -213,14 +217,26 @@ int32_t SoundRecorder::QueuePlaybackBlock() {
 
 void SoundRecorder::EndPlayback() {
     // Reached inside the device's own notification (or inside a write on the main thread), where
-    // it may not be closed: the thread that opened it closes it once the notification returned.
-    platform::WaveOut device = waveOut;
+    // it may not be closed: see CloseFinishedOutput.
+    playedOut = waveOut;
     waveOut = nullptr;
     pending = nullptr;
-    platform::WaveOutCloseLater(device);
+}
+
+void SoundRecorder::CloseFinishedOutput() {
+    platform::WaveOut device;
+    {
+        Guard guard(RecorderLock());
+        device = playedOut;
+        playedOut = nullptr;
+    }
+    // Without the lock: the close lets a notification still returning finish first.
+    if (device)
+        platform::WaveOutClose(device);
 }
 
 int32_t SoundRecorder::Stop(int32_t fromDevice) {
+    CloseFinishedOutput();
     platform::WaveIn input = nullptr;
     platform::WaveOut output = nullptr;
     uint32_t position = 0;

@@ -67,6 +67,7 @@ class SoundRecorder {
     void PlaybackBlockReturned(platform::WaveHeader* header);      // locked
     void SettleCapture(uint32_t position, int32_t havePosition);   // locked
     void EndPlayback();                                            // locked
+    void CloseFinishedOutput();
 
     static void WaveInCallback(void* device, uint32_t message, uintptr_t param1, uintptr_t param2);
     static void WaveOutCallback(void* device, uint32_t message, uintptr_t param1, uintptr_t param2);
@@ -88,4 +89,7 @@ class SoundRecorder {
     // Set when a capture block could not be made or queued: the blocks already queued are
     // filled, nothing more is captured until the next start.
     int32_t captureEnded;
+    // The output device of a chain that played to its end. It may not be closed inside its own
+    // notification: the owner's next start, Stop or the destructor closes it.
+    platform::WaveOut playedOut;
 };

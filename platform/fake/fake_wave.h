@@ -2,7 +2,7 @@
 // as a real audio layer does: a device thread that moves samples through the queued buffers as
 // the test lets time pass, and a notification thread that reports finished buffers in order.
 // Resets hand buffers back on the caller's thread, and an empty buffer written with nothing ahead
-// of it completes inside WaveOutQueue, as on Wine.
+// of it completes inside WaveOutQueue, as the service allows.
 //
 // Time is counted in bytes of sound (one byte is one sample). Nothing moves until the test grants
 // time with AdvanceWave; the device thread then spends it in steps of a set size and pace. Samples
@@ -66,16 +66,12 @@ void HoldWaveNotifications(int held);
 // Called on the notification thread right before each notification of a finished buffer.
 void SetWaveNotificationHook(std::function<void(uint32_t message)> hook);
 
-// The thread that opened it runs the closes asked for with WaveOutCloseLater; this plays that
-// thread's message loop. Returns how many devices it closed.
-int RunPostedWaveWork();
-int PostedWaveWork();
-
 int OpenWaveDevices();
 int WaveOpens(int input);  // successful opens in that direction since the last reset
 platform::WaveFormat LastWaveFormat();
 // Misuse seen by the service: a reset or close from inside the device's own notification, a close
-// while buffers are queued, a buffer queued twice or unprepared, closes of unknown devices.
+// while buffers are queued or a header is still prepared, a buffer queued twice or unprepared,
+// closes of unknown devices.
 std::vector<std::string> WaveFaults();
 
 uint64_t DroppedCaptureBytes();

@@ -18,10 +18,11 @@ namespace {
 struct Device {
     int input = 0;
     platform::WaveCallback callback = nullptr;
-    std::deque<platform::WaveHeader*> queue;  // handed over, front first
-    std::deque<platform::WaveHeader*> done;   // finished, not yet reported
-    uint32_t offset = 0;                      // output: bytes of the front buffer played
-    int started = 0;                          // input: between WaveInStart and the reset
+    std::deque<platform::WaveHeader*> queue;      // handed over, front first
+    std::deque<platform::WaveHeader*> done;       // finished, not yet reported
+    std::vector<platform::WaveHeader*> prepared;  // queued once and not released since
+    uint32_t offset = 0;                          // output: bytes of the front buffer played
+    int started = 0;                              // input: between WaveInStart and the reset
     int quit = 0;
     int notifying = 0;
     uint64_t budget = 0;    // time still to pass, in samples
@@ -42,7 +43,6 @@ struct State {
     std::mutex lock;
     std::condition_variable changed;
     std::vector<Device*> devices;
-    std::vector<Device*> closeLater;
     uint32_t inputs = 1;
     uint32_t outputs = 1;
     int inputOk = 1;
@@ -238,12 +238,16 @@ int Queue(int input, void* handle, platform::WaveHeader* header) {
         s.faults.push_back("buffer queued on an unknown device");
         return 0;
     }
-    if (Strike(s, input ? fake::kWaveInQueue : fake::kWaveOutQueue))
-        return 0;
     if (header->flags & WHDR_INQUEUE) {
         s.faults.push_back("buffer queued while the device holds it");
         return 0;
     }
+    if (std::find(d->prepared.begin(), d->prepared.end(), header) == d->prepared.end())
+        d->prepared.push_back(header);
+    header->flags |= WHDR_PREPARED;
+    // A refusal comes from the hand-over: the header is prepared all the same.
+    if (Strike(s, input ? fake::kWaveInQueue : fake::kWaveOutQueue))
+        return 0;
     if (!header->data && header->bufferLength) {
         s.faults.push_back("buffer without data");
         return 0;
@@ -323,6 +327,8 @@ int Release(int input, void* handle, platform::WaveHeader* header) {
         return 0;
     }
     header->flags &= ~uint32_t(WHDR_PREPARED);
+    d->prepared.erase(std::remove(d->prepared.begin(), d->prepared.end(), header),
+                      d->prepared.end());
     return 1;
 }
 
@@ -342,6 +348,8 @@ int Close(int input, void* handle) {
         s.faults.push_back("close while the device holds buffers");
         return 0;
     }
+    if (!d->prepared.empty())
+        s.faults.push_back("close with a header still prepared");
     d->quit = 1;
     s.devices.erase(std::find(s.devices.begin(), s.devices.end(), d));
     s.changed.notify_all();
@@ -444,16 +452,6 @@ int WaveOutClose(WaveOut device) {
     return Close(0, device);
 }
 
-void WaveOutCloseLater(WaveOut device) {
-    State& s = state();
-    std::lock_guard<std::mutex> lk(s.lock);
-    Device* d = Find(s, device);
-    if (!d || d->input)
-        s.faults.push_back("close later of an unknown device");
-    else
-        s.closeLater.push_back(d);
-}
-
 void* WaveAllocate(uint32_t size) {
     State& s = state();
     {
@@ -500,7 +498,6 @@ void ResetWave() {
     for (Device* d : leftover)
         ForceClose(d);
     std::lock_guard<std::mutex> lk(s.lock);
-    s.closeLater.clear();
     s.inputs = 1;
     s.outputs = 1;
     s.inputOk = 1;
@@ -581,24 +578,6 @@ void HoldWaveNotifications(int held) {
 void SetWaveNotificationHook(std::function<void(uint32_t message)> hook) {
     std::lock_guard<std::mutex> lk(state().lock);
     state().hook = hook;
-}
-
-int RunPostedWaveWork() {
-    State& s = state();
-    std::vector<Device*> work;
-    {
-        std::lock_guard<std::mutex> lk(s.lock);
-        work.swap(s.closeLater);
-    }
-    int closed = 0;
-    for (Device* d : work)
-        closed += platform::WaveOutClose(reinterpret_cast<platform::WaveOut>(d));
-    return closed;
-}
-
-int PostedWaveWork() {
-    std::lock_guard<std::mutex> lk(state().lock);
-    return int(state().closeLater.size());
 }
 
 int OpenWaveDevices() {

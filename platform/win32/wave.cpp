@@ -1,10 +1,13 @@
-// Win32 wave service over waveIn*/waveOut* on the wave mapper, with function callbacks.
+// Win32 wave service over waveIn*/waveOut* on the wave mapper. The system's documentation forbids
+// calling wave functions from inside a driver's callback function (drivers may deadlock), so
+// each open device signals an event (CALLBACK_EVENT) and a thread of our own reports the buffers
+// that came back: the notifications, and whatever they hand the device, run outside the driver.
 #include <windows.h>
 #include <mmsystem.h>
 #include <stddef.h>
 #include <stdlib.h>
 
-#include <atomic>
+#include <new>
 
 #include "platform/wave.h"
 
@@ -23,14 +26,30 @@ static_assert(offsetof(platform::WaveHeader, reserved) == offsetof(WAVEHDR, rese
 
 namespace platform {
 
+// One open device: the system's handle, the buffers handed to it in order, and the thread that
+// reports them back.
+struct WaveDevice {
+    bool input;
+    HANDLE system;  // HWAVEIN or HWAVEOUT
+    WaveCallback callback;
+    HANDLE signal;  // set by the driver when a buffer is done (and at open and close)
+    HANDLE quit;
+    HANDLE thread;
+    // Guards `queued`; never held while calling out.
+    CRITICAL_SECTION queueLock;
+    // One report at a time, the thread's or a reset's, so buffers come back in order.
+    CRITICAL_SECTION reportLock;
+    WaveHeader* queued[16];
+    size_t first;
+    size_t count;
+};
+
+struct WaveInDevice : WaveDevice {};
+struct WaveOutDevice : WaveDevice {};
+
 namespace {
 
-const UINT kCloseDevice = WM_APP + 1;  // wParam: the HWAVEOUT
-const char kDeferClass[] = "WaveServiceDeferred";
-
-// A message-only window of the thread that opened the output devices: closes that a notification
-// asks for are posted here and run from that thread's message loop.
-std::atomic<HWND> deferWindow(nullptr);
+const size_t kMostQueued = sizeof(WaveDevice::queued) / sizeof(WaveDevice::queued[0]);
 
 WAVEFORMATEX ToSystem(const WaveFormat* format) {
     WAVEFORMATEX f = {};
@@ -44,37 +63,128 @@ WAVEFORMATEX ToSystem(const WaveFormat* format) {
     return f;
 }
 
-// The system calls back with its own calling convention; the instance value carries ours.
-void CALLBACK InProc(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                     DWORD_PTR param2) {
-    reinterpret_cast<WaveCallback>(instance)(device, message, param1, param2);
+WAVEHDR* System(WaveHeader* header) {
+    return reinterpret_cast<WAVEHDR*>(header);
 }
 
-void CALLBACK OutProc(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                      DWORD_PTR param2) {
-    reinterpret_cast<WaveCallback>(instance)(device, message, param1, param2);
-}
-
-LRESULT CALLBACK DeferProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kCloseDevice) {
-        waveOutClose(reinterpret_cast<HWAVEOUT>(wParam));
-        return 0;
+// Hands every buffer at the front of the queue that the device is done with to the callback.
+void Report(WaveDevice* device) {
+    EnterCriticalSection(&device->reportLock);
+    for (;;) {
+        WaveHeader* done = nullptr;
+        EnterCriticalSection(&device->queueLock);
+        if (device->count && (device->queued[device->first]->flags & WHDR_DONE)) {
+            done = device->queued[device->first];
+            device->first = (device->first + 1) % kMostQueued;
+            device->count--;
+        }
+        LeaveCriticalSection(&device->queueLock);
+        if (!done)
+            break;
+        device->callback(device, device->input ? WIM_DATA : WOM_DONE,
+                         reinterpret_cast<uintptr_t>(done), 0);
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    LeaveCriticalSection(&device->reportLock);
 }
 
-void MakeDeferWindow() {
-    if (deferWindow.load())
-        return;
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DeferProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = kDeferClass;
-    RegisterClassExA(&wc);  // fails harmlessly when already registered
-    deferWindow.store(CreateWindowExA(0, kDeferClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      instance, nullptr));
+DWORD WINAPI NotificationThread(void* parameter) {
+    WaveDevice* device = static_cast<WaveDevice*>(parameter);
+    HANDLE quitOrSignal[2] = {device->quit, device->signal};
+    while (WaitForMultipleObjects(2, quitOrSignal, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+        Report(device);
+    return 0;
+}
+
+void Free(WaveDevice* device) {
+    if (device->signal)
+        CloseHandle(device->signal);
+    if (device->quit)
+        CloseHandle(device->quit);
+    DeleteCriticalSection(&device->queueLock);
+    DeleteCriticalSection(&device->reportLock);
+    delete device;
+}
+
+template <typename Device>
+Device* Open(bool input, const WaveFormat* format, WaveCallback callback) {
+    Device* device = new (std::nothrow) Device();
+    if (!device)
+        return nullptr;
+    device->input = input;
+    device->callback = callback;
+    InitializeCriticalSection(&device->queueLock);
+    InitializeCriticalSection(&device->reportLock);
+    device->signal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    device->quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    WAVEFORMATEX f = ToSystem(format);
+    MMRESULT opened = MMSYSERR_ERROR;
+    if (device->signal && device->quit) {
+        DWORD_PTR signal = reinterpret_cast<DWORD_PTR>(device->signal);
+        if (input) {
+            HWAVEIN system = nullptr;
+            opened = waveInOpen(&system, WAVE_MAPPER, &f, signal, 0, CALLBACK_EVENT);
+            device->system = system;
+        } else {
+            HWAVEOUT system = nullptr;
+            opened = waveOutOpen(&system, WAVE_MAPPER, &f, signal, 0, CALLBACK_EVENT);
+            device->system = system;
+        }
+    }
+    if (opened != MMSYSERR_NOERROR) {
+        Free(device);
+        return nullptr;
+    }
+    device->thread = CreateThread(nullptr, 0, NotificationThread, device, 0, nullptr);
+    if (!device->thread) {
+        if (input)
+            waveInClose(static_cast<HWAVEIN>(device->system));
+        else
+            waveOutClose(static_cast<HWAVEOUT>(device->system));
+        Free(device);
+        return nullptr;
+    }
+    // Late notifications are gaps in the sound.
+    SetThreadPriority(device->thread, THREAD_PRIORITY_HIGHEST);
+    return device;
+}
+
+// The buffer goes in the queue before the device has it, since it may come back at once.
+bool Enqueue(WaveDevice* device, WaveHeader* header) {
+    EnterCriticalSection(&device->queueLock);
+    bool room = device->count < kMostQueued;
+    if (room) {
+        device->queued[(device->first + device->count) % kMostQueued] = header;
+        device->count++;
+    }
+    LeaveCriticalSection(&device->queueLock);
+    return room;
+}
+
+// Takes back the buffer just queued when the device refused it.
+void Unqueue(WaveDevice* device, WaveHeader* header) {
+    EnterCriticalSection(&device->queueLock);
+    size_t last = (device->first + device->count - 1) % kMostQueued;
+    if (device->count && device->queued[last] == header)
+        device->count--;
+    LeaveCriticalSection(&device->queueLock);
+}
+
+bool HoldsBuffers(WaveDevice* device) {
+    EnterCriticalSection(&device->queueLock);
+    bool holds = device->count != 0;
+    LeaveCriticalSection(&device->queueLock);
+    return holds;
+}
+
+int Close(WaveDevice* device, MMRESULT closed) {
+    if (closed != MMSYSERR_NOERROR)
+        return 0;  // the device stays as it was
+    SetEvent(device->quit);
+    // A notification still running finishes first.
+    WaitForSingleObject(device->thread, INFINITE);
+    CloseHandle(device->thread);
+    Free(device);
+    return 1;
 }
 
 }  // namespace
@@ -97,46 +207,43 @@ int WaveOutSupports(const WaveFormat* format) {
 }
 
 WaveIn WaveInOpen(const WaveFormat* format, WaveCallback callback) {
-    WAVEFORMATEX f = ToSystem(format);
-    HWAVEIN device = nullptr;
-    if (waveInOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(InProc),
-                   reinterpret_cast<DWORD_PTR>(callback), CALLBACK_FUNCTION) != MMSYSERR_NOERROR)
-        return nullptr;
-    return reinterpret_cast<WaveIn>(device);
+    return Open<WaveInDevice>(true, format, callback);
 }
 
 WaveOut WaveOutOpen(const WaveFormat* format, WaveCallback callback) {
-    MakeDeferWindow();
-    WAVEFORMATEX f = ToSystem(format);
-    HWAVEOUT device = nullptr;
-    if (waveOutOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(OutProc),
-                    reinterpret_cast<DWORD_PTR>(callback), CALLBACK_FUNCTION) != MMSYSERR_NOERROR)
-        return nullptr;
-    return reinterpret_cast<WaveOut>(device);
+    return Open<WaveOutDevice>(false, format, callback);
 }
 
 int WaveInQueue(WaveIn device, WaveHeader* header) {
-    HWAVEIN h = reinterpret_cast<HWAVEIN>(device);
-    WAVEHDR* w = reinterpret_cast<WAVEHDR*>(header);
-    return waveInPrepareHeader(h, w, sizeof(WAVEHDR)) == MMSYSERR_NOERROR &&
-           waveInAddBuffer(h, w, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+    HWAVEIN h = static_cast<HWAVEIN>(device->system);
+    if (waveInPrepareHeader(h, System(header), sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+        return 0;
+    if (Enqueue(device, header) &&
+        waveInAddBuffer(h, System(header), sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+        return 1;
+    Unqueue(device, header);
+    return 0;
 }
 
 int WaveOutQueue(WaveOut device, WaveHeader* header) {
-    HWAVEOUT h = reinterpret_cast<HWAVEOUT>(device);
-    WAVEHDR* w = reinterpret_cast<WAVEHDR*>(header);
-    return waveOutPrepareHeader(h, w, sizeof(WAVEHDR)) == MMSYSERR_NOERROR &&
-           waveOutWrite(h, w, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+    HWAVEOUT h = static_cast<HWAVEOUT>(device->system);
+    if (waveOutPrepareHeader(h, System(header), sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+        return 0;
+    if (Enqueue(device, header) &&
+        waveOutWrite(h, System(header), sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+        return 1;
+    Unqueue(device, header);
+    return 0;
 }
 
 int WaveInStart(WaveIn device) {
-    return waveInStart(reinterpret_cast<HWAVEIN>(device)) == MMSYSERR_NOERROR;
+    return waveInStart(static_cast<HWAVEIN>(device->system)) == MMSYSERR_NOERROR;
 }
 
 int WaveInPosition(WaveIn device, uint32_t* bytes) {
     MMTIME time = {};
     time.wType = TIME_BYTES;
-    if (waveInGetPosition(reinterpret_cast<HWAVEIN>(device), &time, sizeof time) !=
+    if (waveInGetPosition(static_cast<HWAVEIN>(device->system), &time, sizeof time) !=
             MMSYSERR_NOERROR ||
         time.wType != TIME_BYTES)
         return 0;  // a driver that cannot count bytes leaves the count to the buffers
@@ -144,38 +251,40 @@ int WaveInPosition(WaveIn device, uint32_t* bytes) {
     return 1;
 }
 
+// The buffers a reset hands back are reported on the caller's thread before it returns.
 int WaveInReset(WaveIn device) {
-    return waveInReset(reinterpret_cast<HWAVEIN>(device)) == MMSYSERR_NOERROR;
+    int reset = waveInReset(static_cast<HWAVEIN>(device->system)) == MMSYSERR_NOERROR;
+    Report(device);
+    return reset;
 }
 
 int WaveOutReset(WaveOut device) {
-    return waveOutReset(reinterpret_cast<HWAVEOUT>(device)) == MMSYSERR_NOERROR;
+    int reset = waveOutReset(static_cast<HWAVEOUT>(device->system)) == MMSYSERR_NOERROR;
+    Report(device);
+    return reset;
 }
 
 int WaveInRelease(WaveIn device, WaveHeader* header) {
-    return waveInUnprepareHeader(reinterpret_cast<HWAVEIN>(device),
-                                 reinterpret_cast<WAVEHDR*>(header),
+    return waveInUnprepareHeader(static_cast<HWAVEIN>(device->system), System(header),
                                  sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
 }
 
 int WaveOutRelease(WaveOut device, WaveHeader* header) {
-    return waveOutUnprepareHeader(reinterpret_cast<HWAVEOUT>(device),
-                                  reinterpret_cast<WAVEHDR*>(header),
+    return waveOutUnprepareHeader(static_cast<HWAVEOUT>(device->system), System(header),
                                   sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
 }
 
+// Not every driver refuses to close while it holds buffers (Wine's does not): the service does.
 int WaveInClose(WaveIn device) {
-    return waveInClose(reinterpret_cast<HWAVEIN>(device)) == MMSYSERR_NOERROR;
+    if (HoldsBuffers(device))
+        return 0;
+    return Close(device, waveInClose(static_cast<HWAVEIN>(device->system)));
 }
 
 int WaveOutClose(WaveOut device) {
-    return waveOutClose(reinterpret_cast<HWAVEOUT>(device)) == MMSYSERR_NOERROR;
-}
-
-void WaveOutCloseLater(WaveOut device) {
-    HWND window = deferWindow.load();
-    if (window)
-        PostMessageA(window, kCloseDevice, reinterpret_cast<WPARAM>(device), 0);
+    if (HoldsBuffers(device))
+        return 0;
+    return Close(device, waveOutClose(static_cast<HWAVEOUT>(device->system)));
 }
 
 void* WaveAllocate(uint32_t size) {

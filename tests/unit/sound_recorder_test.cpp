@@ -45,7 +45,7 @@ struct Track {
     std::vector<uint8_t> bytes;
 };
 
-// Plays the whole chain and collects it; the device closes on the posted close.
+// Plays the whole chain and collects it; the played-out device closes at the next Stop.
 Track PlayOut(SoundRecorder& recorder) {
     size_t written = fake::WrittenLengths().size();
     size_t played = fake::PlayedBytes().size();
@@ -55,7 +55,9 @@ Track PlayOut(SoundRecorder& recorder) {
     for (int i = 0; i < 300 && recorder.IsPlaying(); ++i)
         EXPECT_TRUE(fake::RunWave(kBlock / 3 + 7));
     EXPECT_EQ(recorder.IsPlaying(), 0) << "playback never ended by itself";
-    EXPECT_EQ(fake::RunPostedWaveWork(), 1);
+    EXPECT_EQ(fake::OpenWaveDevices(), 1);
+    EXPECT_EQ(recorder.Stop(0), 1);
+    EXPECT_EQ(fake::OpenWaveDevices(), 0);
     std::vector<uint32_t> lengths = fake::WrittenLengths();
     std::vector<uint8_t> bytes = fake::PlayedBytes();
     return Track{std::vector<uint32_t>(lengths.begin() + written, lengths.end()),
@@ -77,7 +79,6 @@ class SoundTest : public ::testing::Test {
     }
     void TearDown() override {
         recorder.reset();
-        fake::RunPostedWaveWork();
         EXPECT_EQ(fake::OpenWaveDevices(), 0);
         for (const std::string& fault : fake::WaveFaults())
             ADD_FAILURE() << "wave service: " << fault;
@@ -235,7 +236,6 @@ TEST_F(SoundRecorderTest, StopAtRandomMoments) {
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
         EXPECT_EQ(r.Stop(0), 1);
         EXPECT_EQ(r.IsPlaying(), 0);
-        fake::RunPostedWaveWork();
         EXPECT_EQ(fake::OpenWaveDevices(), 0);
         std::vector<uint8_t> heard = fake::PlayedBytes();
         heard.erase(heard.begin(), heard.begin() + before);
@@ -317,7 +317,7 @@ TEST_F(SoundRecorderTest, EmptyLastBlockPlaysOutAtOnce) {
     // Written with nothing ahead of it, the empty block completes inside the write itself.
     ASSERT_EQ(r.StartPlayback(), 1);
     EXPECT_EQ(r.IsPlaying(), 0);
-    EXPECT_EQ(fake::RunPostedWaveWork(), 1);
+    EXPECT_EQ(fake::OpenWaveDevices(), 1);  // closed by the capture's start below
 
     Capture(r, kBlock);
     EXPECT_EQ(PlayOut(r).lengths, std::vector<uint32_t>({kBlock, 0}));

@@ -22,7 +22,6 @@ struct Seen {
     std::condition_variable changed;
     std::vector<uint32_t> messages;
     DWORD doneThread = 0;
-    int closeLater = 0;                      // ask for the close from inside WOM_DONE
     platform::WaveHeader* refill = nullptr;  // queue this from inside the first WIM_DATA
 } seen;
 
@@ -38,8 +37,6 @@ void Record(void* device, uint32_t message, uintptr_t param1, uintptr_t) {
         platform::WaveInQueue(in, seen.refill);
         seen.refill = nullptr;
     }
-    if (message == WOM_DONE && seen.closeLater)
-        platform::WaveOutCloseLater(static_cast<platform::WaveOut>(device));
     seen.changed.notify_all();
 }
 
@@ -53,12 +50,12 @@ bool WaitFor(uint32_t message, int times = 1) {
     });
 }
 
-bool Has(uint32_t message) {
+int Count(uint32_t message) {
     std::lock_guard<std::mutex> lk(seen.lock);
+    int found = 0;
     for (uint32_t m : seen.messages)
-        if (m == message)
-            return true;
-    return false;
+        found += m == message;
+    return found;
 }
 
 void Pump(int milliseconds) {
@@ -79,7 +76,6 @@ class WaveWin32Test : public ::testing::Test {
         std::lock_guard<std::mutex> lk(seen.lock);
         seen.messages.clear();
         seen.doneThread = 0;
-        seen.closeLater = 0;
     }
 };
 
@@ -87,7 +83,6 @@ TEST_F(WaveWin32Test, CapturesAShortBufferOnTheAudioThread) {
     ASSERT_EQ(platform::WaveInSupports(&kFormat), 1);
     platform::WaveIn in = platform::WaveInOpen(&kFormat, Record);
     ASSERT_NE(in, nullptr);
-    EXPECT_TRUE(Has(WIM_OPEN));
     std::vector<char> first(2205, 0), second(2205, 0);
     platform::WaveHeader header = {}, next = {};
     header.data = first.data();
@@ -112,39 +107,36 @@ TEST_F(WaveWin32Test, CapturesAShortBufferOnTheAudioThread) {
     EXPECT_EQ(platform::WaveInClose(in), 1);
 }
 
-TEST_F(WaveWin32Test, PlaysABufferAndClosesLaterFromTheLoop) {
+// Played buffers come back on the service's own thread, an empty one like any other; a reset
+// hands back what the device holds before it returns.
+TEST_F(WaveWin32Test, PlayedBuffersComeBackInOrderAndAResetHandsBackTheRest) {
     ASSERT_EQ(platform::WaveOutSupports(&kFormat), 1);
-    {
-        std::lock_guard<std::mutex> lk(seen.lock);
-        seen.closeLater = 1;
-    }
     platform::WaveOut out = platform::WaveOutOpen(&kFormat, Record);
     ASSERT_NE(out, nullptr);
     std::vector<char> tone(2205);
     for (size_t i = 0; i < tone.size(); ++i)
         tone[i] = char(i % 50 < 25 ? 0xA0 : 0x60);
-    platform::WaveHeader header = {};
-    header.data = tone.data();
-    header.bufferLength = uint32_t(tone.size());
-    ASSERT_EQ(platform::WaveOutQueue(out, &header), 1);
-    ASSERT_TRUE(WaitFor(WOM_DONE));
-    EXPECT_NE(seen.doneThread, GetCurrentThreadId());
-    EXPECT_FALSE(Has(WOM_CLOSE));  // not until this thread's loop runs
-    Pump(300);
-    EXPECT_TRUE(Has(WOM_CLOSE));
-}
-
-// The recorder's lock is re-entered when this happens, so pin it.
-TEST_F(WaveWin32Test, EmptyBufferCompletesInsideTheWrite) {
-    platform::WaveOut out = platform::WaveOutOpen(&kFormat, Record);
-    ASSERT_NE(out, nullptr);
     char none = 0;
-    platform::WaveHeader header = {};
-    header.data = &none;
-    ASSERT_EQ(platform::WaveOutQueue(out, &header), 1);
-    EXPECT_TRUE(Has(WOM_DONE));
-    EXPECT_EQ(seen.doneThread, GetCurrentThreadId());
-    EXPECT_EQ(platform::WaveOutRelease(out, &header), 1);
+    platform::WaveHeader headers[2] = {};
+    headers[0].data = tone.data();
+    headers[0].bufferLength = uint32_t(tone.size());
+    headers[1].data = &none;
+    for (platform::WaveHeader& header : headers)
+        ASSERT_EQ(platform::WaveOutQueue(out, &header), 1);
+    ASSERT_TRUE(WaitFor(WOM_DONE, 2));
+    EXPECT_NE(seen.doneThread, GetCurrentThreadId());
+    for (platform::WaveHeader& header : headers)
+        EXPECT_EQ(platform::WaveOutRelease(out, &header), 1);
+
+    std::vector<char> long_(22050 * 5, char(0x80));
+    headers[0].data = long_.data();
+    headers[0].bufferLength = uint32_t(long_.size());
+    headers[0].flags = 0;
+    ASSERT_EQ(platform::WaveOutQueue(out, &headers[0]), 1);
+    EXPECT_EQ(platform::WaveOutClose(out), 0) << "closed while it holds a buffer";
+    EXPECT_EQ(platform::WaveOutReset(out), 1);
+    EXPECT_EQ(Count(WOM_DONE), 3) << "handed back before the reset returned";
+    EXPECT_EQ(platform::WaveOutRelease(out, &headers[0]), 1);
     EXPECT_EQ(platform::WaveOutClose(out), 1);
 }
 
@@ -171,7 +163,6 @@ TEST_F(WaveWin32Test, RecorderCapturesAndPlaysOut) {
     for (int i = 0; i < 100 && recorder.IsPlaying(); ++i)
         Pump(50);
     EXPECT_EQ(recorder.IsPlaying(), 0) << "played-out chain did not end by itself";
-    Pump(100);  // runs the posted close
 
     // Stopped in the middle.
     ASSERT_EQ(recorder.StartPlayback(), 1);
