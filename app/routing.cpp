@@ -1,5 +1,6 @@
 // The main window's procedure: turns commands, hotkeys, timer ticks, the tray icon's clicks and
 // the journal's notifications into calls on the journal, the sound track and the tray icon.
+#include "app/balloon_texts.h"
 #include "app/resources/resource.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
@@ -8,21 +9,6 @@
 #include "tray/tray_icon.h"
 
 namespace {
-
-// Balloon texts, in code page 936.
-// "Warning!" / "Recording begins... press <Ctrl>-<Alt>-<Shift>-S to stop"
-const char kRecordingTitle[] = "\xBE\xAF\xB8\xE6!";
-const char kRecordingText[] =
-    "\xBF\xAA\xCA\xBC\xBC\xC7\xC2\xBC...\r\xCD\xA3\xD6\xB9\xC7\xEB\xB0\xB4"
-    "<Ctrl>-<Alt>-<Shift>-S\r...";
-// "Message!" / "Replay begins... press <Ctrl>-<Alt>-<Shift>-S to stop"
-const char kPlayingTitle[] = "\xCF\xFB\xCF\xA2!";
-const char kPlayingText[] =
-    "\xBF\xAA\xCA\xBC\xD6\xD8\xB7\xC5...\r\xCD\xA3\xD6\xB9\xC7\xEB\xB0\xB4"
-    "<Ctrl>-<Alt>-<Shift>-S\r...";
-// "Notice!" / "Recording or playback stops..."
-const char kStoppedTitle[] = "\xCD\xA8\xD6\xAA!";
-const char kStoppedText[] = "\xCD\xA3\xD6\xB9\xBC\xC7\xC2\xBC\xBB\xF2\xB2\xA5\xB7\xC5...\r...";
 
 const uint32_t kBalloonIconInfo = 1;
 const uint32_t kBalloonTimeout = 300;

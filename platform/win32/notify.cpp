@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/notify.h"
+#include "platform/win32/notify_win32.h"
 
 static_assert(NIM_ADD == 0 && NIM_MODIFY == 1 && NIM_DELETE == 2, "notification calls");
 static_assert(NIF_MESSAGE == 1 && NIF_ICON == 2 && NIF_TIP == 4 && NIF_INFO == 0x10,
@@ -37,23 +38,31 @@ void Widen(const char (&text)[N], WCHAR (&wide)[M]) {
 
 }  // namespace
 
-int NotifyIcon(uint32_t action, const NotifyIconRecord& record) {
-    NOTIFYICONDATAW data;
-    std::memset(&data, 0, sizeof(data));
+namespace win32 {
+
+void ToShellRecord(const NotifyIconRecord& record, NOTIFYICONDATAW* data) {
+    std::memset(data, 0, sizeof(*data));
     // The size tells the shell which members to read; this one has the balloon and no more, which
     // every shell since balloons came understands. A bigger-than-known size would fail on older
     // systems, and a smaller one loses the balloon.
-    data.cbSize = NOTIFYICONDATAW_V2_SIZE;
-    data.hWnd = static_cast<HWND>(record.window);
-    data.uID = record.id;
-    data.uFlags = record.flags;
-    data.uCallbackMessage = record.callbackMessage;
-    data.hIcon = static_cast<HICON>(record.icon);
-    Widen(record.tip, data.szTip);
-    Widen(record.info, data.szInfo);
-    data.uTimeout = record.timeout;
-    Widen(record.infoTitle, data.szInfoTitle);
-    data.dwInfoFlags = record.infoFlags;
+    data->cbSize = NOTIFYICONDATAW_V2_SIZE;
+    data->hWnd = static_cast<HWND>(record.window);
+    data->uID = record.id;
+    data->uFlags = record.flags;
+    data->uCallbackMessage = record.callbackMessage;
+    data->hIcon = static_cast<HICON>(record.icon);
+    Widen(record.tip, data->szTip);
+    Widen(record.info, data->szInfo);
+    data->uTimeout = record.timeout;
+    Widen(record.infoTitle, data->szInfoTitle);
+    data->dwInfoFlags = record.infoFlags;
+}
+
+}  // namespace win32
+
+int NotifyIcon(uint32_t action, const NotifyIconRecord& record) {
+    NOTIFYICONDATAW data;
+    win32::ToShellRecord(record, &data);
     return Shell_NotifyIconW(action, &data) ? 1 : 0;
 }
 

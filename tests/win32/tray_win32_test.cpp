@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
+#include "app/balloon_texts.h"
+#include "journal/journal_recorder.h"
 #include "platform/notify.h"
+#include "platform/win32/notify_win32.h"
 #include "tray/tray_icon.h"
 
 namespace {
@@ -58,6 +62,36 @@ TEST(TrayWin32, ShellTakesTheIconAndTheTrayTicksOnItsTimer) {
 
     EXPECT_EQ(TrayIcon::ShellRestartMessage(), RegisterWindowMessageW(L"TaskbarCreated"));
     DestroyWindow(window);
+}
+
+// The texts the shell shows, as it is handed them: UTF-16 from their code page 936 bytes, whatever
+// this system's own code page (the harness runs with a Western one).
+TEST(TrayWin32, BalloonAndTooltipTextsReachTheShellAsTheirCharacters) {
+    const struct {
+        const char* title;
+        const char* text;
+        const wchar_t* wideTitle;
+        const wchar_t* wideText;
+    } balloons[] = {
+        {kRecordingTitle, kRecordingText, L"警告!",
+         L"开始记录...\r停止请按<Ctrl>-<Alt>-<Shift>-S\r..."},
+        {kPlayingTitle, kPlayingText, L"消息!",
+         L"开始重放...\r停止请按<Ctrl>-<Alt>-<Shift>-S\r..."},
+        {kStoppedTitle, kStoppedText, L"通知!", L"停止记录或播放...\r..."},
+    };
+    JournalRecorder recorder(nullptr, nullptr, 7, "Quorvatellianis");
+    for (const auto& balloon : balloons) {
+        platform::NotifyIconRecord record;
+        std::memset(&record, 0, sizeof(record));
+        std::strcpy(record.infoTitle, balloon.title);
+        std::strcpy(record.info, balloon.text);
+        std::strcpy(record.tip, recorder.GetStatusText());
+        NOTIFYICONDATAW data;
+        platform::win32::ToShellRecord(record, &data);
+        EXPECT_EQ(std::wstring(data.szInfoTitle), balloon.wideTitle);
+        EXPECT_EQ(std::wstring(data.szInfo), balloon.wideText);
+        EXPECT_EQ(std::wstring(data.szTip), L"Now is [Stoped][No Record].");
+    }
 }
 
 }  // namespace
