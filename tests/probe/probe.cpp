@@ -2,11 +2,14 @@
 // end-to-end tests can check what input really reached an application.
 //
 // Usage: probe.exe [--log PATH] [--pos X,Y] [--size WxH] [--timeout SECONDS] [--title TEXT]
+//                  [--hold FILE]
 //   --log      log file, created afresh (default probe.log)
 //   --pos      top-left corner of the window in screen coordinates (default 100,100)
 //   --size     outer size of the window (default 600x400)
 //   --timeout  exit after this many seconds (default 0: never)
 //   --title    window title (default Probe)
+//   --hold     keep FILE open without sharing until the probe exits, as an editor or a virus
+//              scanner may hold a user's file
 // The probe exits on WM_CLOSE, when a file named PATH.quit appears (polled every 50 ms; a stale
 // one is removed at start), or at the time-out. Exit code 0, or 2 when the log cannot be opened.
 //
@@ -40,6 +43,7 @@ struct Options {
     int x = 100, y = 100, width = 600, height = 400;
     double timeoutSeconds = 0;
     const char* title = "Probe";
+    const char* holdPath = nullptr;
 };
 
 struct MessageName {
@@ -246,6 +250,8 @@ bool ParseArguments(int argc, char** argv) {
             options.timeoutSeconds = atof(value);
         } else if (!strcmp(arg, "--title")) {
             options.title = value;
+        } else if (!strcmp(arg, "--hold")) {
+            options.holdPath = value;
         } else {
             return false;
         }
@@ -269,6 +275,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 2;
     snprintf(quitPath, sizeof quitPath, "%s.quit", options.logPath);
     DeleteFileA(quitPath);
+    // Held until the process ends, which releases it.
+    if (options.holdPath && CreateFileA(options.holdPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr) == INVALID_HANDLE_VALUE)
+        return 4;
 
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
