@@ -31,6 +31,11 @@ int FileReplace(const char* from, const char* to);
 // Returns 1 when the file is gone afterwards.
 int FileDelete(const char* path);
 
+// What a path names, so that a refused open can be explained: nothing, a file that may be
+// written, a read-only file, or a folder.
+enum PathKind { kPathMissing, kPathFile, kPathReadOnly, kPathFolder };
+PathKind FileLookUp(const char* path);
+
 // Shows the open (save == 0) or save dialog. `filter` is in dialog format (description and
 // pattern pairs, ended by an empty string); `defaultExtension` is appended to a typed name
 // without one (empty for none). On return `name` holds the chosen full path or empty text.

@@ -102,6 +102,15 @@ int FileDelete(const char* path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+PathKind FileLookUp(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return kPathMissing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return kPathFolder;
+    return attributes & FILE_ATTRIBUTE_READONLY ? kPathReadOnly : kPathFile;
+}
+
 void FileDialog(int save, const char* filter, const char* defaultExtension, char* name,
                 uint32_t capacity) {
     if (!capacity)
