@@ -55,6 +55,10 @@ JOURNALS = {
     "small-records": journal(EVENTS[:2], record_size=16),
     "wrapping-sizes": journal([], header_size=100, record_size=0x40000000, count=4),
     "header-only": journal([])[:39],
+    # Header times of their own: Load only asks that they agree with one another.
+    "own-header-times": journal(EVENTS[:3], first=7, last=1007),
+    # A header of 20 bytes: the one record lies over the header's last 20 bytes.
+    "overlapping-header": SIG + b"\0" + struct.pack("<6I", 20, 20, 1, 1000, 1500, 500),
     # Found by the fuzzer: a file shorter than the header, whose header says it is that short.
     "short-header": journal([], header_size=39)[:39],
 }
