@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "platform/file.h"
 #include "sound/sound_file_format.h"
@@ -17,6 +16,13 @@ namespace {
 // A save writes NAME.part~ beside its target, and the name buffer holds its terminator too.
 const size_t kLongestName = FileBuffer::kNameCapacity - sizeof ".part~";
 const uint8_t kSilence = 0x80;
+
+// One file buffer serves every read and write of the tool, one file at a time, as each recorder
+// of the program has one for all its saves and loads.
+FileBuffer& Buffer() {
+    static FileBuffer buffer;
+    return buffer;
+}
 
 std::string Folder(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
@@ -119,8 +125,8 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
                  uint32_t* fileSize, std::string* why) {
     *refusal = journal::Refusal::kNone;
     *fileSize = 0;
-    std::unique_ptr<FileBuffer> file(new FileBuffer());
-    if (!OpenToRead(file.get(), path, why))
+    FileBuffer* file = &Buffer();
+    if (!OpenToRead(file, path, why))
         return false;
     const uint8_t* top = file->ReadAt(journal::kHeaderSize, 0);
     if (!top) {
@@ -144,14 +150,14 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
     bool read = true;
     if (header.headerSize > journal::kHeaderSize) {
         image->headerBytes.resize(header.headerSize - journal::kHeaderSize);
-        read = ReadSpan(file.get(), journal::kHeaderSize, uint32_t(image->headerBytes.size()),
+        read = ReadSpan(file, journal::kHeaderSize, uint32_t(image->headerBytes.size()),
                         image->headerBytes.data());
     }
     image->events.reserve(header.count);
     image->padding.reserve(size_t(header.count) * (header.recordSize - journal::kRecordSize));
     read =
         read && journal::ReadRecords(
-                    file.get(), header,
+                    file, header,
                     [](void* context, const uint8_t* record) -> int32_t {
                         JournalImage* image = static_cast<JournalImage*>(context);
                         image->events.push_back(journal::DecodeRecord(record));
@@ -208,7 +214,7 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
         bytes->assign(size, 0);
         uint8_t* data = bytes->data();
         journal::EncodeHeader(written, data);
-        if (header.headerSize > journal::kHeaderSize)
+        if (header.headerSize > journal::kHeaderSize && !image.headerBytes.empty())
             memcpy(data + journal::kHeaderSize, image.headerBytes.data(),
                    std::min<size_t>(image.headerBytes.size(),
                                     header.headerSize - journal::kHeaderSize));
@@ -233,33 +239,32 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
 }
 
 bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t size, std::string* why) {
-    std::unique_ptr<FileBuffer> file(new FileBuffer());
-    if (!OpenToWrite(file.get(), path, why))
+    FileBuffer* file = &Buffer();
+    if (!OpenToWrite(file, path, why))
         return false;
-    return FinishWrite(file.get(), WriteSpan(file.get(), data, size), why);
+    return FinishWrite(file, WriteSpan(file, data, size), why);
 }
 
 bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t firstTime,
                            uint32_t lastTime, journal::NextRecord next, void* context,
                            std::string* why) {
-    std::unique_ptr<FileBuffer> file(new FileBuffer());
-    if (!OpenToWrite(file.get(), path, why))
+    FileBuffer* file = &Buffer();
+    if (!OpenToWrite(file, path, why))
         return false;
     JournalHeader header;
     journal::FillHeader(kSignature, count, firstTime, lastTime, &header);
-    return FinishWrite(file.get(), journal::WriteJournal(file.get(), header, next, context) != 0,
-                       why);
+    return FinishWrite(file, journal::WriteJournal(file, header, next, context) != 0, why);
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
-    std::unique_ptr<FileBuffer> file(new FileBuffer());
-    if (!OpenToRead(file.get(), path, why))
+    FileBuffer* file = &Buffer();
+    if (!OpenToRead(file, path, why))
         return false;
     uint32_t size = file->GetSize();
     bool read = size <= journal::kLargestFile;
     if (read) {
         bytes->resize(size);
-        read = ReadSpan(file.get(), 0, size, bytes->data());
+        read = ReadSpan(file, 0, size, bytes->data());
     }
     file->Close();
     if (!read)
@@ -283,8 +288,8 @@ bool ReadCompanion(const std::string& journalPath, Companion* kind, std::vector<
         track->clear();
     if (platform::FileLookUp(name.c_str()) == platform::kPathMissing)
         return true;
-    std::unique_ptr<FileBuffer> file(new FileBuffer());
-    if (!OpenToRead(file.get(), name, why)) {
+    FileBuffer* file = &Buffer();
+    if (!OpenToRead(file, name, why)) {
         *why = name + ": " + *why;
         return false;
     }
@@ -297,7 +302,7 @@ bool ReadCompanion(const std::string& journalPath, Companion* kind, std::vector<
         read = size <= journal::kLargestFile;
         if (read && track) {
             track->resize(size - headerLength);
-            read = ReadSpan(file.get(), headerLength, uint32_t(track->size()), track->data());
+            read = ReadSpan(file, headerLength, uint32_t(track->size()), track->data());
         }
     }
     file->Close();
@@ -309,8 +314,8 @@ bool ReadCompanion(const std::string& journalPath, Companion* kind, std::vector<
 bool WriteCompanion(const std::string& journalPath, NextPiece next, void* context,
                     std::string* why) {
     std::string name = CompanionName(journalPath);
-    std::unique_ptr<FileBuffer> file(new FileBuffer());
-    if (!OpenToWrite(file.get(), name, why)) {
+    FileBuffer* file = &Buffer();
+    if (!OpenToWrite(file, name, why)) {
         *why = name + ": " + *why;
         return false;
     }
@@ -322,17 +327,17 @@ bool WriteCompanion(const std::string& journalPath, NextPiece next, void* contex
         if (piece.source && piece.from < piece.source->size())
             available = std::min<uint64_t>(piece.length, piece.source->size() - piece.from);
         if (available)
-            stored = stored &&
-                     WriteSpan(file.get(), piece.source->data() + piece.from, size_t(available));
+            stored =
+                stored && WriteSpan(file, piece.source->data() + piece.from, size_t(available));
         for (uint64_t left = piece.length - available; stored && left;) {
             size_t chunk = size_t(std::min<uint64_t>(left, silence.size()));
-            stored = WriteSpan(file.get(), silence.data(), chunk);
+            stored = WriteSpan(file, silence.data(), chunk);
             left -= chunk;
         }
     }
     if (stored)
         file->Flush();
-    if (FinishWrite(file.get(), stored, why))
+    if (FinishWrite(file, stored, why))
         return true;
     *why = name + ": " + *why;
     return false;
