@@ -1,6 +1,7 @@
 #include "cli/journal_edit.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "sound/sound_file_format.h"
 
@@ -244,7 +245,9 @@ bool Speed(const Input& input, double factor, uint64_t from, uint64_t to, Edit* 
         exact += scaled ? gap / factor : gap;
         long double rounded = std::floor(exact + 0.5L);
         if (rounded - previous > 0xFFFFFFFFu) {
-            *why = "at speed " + std::to_string(factor) + " the gap before event " +
+            char shown[32];
+            snprintf(shown, sizeof shown, "%g", double(factor));
+            *why = std::string("at speed ") + shown + " the gap before event " +
                    std::to_string(i + 1) + " would be longer than 49 days";
             return false;
         }

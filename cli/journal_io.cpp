@@ -53,7 +53,7 @@ std::string WriteRefusal(const std::string& path) {
         return "the name is too long";
     switch (platform::FileLookUp(path.c_str())) {
         case platform::kPathFolder:
-            return "a folder";
+            return "a folder, not a file";
         case platform::kPathReadOnly:
             return "read-only";
         case platform::kPathFile:
@@ -314,13 +314,14 @@ bool ReadCompanion(const std::string& journalPath, Companion* kind, std::vector<
 bool WriteCompanion(const std::string& journalPath, NextPiece next, void* context,
                     std::string* why) {
     std::string name = CompanionName(journalPath);
+    // Nothing is allocated while the file is open.
+    std::vector<uint8_t> silence(FileBuffer::kWindowSize, kSilence);
     FileBuffer* file = &Buffer();
     if (!OpenToWrite(file, name, why)) {
         *why = name + ": " + *why;
         return false;
     }
     bool stored = file->WriteAt(kSignature, sound::SoundHeaderLength(kSignature), -1) != 0;
-    std::vector<uint8_t> silence(FileBuffer::kWindowSize, kSilence);
     TrackPiece piece;
     while (stored && next(context, &piece)) {
         uint64_t available = 0;

@@ -196,6 +196,8 @@ class Tool {
             } else if (equals != std::string::npos) {
                 return Complain(name + " takes no value");
             }
+            if (name == "--output" && given.value.empty())
+                return Complain("-o needs a file name");
             for (const Option& o : options)
                 if (o.name == name)
                     return Complain(name + " is given twice");
@@ -454,48 +456,72 @@ class Tool {
         return true;
     }
 
-    bool MakeEdit(std::vector<Input>& inputs, Edit* edit) {
-        std::string name = command->name, why;
-        uint32_t gapValue;
-        const uint32_t* gap;
-        uint64_t from, to;
-        bool until;
+    // The edit's own arguments, checked before any file is read.
+    bool EditArguments() {
+        std::string name = command->name;
         if (name == "repeat") {
-            uint64_t times;
             if (!Number(positional[0], "N", ~uint64_t(0), &times))
                 return false;
             if (times == 0)
                 return Complain("N must be at least 1");
-            return Gap(&gapValue, &gap) &&
-                   (Repeat(inputs[0], times, gap, edit, &why) || Complain("cannot repeat: " + why));
         }
-        if (name == "cat")
-            return Gap(&gapValue, &gap) &&
-                   (Cat(inputs, gap, edit, &why) || Complain("cannot join: " + why));
-        if (name == "cut")
-            return Times(&from, &to, &until) &&
-                   (Cut(inputs[0], from, to, until, edit, &why) || Complain(why));
         if (name == "speed") {
             char* end = nullptr;
             const std::string& text = positional[0];
-            double factor = strtod(text.c_str(), &end);
+            factor = strtod(text.c_str(), &end);
             if (text.empty() || *end || !std::isfinite(factor) || factor <= 0)
                 return Complain("FACTOR must be a number above 0, such as 2 or 0.5, not '" + text +
                                 "'");
-            return Times(&from, &to, &until) &&
-                   (Speed(inputs[0], factor, from, to, edit, &why) || Complain(why));
         }
-        bool drop = Has("--drop");
-        if (drop == Has("--simplify"))
-            return Complain("moves needs either --drop or --simplify MS");
-        uint64_t closer = 0;
-        if (drop)
+        if (name == "moves") {
+            if (Has("--drop") == Has("--simplify"))
+                return Complain("moves needs either --drop or --simplify MS");
+            if (Has("--simplify") &&
+                !Number(Value("--simplify"), "--simplify", 0xFFFFFFFFu, &closerThan))
+                return false;
+        }
+        return Times() && Gap();
+    }
+
+    bool Times() {
+        until = Has("--to");
+        if (!Milliseconds("--from", 0, &from) || !Milliseconds("--to", ~uint64_t(0), &to))
+            return false;
+        if (from > to)
+            return Complain("--from " + std::to_string(from) + " is after --to " +
+                            std::to_string(to));
+        return true;
+    }
+
+    bool Gap() {
+        uint64_t value;
+        if (!Has("--gap"))
+            return true;
+        if (!Number(Value("--gap"), "--gap", 0xFFFFFFFFu, &value))
+            return false;
+        gapValue = uint32_t(value);
+        gap = &gapValue;
+        return true;
+    }
+
+    bool MakeEdit(std::vector<Input>& inputs, Edit* edit) {
+        std::string name = command->name, why;
+        if (name == "repeat")
+            return Repeat(inputs[0], times, gap, edit, &why) || Complain("cannot repeat: " + why);
+        if (name == "cat")
+            return Cat(inputs, gap, edit, &why) || Complain("cannot join: " + why);
+        if (name == "cut")
+            return Cut(inputs[0], from, to, until, edit, &why) || Complain(why);
+        if (name == "speed")
+            return Speed(inputs[0], factor, from, to, edit, &why) || Complain(why);
+        if (Has("--drop"))
             return DropMoves(inputs[0], edit, &why) || Complain(why);
-        return Number(Value("--simplify"), "--simplify", 0xFFFFFFFFu, &closer) &&
-               (SimplifyMoves(inputs[0], closer, edit, &why) || Complain(why));
+        return SimplifyMoves(inputs[0], closerThan, edit, &why) || Complain(why);
     }
 
     int RunEdit() {
+        if (!EditArguments())
+            return kRefused;
         size_t words = command->argument ? 1 : 0;
         std::vector<Input> inputs(positional.size() - words);
         for (size_t i = 0; i < inputs.size(); i++)
@@ -531,6 +557,9 @@ class Tool {
                     "qvjournal: %s changes the timeline, so %s gets no sound track (the "
                     "input's is left as it is)\n",
                     command->name, output.c_str());
+        else if (hadTrack)
+            fprintf(err, "qvjournal: the sound track ends before %s starts: it gets none\n",
+                    output.c_str());
         return DropOldTrack() ? kDone : kRefused;
     }
 
@@ -541,6 +570,13 @@ class Tool {
     std::vector<Option> options;
     std::string output;
     bool help = false;
+    // The edits' arguments.
+    uint64_t times = 1;
+    double factor = 1;
+    uint64_t from = 0, to = 0, closerThan = 0;
+    bool until = false;
+    uint32_t gapValue = 0;
+    const uint32_t* gap = nullptr;  // null: the default gap
 };
 
 }  // namespace
@@ -551,7 +587,7 @@ int RunJournalTool(int argc, char** argv, FILE* out, FILE* err) {
     try {
         return qvjournal::Tool(out, err).Run(argc, argv);
     } catch (const std::bad_alloc&) {
-        fputs("qvjournal: out of memory; nothing written\n", err);
+        fputs("qvjournal: out of memory\n", err);
         return qvjournal::kRefused;
     }
 }
