@@ -174,10 +174,12 @@ TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
         EXPECT_NE(std::string::npos, ran.err.find("nothing written"));
         EXPECT_EQ("kept", Read("out.Jnf"));
     }
-    // Keys by name or number, scan codes filled in, an editor's byte-order mark and line ends.
-    Write("in.txt", "\xEF\xBB\xBFstart 7\r\n+0 key down a\r\n+9 key up 0x41 scan=0x1E\r\n");
+    // Keys by name or number, scan codes filled in, an editor's byte-order mark and line ends;
+    // a longer header with no bytes given for it (the text fuzz target's first finding).
+    Write("in.txt",
+          "\xEF\xBB\xBFheader-size 48\r\nstart 7\r\n+0 key down a\r\n+9 key up 0x41 scan=0x1E\r\n");
     ASSERT_EQ(0, Run({"build", "in.txt", "-o", "out.Jnf"}).code);
-    EXPECT_EQ(Journal({{0x100, 0x1E41, 1, 7, 0}, {0x101, 0x1E41, 1, 16, 0}}), Read("out.Jnf"));
+    EXPECT_EQ(Journal({{0x100, 0x1E41, 1, 7, 0}, {0x101, 0x1E41, 1, 16, 0}}, 48), Read("out.Jnf"));
 }
 
 TEST_F(JournalToolTest, EditsKeepTheTimelineAsAsked) {
