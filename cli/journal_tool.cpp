@@ -549,14 +549,15 @@ class Tool {
             Refuse("the sound track could not be written: " + why);
             return DropOldTrack(), kRefused;
         }
-        bool hadTrack = false;
-        for (const Input& input : inputs)
+        bool hadTrack = false, replaced = false;
+        for (const Input& input : inputs) {
             hadTrack = hadTrack || input.companion == Companion::kTrack;
+            replaced = replaced || input.path == output;
+        }
         if (hadTrack && !edit.keepsTimeline)
-            fprintf(err,
-                    "qvjournal: %s changes the timeline, so %s gets no sound track (the "
-                    "input's is left as it is)\n",
-                    command->name, output.c_str());
+            fprintf(err, "qvjournal: %s changes the timeline, so %s gets no sound track%s\n",
+                    command->name, output.c_str(),
+                    replaced ? "" : " (the input's is left as it is)");
         else if (hadTrack)
             fprintf(err, "qvjournal: the sound track ends before %s starts: it gets none\n",
                     output.c_str());
