@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "journal/journal_codec.h"
 #include "platform/window.h"
 #include "storage/file_buffer.h"
 

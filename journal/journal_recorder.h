@@ -9,6 +9,7 @@
 #include "platform/types.h"
 
 class FileBuffer;
+struct JournalHeader;
 
 // The recorder's notification to the main window: wParam one of the JOURNAL_* codes, lParam
 // for JOURNAL_STOPPED tells what stopped.
@@ -35,17 +36,6 @@ struct JournalEvent {
 // Events are carved out of blocks of many, so that a long recording costs one allocation per
 // block instead of one per event (and no allocator header per event).
 struct EventChunk;
-
-// The 40-byte head of a journal file, as the fields are held in memory.
-struct JournalHeader {
-    char signature[16];
-    uint32_t headerSize;
-    uint32_t recordSize;
-    uint32_t count;
-    uint32_t firstTime;
-    uint32_t lastTime;
-    uint32_t duration;
-};
 
 class JournalRecorder {
   public:

@@ -37,6 +37,11 @@ int FileDelete(const char* path);
 // Returns 1 when the file is there.
 int FileModifiedTime(const char* path, uint64_t* milliseconds);
 
+// What a path names, so that a refused open can be explained: nothing, a file that may be
+// written, a read-only file, or a folder.
+enum PathKind { kPathMissing, kPathFile, kPathReadOnly, kPathFolder };
+PathKind FileLookUp(const char* path);
+
 // Shows the open (save == 0) or save dialog. `filter` is in dialog format (description and
 // pattern pairs, ended by an empty string); `defaultExtension` is appended to a typed name
 // without one (empty for none). On return `name` holds the chosen full path or empty text.

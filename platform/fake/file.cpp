@@ -247,6 +247,15 @@ int FileModifiedTime(const char* path, uint64_t* milliseconds) {
     return 1;
 }
 
+PathKind FileLookUp(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return kPathMissing;
+    if (S_ISDIR(st.st_mode))
+        return kPathFolder;
+    return st.st_mode & S_IWUSR ? kPathFile : kPathReadOnly;
+}
+
 void FileDialog(int save, const char* filter, const char* defaultExtension, char* name,
                 uint32_t capacity) {
     State& s = state();

@@ -137,6 +137,15 @@ int FileModifiedTime(const char* path, uint64_t* milliseconds) {
     return 1;
 }
 
+PathKind FileLookUp(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return kPathMissing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return kPathFolder;
+    return attributes & FILE_ATTRIBUTE_READONLY ? kPathReadOnly : kPathFile;
+}
+
 void FileDialog(int save, const char* filter, const char* defaultExtension, char* name,
                 uint32_t capacity) {
     if (!capacity)

@@ -48,10 +48,12 @@ def check(condition, message):
 # ---- arguments, environment, running a test ---------------------------------------------------
 
 def parse_args(argv=None, description=None):
-    """Reads --exe and --probe (and --out); leaves any other argument alone, so CTest may add more."""
+    """Reads --exe, --probe and --tool (and --out); leaves any other argument alone, so CTest may
+    add more."""
     parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--exe", help="the program under test (quorvatellianis.exe)")
     parser.add_argument("--probe", help="probe.exe")
+    parser.add_argument("--tool", help="the journal tool (qvjournal.exe)")
     parser.add_argument("--out", help="directory for screenshots and logs kept after the test")
     args, _unknown = parser.parse_known_args(argv)
     return args

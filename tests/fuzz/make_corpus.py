@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/{journal,sound}: small
+"""Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/{journal,sound,text}: small
 valid files and near misses, one change away from being valid or invalid. Run again after a
 format change; the files are checked in."""
 
@@ -55,6 +55,10 @@ JOURNALS = {
     "small-records": journal(EVENTS[:2], record_size=16),
     "wrapping-sizes": journal([], header_size=100, record_size=0x40000000, count=4),
     "header-only": journal([])[:39],
+    # Header times of their own: Load only asks that they agree with one another.
+    "own-header-times": journal(EVENTS[:3], first=7, last=1007),
+    # A header of 20 bytes: the one record lies over the header's last 20 bytes.
+    "overlapping-header": SIG + b"\0" + struct.pack("<6I", 20, 20, 1, 1000, 1500, 500),
     # Found by the fuzzer: a file shorter than the header, whose header says it is that short.
     "short-header": journal([], header_size=39)[:39],
 }
@@ -72,6 +76,47 @@ SOUNDS = {
 }
 
 
+# The journal tool's text: as dump writes it, every kind of line and field, and near misses.
+# Valid journals go in too, since the text target also dumps what it is given as a file.
+TEXTS = {
+    "plain": b"""start 5000
+window 0x10010
++0      key down A scan=0x1E
++40     key up A scan=0x1E h-hi=0xC000
+window 0x20020
++60     move 320,-10
+window 0
++50     left down 320,10
++50     wheel -120 10,20
++100    x2 down 5,5
++4294961980 syskey down Alt scan=0x38 ext
++32     syskey up Alt scan=0x38 ext
+""",
+    "everything": b"""# a comment
+header-size 48
+header-bytes AA00BB
+record-size 24
+first-time 7
+last-time 1007
+start 100
++0 key down Enter scan=0x1C repeat=3 l-hi=0x0001 msg-hi=0x0002 pad=EE
++1 syskey up 0xE5 scan=0
++2 right double -5,7 msg-hi=0x0009
++3 middle up 0,0
++4 x0 up 1,1 pad=01020304
++5 hwheel 240 -1,-1
++6 other 0x0300 0x1 0x2
++7 move 2147483647,-2147483648   # the edges
+""",
+    "crlf": b"\xEF\xBB\xBFstart 1\r\n+0 key down shift\r\n+9 key up Shift scan=0x2A\r\n",
+    "bad-line": b"+5 key down A\n+x move 1,2\n",
+    "bad-field": b"+5 move 1,2 ext\n",
+    "empty": b"",
+}
+for name in ("mixed", "wide-records", "wrapping-times", "own-header-times", "overlapping-header"):
+    TEXTS["journal-" + name] = JOURNALS[name]
+
+
 def write(folder, files):
     path = os.path.join(HERE, "corpus", folder)
     os.makedirs(path, exist_ok=True)
@@ -82,3 +127,4 @@ def write(folder, files):
 
 write("journal", JOURNALS)
 write("sound", SOUNDS)
+write("text", TEXTS)

@@ -1,0 +1,340 @@
+#include "cli/journal_edit.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "sound/sound_file_format.h"
+
+namespace qvjournal {
+
+namespace {
+
+const uint32_t kMouseMove = 0x200;
+// What a journal file can hold: 40 bytes of header and 20 for each event, within 2 GiB.
+const uint64_t kMostEvents = (journal::kLargestFile - journal::kHeaderSize) / journal::kRecordSize;
+const uint64_t kNoEnd = ~uint64_t(0);
+
+bool IsMove(const platform::EventRecord& e) {
+    return (e.message & 0xFFFF) == kMouseMove;
+}
+
+// The track's byte where `ms` falls, counted so that the product cannot overflow.
+uint64_t TrackByte(uint64_t ms) {
+    return ms / 1000 * sound::kBytesPerSecond + ms % 1000 * sound::kBytesPerSecond / 1000;
+}
+
+std::string Ms(uint64_t ms) {
+    return std::to_string(ms) + " ms";
+}
+
+// Offsets of every event from the first, in ms.
+std::vector<uint64_t> Offsets(const std::vector<platform::EventRecord>& events) {
+    std::vector<uint64_t> offsets(events.size(), 0);
+    for (size_t i = 1; i < events.size(); i++)
+        offsets[i] = offsets[i - 1] + uint32_t(events[i].time - events[i - 1].time);
+    return offsets;
+}
+
+const std::vector<uint8_t>* TrackOf(const Input& input) {
+    return input.companion == Companion::kTrack ? &input.track : nullptr;
+}
+
+Part Whole(const Input& input) {
+    const std::vector<platform::EventRecord>& events = input.image.events;
+    return Part{&events, 0, events.size(), 0, 1, 0, TrackOf(input), 0, kNoEnd};
+}
+
+bool NotEmpty(const Input& input, std::string* why) {
+    if (!input.image.events.empty())
+        return true;
+    *why = input.path + " holds no events";
+    return false;
+}
+
+// An edit that computed its events anew: one part over them; `from` is where the first of them
+// lies on the input's timeline.
+void MadeEdit(const Input& input, uint64_t from, bool keepsTimeline, Edit* edit) {
+    edit->keepsTimeline = keepsTimeline;
+    edit->parts = {Part{&edit->made, 0, edit->made.size(), 0, 1, 0,
+                        keepsTimeline ? TrackOf(input) : nullptr, from, kNoEnd}};
+}
+
+// The placement after the last one: where the last part's last repetition starts.
+uint64_t LastStart(const Edit& edit) {
+    const Part& last = edit.parts.back();
+    return last.at + (last.times - 1) * last.period;
+}
+
+uint64_t LastTrackLength(const Part& last) {
+    if (!last.track)
+        return 0;
+    uint64_t from = TrackByte(last.trackFrom);
+    uint64_t until = last.trackUntil == kNoEnd ? last.track->size() : TrackByte(last.trackUntil);
+    if (until > last.track->size())
+        until = last.track->size();
+    return until > from ? until - from : 0;
+}
+
+// Walks the result's events in order.
+struct EventCursor {
+    const Edit* edit;
+    size_t part = 0;
+    uint64_t repetition = 0;
+    size_t index = 0;
+    uint32_t firstTime = 0;
+    uint32_t time = 0;
+};
+
+int32_t NextEvent(void* context, platform::EventRecord* record) {
+    EventCursor& c = *static_cast<EventCursor*>(context);
+    while (c.part < c.edit->parts.size()) {
+        const Part& p = c.edit->parts[c.part];
+        if (c.repetition == p.times) {
+            c.part++;
+            c.repetition = 0;
+            continue;
+        }
+        size_t i = p.begin + c.index;
+        const std::vector<platform::EventRecord>& events = *p.events;
+        if (c.index == 0)
+            c.time = c.firstTime + uint32_t(p.at + c.repetition * p.period);
+        else
+            c.time += events[i].time - events[i - 1].time;
+        *record = events[i];
+        record->time = c.time;
+        if (++c.index == p.end - p.begin) {
+            c.index = 0;
+            c.repetition++;
+        }
+        return 1;
+    }
+    return 0;
+}
+
+// Walks the result's track: one piece for each placement of a part.
+struct TrackCursor {
+    const Edit* edit;
+    size_t part = 0;
+    uint64_t repetition = 0;
+};
+
+bool NextPieceOf(void* context, TrackPiece* piece) {
+    TrackCursor& c = *static_cast<TrackCursor*>(context);
+    const std::vector<Part>& parts = c.edit->parts;
+    while (c.part < parts.size() && c.repetition == parts[c.part].times) {
+        c.part++;
+        c.repetition = 0;
+    }
+    if (c.part == parts.size())
+        return false;
+    const Part& p = parts[c.part];
+    uint64_t start = p.at + c.repetition * p.period;
+    c.repetition++;
+    piece->source = p.track;
+    piece->from = TrackByte(p.trackFrom);
+    bool last = c.part + 1 == parts.size() && c.repetition == p.times;
+    if (last) {
+        piece->length = LastTrackLength(p);
+    } else {
+        uint64_t next =
+            c.repetition < p.times ? p.at + c.repetition * p.period : parts[c.part + 1].at;
+        // Cut at the next placement, or padded with silence up to it.
+        piece->length = TrackByte(next) - TrackByte(start);
+    }
+    return true;
+}
+
+}  // namespace
+
+uint64_t Span(const std::vector<platform::EventRecord>& events, size_t begin, size_t end) {
+    uint64_t span = 0;
+    for (size_t i = begin + 1; i < end; i++)
+        span += uint32_t(events[i].time - events[i - 1].time);
+    return span;
+}
+
+uint32_t LastGap(const std::vector<platform::EventRecord>& events, size_t begin, size_t end) {
+    return end - begin >= 2 ? events[end - 1].time - events[end - 2].time : 0;
+}
+
+bool Cut(const Input& input, uint64_t from, uint64_t to, bool until, Edit* edit, std::string* why) {
+    if (!NotEmpty(input, why))
+        return false;
+    const std::vector<platform::EventRecord>& events = input.image.events;
+    std::vector<uint64_t> offsets = Offsets(events);
+    size_t begin = 0;
+    while (begin < events.size() && offsets[begin] < from)
+        begin++;
+    size_t end = begin;
+    while (end < events.size() && offsets[end] <= to)
+        end++;
+    if (begin == end) {
+        *why = "no event of " + input.path + " lies between " + Ms(from) + " and " +
+               (until ? Ms(to) : std::string("its end")) + " (its events span " +
+               Ms(offsets.back()) + ")";
+        return false;
+    }
+    Part part = Whole(input);
+    part.begin = begin;
+    part.end = end;
+    part.trackFrom = offsets[begin];
+    part.trackUntil = until ? to : kNoEnd;
+    edit->parts = {part};
+    return true;
+}
+
+bool Repeat(const Input& input, uint64_t times, const uint32_t* gap, Edit* edit, std::string* why) {
+    if (!NotEmpty(input, why))
+        return false;
+    const std::vector<platform::EventRecord>& events = input.image.events;
+    if (times > kMostEvents / events.size()) {
+        *why = std::to_string(times) + " times " + std::to_string(events.size()) +
+               " events is more than a journal file holds (" + std::to_string(kMostEvents) +
+               " events)";
+        return false;
+    }
+    Part part = Whole(input);
+    part.times = times;
+    part.period = Span(events, 0, events.size()) + (gap ? *gap : LastGap(events, 0, events.size()));
+    edit->parts = {part};
+    return true;
+}
+
+bool Cat(const std::vector<Input>& inputs, const uint32_t* gap, Edit* edit, std::string* why) {
+    edit->parts.clear();
+    uint64_t at = 0, count = 0;
+    for (const Input& input : inputs) {
+        const std::vector<platform::EventRecord>& events = input.image.events;
+        if (events.empty())
+            continue;  // adds nothing, not even a gap
+        Part part = Whole(input);
+        if (!edit->parts.empty()) {
+            const Part& before = edit->parts.back();
+            at += Span(*before.events, before.begin, before.end) +
+                  (gap ? *gap : LastGap(*before.events, before.begin, before.end));
+        }
+        part.at = at;
+        edit->parts.push_back(part);
+        count += events.size();
+    }
+    if (edit->parts.empty()) {
+        *why = "none of the journals holds an event";
+        return false;
+    }
+    if (count > kMostEvents) {
+        *why = "together they hold " + std::to_string(count) +
+               " events, more than a journal file holds (" + std::to_string(kMostEvents) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool Speed(const Input& input, double factor, uint64_t from, uint64_t to, Edit* edit,
+           std::string* why) {
+    if (!NotEmpty(input, why))
+        return false;
+    const std::vector<platform::EventRecord>& events = input.image.events;
+    std::vector<uint64_t> offsets = Offsets(events);
+    edit->made = events;
+    // The result's offsets are rounded from the exact scaled ones, so rounding never adds up.
+    long double exact = 0;
+    uint64_t previous = 0;
+    for (size_t i = 1; i < events.size(); i++) {
+        long double gap = uint32_t(events[i].time - events[i - 1].time);
+        bool scaled = offsets[i - 1] >= from && offsets[i] <= to;
+        exact += scaled ? gap / factor : gap;
+        long double rounded = std::floor(exact + 0.5L);
+        if (rounded - previous > 0xFFFFFFFFu) {
+            char shown[32];
+            snprintf(shown, sizeof shown, "%g", double(factor));
+            *why = std::string("at speed ") + shown + " the gap before event " +
+                   std::to_string(i + 1) + " would be longer than 49 days";
+            return false;
+        }
+        uint64_t offset = uint64_t(rounded);
+        edit->made[i].time = edit->made[i - 1].time + uint32_t(offset - previous);
+        previous = offset;
+    }
+    MadeEdit(input, 0, false, edit);
+    return true;
+}
+
+bool DropMoves(const Input& input, Edit* edit, std::string* why) {
+    if (!NotEmpty(input, why))
+        return false;
+    const std::vector<platform::EventRecord>& events = input.image.events;
+    std::vector<uint64_t> offsets = Offsets(events);
+    edit->made.clear();
+    uint64_t from = 0;
+    for (size_t i = 0; i < events.size(); i++) {
+        if (IsMove(events[i]))
+            continue;
+        if (edit->made.empty())
+            from = offsets[i];
+        edit->made.push_back(events[i]);
+    }
+    if (edit->made.empty()) {
+        *why = input.path + " holds nothing but mouse moves";
+        return false;
+    }
+    MadeEdit(input, from, true, edit);
+    return true;
+}
+
+bool SimplifyMoves(const Input& input, uint64_t closerThan, Edit* edit, std::string* why) {
+    if (!NotEmpty(input, why))
+        return false;
+    const std::vector<platform::EventRecord>& events = input.image.events;
+    std::vector<uint64_t> offsets = Offsets(events);
+    edit->made.clear();
+    uint64_t from = 0;
+    for (size_t i = 0; i < events.size(); i++) {
+        // A move followed closely by another is merged into the later one.
+        bool merged = i + 1 < events.size() && IsMove(events[i]) && IsMove(events[i + 1]) &&
+                      uint32_t(events[i + 1].time - events[i].time) < closerThan;
+        if (merged)
+            continue;
+        if (edit->made.empty())
+            from = offsets[i];
+        edit->made.push_back(events[i]);
+    }
+    MadeEdit(input, from, true, edit);
+    return true;
+}
+
+uint64_t EventCount(const Edit& edit) {
+    uint64_t count = 0;
+    for (const Part& p : edit.parts)
+        count += (p.end - p.begin) * p.times;
+    return count;
+}
+
+uint64_t TrackLength(const Edit& edit) {
+    bool sound = false;
+    for (const Part& p : edit.parts)
+        sound = sound || p.track;
+    if (!sound || edit.parts.empty())
+        return 0;
+    return TrackByte(LastStart(edit)) + LastTrackLength(edit.parts.back());
+}
+
+bool WriteEditJournal(const std::string& path, const Edit& edit, std::string* why) {
+    const Part& first = edit.parts.front();
+    const Part& last = edit.parts.back();
+    uint32_t firstTime = (*first.events)[first.begin].time;
+    uint32_t lastTime =
+        firstTime + uint32_t(LastStart(edit) + Span(*last.events, last.begin, last.end));
+    EventCursor cursor;
+    cursor.edit = &edit;
+    cursor.firstTime = firstTime;
+    return WriteCanonicalJournal(path, uint32_t(EventCount(edit)), firstTime, lastTime, NextEvent,
+                                 &cursor, why);
+}
+
+bool WriteEditTrack(const std::string& journalPath, const Edit& edit, std::string* why) {
+    TrackCursor cursor;
+    cursor.edit = &edit;
+    return WriteCompanion(journalPath, NextPieceOf, &cursor, why);
+}
+
+}  // namespace qvjournal

@@ -1,0 +1,366 @@
+#include "cli/journal_io.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/file.h"
+#include "sound/sound_file_format.h"
+#include "storage/file_buffer.h"
+
+namespace qvjournal {
+
+const char kSignature[] = "Quorvatellianis";
+
+namespace {
+
+// A save writes NAME.part~ beside its target, and the name buffer holds its terminator too.
+const size_t kLongestName = FileBuffer::kNameCapacity - sizeof ".part~";
+const uint8_t kSilence = 0x80;
+
+// One file buffer serves every read and write of the tool, one file at a time, as each recorder
+// of the program has one for all its saves and loads.
+FileBuffer& Buffer() {
+    static FileBuffer buffer;
+    return buffer;
+}
+
+std::string Folder(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+// Why an open for reading was refused.
+std::string ReadRefusal(const std::string& path) {
+    if (path.size() >= FileBuffer::kNameCapacity)
+        return "the name is too long";
+    switch (platform::FileLookUp(path.c_str())) {
+        case platform::kPathMissing:
+            return "no such file";
+        case platform::kPathFolder:
+            return "a folder, not a file";
+        case platform::kPathReadOnly:
+            return "read-only (journals are opened for writing too, as the program opens them)";
+        default:
+            return "in use by another program";
+    }
+}
+
+// Why an open for writing was refused.
+std::string WriteRefusal(const std::string& path) {
+    if (path.size() > kLongestName)
+        return "the name is too long";
+    switch (platform::FileLookUp(path.c_str())) {
+        case platform::kPathFolder:
+            return "a folder, not a file";
+        case platform::kPathReadOnly:
+            return "read-only";
+        case platform::kPathFile:
+            return "in use by another program";
+        default:
+            break;
+    }
+    if (platform::FileLookUp(Folder(path).c_str()) != platform::kPathFolder)
+        return "its folder " + Folder(path) + " does not exist";
+    return "its folder " + Folder(path) + " does not accept new files";
+}
+
+bool OpenToRead(FileBuffer* file, const std::string& path, std::string* why) {
+    if (path.size() < FileBuffer::kNameCapacity && file->Open(1, path.c_str(), 1))
+        return true;
+    *why = ReadRefusal(path);
+    return false;
+}
+
+bool OpenToWrite(FileBuffer* file, const std::string& path, std::string* why) {
+    if (path.size() <= kLongestName && file->Open(0, path.c_str(), 1))
+        return true;
+    *why = WriteRefusal(path);
+    return false;
+}
+
+// Closes a save; false when not every byte reached the file, which then stays as it was.
+bool FinishWrite(FileBuffer* file, bool stored, std::string* why) {
+    bool closed = file->Close() != 0;
+    if (stored && closed)
+        return true;
+    *why = "could not be written completely (is the disk full?); the file is as it was before";
+    return false;
+}
+
+// Reads `length` bytes from `offset` on, a window at a time.
+bool ReadSpan(FileBuffer* file, uint32_t offset, uint32_t length, uint8_t* to) {
+    while (length) {
+        uint32_t piece = length < FileBuffer::kWindowSize ? length : FileBuffer::kWindowSize;
+        const uint8_t* bytes = file->ReadAt(piece, static_cast<int32_t>(offset));
+        if (!bytes)
+            return false;
+        memcpy(to, bytes, piece);
+        to += piece;
+        offset += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+bool WriteSpan(FileBuffer* file, const uint8_t* data, size_t size) {
+    while (size) {
+        uint32_t piece = size < FileBuffer::kWindowSize ? uint32_t(size) : FileBuffer::kWindowSize;
+        if (!file->WriteAt(data, piece, -1))
+            return false;
+        data += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+std::string Number(uint64_t value) {
+    return std::to_string(value);
+}
+
+}  // namespace
+
+bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal* refusal,
+                 uint32_t* fileSize, std::string* why) {
+    *refusal = journal::Refusal::kNone;
+    *fileSize = 0;
+    FileBuffer* file = &Buffer();
+    if (!OpenToRead(file, path, why))
+        return false;
+    const uint8_t* top = file->ReadAt(journal::kHeaderSize, 0);
+    if (!top) {
+        file->Close();
+        *why = "could not be read";
+        return false;
+    }
+    JournalHeader& header = image->header;
+    journal::DecodeHeader(top, &header);
+    *fileSize = file->GetSize();
+    *refusal = journal::CheckHeader(header, *fileSize, kSignature);
+    if (*refusal != journal::Refusal::kNone) {
+        file->Close();
+        *why = "not a journal the program loads: " + DescribeRefusal(*refusal, header, *fileSize);
+        return false;
+    }
+
+    image->headerBytes.clear();
+    image->events.clear();
+    image->padding.clear();
+    bool read = true;
+    if (header.headerSize > journal::kHeaderSize) {
+        image->headerBytes.resize(header.headerSize - journal::kHeaderSize);
+        read = ReadSpan(file, journal::kHeaderSize, uint32_t(image->headerBytes.size()),
+                        image->headerBytes.data());
+    }
+    image->events.reserve(header.count);
+    image->padding.reserve(size_t(header.count) * (header.recordSize - journal::kRecordSize));
+    read =
+        read && journal::ReadRecords(
+                    file, header,
+                    [](void* context, const uint8_t* record) -> int32_t {
+                        JournalImage* image = static_cast<JournalImage*>(context);
+                        image->events.push_back(journal::DecodeRecord(record));
+                        image->padding.insert(image->padding.end(), record + journal::kRecordSize,
+                                              record + image->header.recordSize);
+                        return 1;
+                    },
+                    image);
+    file->Close();
+    if (!read)
+        *why = "could not be read to its end";
+    return read;
+}
+
+std::string DescribeRefusal(journal::Refusal refusal, const JournalHeader& header,
+                            uint32_t fileSize) {
+    uint64_t total = uint64_t(header.headerSize) + uint64_t(header.count) * header.recordSize;
+    std::string sizes = "header size " + Number(header.headerSize) + " + " + Number(header.count) +
+                        " records x " + Number(header.recordSize) + " bytes = " + Number(total);
+    switch (refusal) {
+        case journal::Refusal::kNone:
+            return "it loads";
+        case journal::Refusal::kShort:
+            return "the file is " + Number(fileSize) + " bytes, shorter than the " +
+                   Number(journal::kHeaderSize) + "-byte header";
+        case journal::Refusal::kSignature:
+            return std::string("it does not begin with the signature \"") + kSignature +
+                   "\" and a zero byte";
+        case journal::Refusal::kRecordSize:
+            return "its record size " + Number(header.recordSize) +
+                   " is not between 20 and 1048576 bytes";
+        case journal::Refusal::kTooLarge:
+            return sizes + ", more than a journal file may hold (2 GiB)";
+        case journal::Refusal::kSizeMismatch:
+            return sizes + ", but the file is " + Number(fileSize) + " bytes";
+        case journal::Refusal::kTimes:
+            return "its header's times disagree: first time " + Number(header.firstTime) +
+                   " is not last time " + Number(header.lastTime) + " - duration " +
+                   Number(header.duration);
+    }
+    return "it is damaged";
+}
+
+bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std::string* why) {
+    const JournalHeader& header = image.header;
+    uint64_t records =
+        uint64_t(header.headerSize) + uint64_t(image.events.size()) * header.recordSize;
+    uint64_t size = records > journal::kHeaderSize ? records : journal::kHeaderSize;
+    JournalHeader written = header;
+    written.count = uint32_t(image.events.size());
+    journal::Refusal refusal = journal::Refusal::kTooLarge;
+    if (image.events.size() <= 0xFFFFFFFFu && header.recordSize >= journal::kRecordSize &&
+        size <= journal::kLargestFile) {
+        bytes->assign(size, 0);
+        uint8_t* data = bytes->data();
+        journal::EncodeHeader(written, data);
+        if (header.headerSize > journal::kHeaderSize && !image.headerBytes.empty())
+            memcpy(data + journal::kHeaderSize, image.headerBytes.data(),
+                   std::min<size_t>(image.headerBytes.size(),
+                                    header.headerSize - journal::kHeaderSize));
+        uint32_t extra = header.recordSize - journal::kRecordSize;
+        // Records written after the header win where a short header overlaps them, as the file
+        // they were read from had it.
+        for (size_t i = 0; i < image.events.size(); i++) {
+            uint8_t* record = data + header.headerSize + i * header.recordSize;
+            journal::EncodeRecord(image.events[i], record);
+            if (extra)
+                memcpy(record + journal::kRecordSize, image.padding.data() + i * extra, extra);
+        }
+        journal::DecodeHeader(data, &written);
+        refusal = journal::CheckHeader(written, uint32_t(size), kSignature);
+    } else if (header.recordSize < journal::kRecordSize) {
+        refusal = journal::Refusal::kRecordSize;
+    }
+    if (refusal == journal::Refusal::kNone)
+        return true;
+    *why = DescribeRefusal(refusal, written, uint32_t(size));
+    return false;
+}
+
+bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t size, std::string* why) {
+    FileBuffer* file = &Buffer();
+    if (!OpenToWrite(file, path, why))
+        return false;
+    return FinishWrite(file, WriteSpan(file, data, size), why);
+}
+
+bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t firstTime,
+                           uint32_t lastTime, journal::NextRecord next, void* context,
+                           std::string* why) {
+    FileBuffer* file = &Buffer();
+    if (!OpenToWrite(file, path, why))
+        return false;
+    JournalHeader header;
+    journal::FillHeader(kSignature, count, firstTime, lastTime, &header);
+    return FinishWrite(file, journal::WriteJournal(file, header, next, context) != 0, why);
+}
+
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
+    FileBuffer* file = &Buffer();
+    if (!OpenToRead(file, path, why))
+        return false;
+    uint32_t size = file->GetSize();
+    bool read = size <= journal::kLargestFile;
+    if (read) {
+        bytes->resize(size);
+        read = ReadSpan(file, 0, size, bytes->data());
+    }
+    file->Close();
+    if (!read)
+        *why = "could not be read to its end";
+    return read;
+}
+
+std::string CompanionName(const std::string& journalPath) {
+    return std::string(sound::SoundFileName(journalPath.c_str()).get());
+}
+
+uint64_t LargestTrack() {
+    return journal::kLargestFile - sound::SoundHeaderLength(kSignature);
+}
+
+bool ReadCompanion(const std::string& journalPath, Companion* kind, std::vector<uint8_t>* track,
+                   std::string* why) {
+    std::string name = CompanionName(journalPath);
+    *kind = Companion::kNone;
+    if (track)
+        track->clear();
+    if (platform::FileLookUp(name.c_str()) == platform::kPathMissing)
+        return true;
+    FileBuffer* file = &Buffer();
+    if (!OpenToRead(file, name, why)) {
+        *why = name + ": " + *why;
+        return false;
+    }
+    uint32_t headerLength = sound::SoundHeaderLength(kSignature);
+    uint32_t size = file->GetSize();
+    bool read = true;
+    *kind = Companion::kForeign;
+    bool ours = sound::IsSoundFile(file->ReadAt(headerLength, 0), size, kSignature);
+    if (ours && sound::WrittenBeforeItsJournal(name.c_str(), journalPath.c_str())) {
+        *kind = Companion::kStale;
+    } else if (ours) {
+        *kind = Companion::kTrack;
+        read = size <= journal::kLargestFile;
+        if (read && track) {
+            track->resize(size - headerLength);
+            read = ReadSpan(file, headerLength, uint32_t(track->size()), track->data());
+        }
+    }
+    file->Close();
+    if (!read)
+        *why = name + ": could not be read to its end";
+    return read;
+}
+
+bool WriteCompanion(const std::string& journalPath, NextPiece next, void* context,
+                    std::string* why) {
+    std::string name = CompanionName(journalPath);
+    // Nothing is allocated while the file is open.
+    std::vector<uint8_t> silence(FileBuffer::kWindowSize, kSilence);
+    FileBuffer* file = &Buffer();
+    if (!OpenToWrite(file, name, why)) {
+        *why = name + ": " + *why;
+        return false;
+    }
+    bool stored = file->WriteAt(kSignature, sound::SoundHeaderLength(kSignature), -1) != 0;
+    TrackPiece piece;
+    while (stored && next(context, &piece)) {
+        uint64_t available = 0;
+        if (piece.source && piece.from < piece.source->size())
+            available = std::min<uint64_t>(piece.length, piece.source->size() - piece.from);
+        if (available)
+            stored =
+                stored && WriteSpan(file, piece.source->data() + piece.from, size_t(available));
+        for (uint64_t left = piece.length - available; stored && left;) {
+            size_t chunk = size_t(std::min<uint64_t>(left, silence.size()));
+            stored = WriteSpan(file, silence.data(), chunk);
+            left -= chunk;
+        }
+    }
+    if (stored)
+        file->Flush();
+    if (FinishWrite(file, stored, why))
+        return true;
+    *why = name + ": " + *why;
+    return false;
+}
+
+bool RemoveCompanion(const std::string& journalPath, bool* removed, std::string* why) {
+    *removed = false;
+    Companion kind;
+    if (!ReadCompanion(journalPath, &kind, nullptr, why))
+        return false;
+    if (kind != Companion::kTrack && kind != Companion::kStale)
+        return true;
+    std::string name = CompanionName(journalPath);
+    if (!FileBuffer::Remove(name.c_str())) {
+        *why = name + ": could not be removed";
+        return false;
+    }
+    *removed = true;
+    return true;
+}
+
+}  // namespace qvjournal

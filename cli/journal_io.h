@@ -1,0 +1,87 @@
+// The journal tool's files: a journal held whole, with every byte its file had, so that it can
+// be written back exactly; its companion sound track; and the writes, which all go through
+// FileBuffer and so replace a file only once every byte of the new one was stored.
+//
+// Every function that can fail says why in `why`, as words that follow the file's name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "journal/journal_codec.h"
+
+namespace qvjournal {
+
+// The signature of the tray program's files: its application name.
+extern const char kSignature[];
+
+struct JournalImage {
+    JournalHeader header;              // as read, or as the text gave it
+    std::vector<uint8_t> headerBytes;  // between the 40-byte header and the first record
+    std::vector<platform::EventRecord> events;
+    std::vector<uint8_t> padding;  // recordSize - 20 bytes after each event, one after another
+};
+
+// Reads a journal file as the tray program's Load would. A file that Load refuses gives false;
+// `refusal` then tells which test failed (kNone when it could not even be read), and
+// `image->header` and `fileSize` hold what was read of it.
+bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal* refusal,
+                 uint32_t* fileSize, std::string* why);
+
+// Why Load refuses a file, in words.
+std::string DescribeRefusal(journal::Refusal refusal, const JournalHeader& header,
+                            uint32_t fileSize);
+
+// The bytes of the file the image describes. False, with the reason, when Load would refuse
+// them.
+bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std::string* why);
+
+// Writes a whole file.
+bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t size, std::string* why);
+
+// Writes a canonical journal of `count` events from `firstTime` to `lastTime`, taking them from
+// `next` in order.
+bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t firstTime,
+                           uint32_t lastTime, journal::NextRecord next, void* context,
+                           std::string* why);
+
+// Reads a whole file that is not a journal (the text of build).
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* why);
+
+// The companion sound file beside a journal.
+enum class Companion {
+    kNone,     // no file of that name
+    kTrack,    // one of ours; its track may be empty
+    kForeign,  // a file of that name that is not ours: Load takes it for no sound
+    kStale,    // one of ours written before the journal, by an earlier recording: no sound either
+};
+
+std::string CompanionName(const std::string& journalPath);
+
+// Reads the track beside `journalPath` (only what kind of file is there when `track` is null);
+// `track` is left empty unless it is one of ours.
+bool ReadCompanion(const std::string& journalPath, Companion* kind, std::vector<uint8_t>* track,
+                   std::string* why);
+
+// A piece of a track to be written: `length` bytes of `source` from `from` on, with silence in
+// place of bytes the source does not have (or for all of them when it is null).
+struct TrackPiece {
+    const std::vector<uint8_t>* source;
+    uint64_t from;
+    uint64_t length;
+};
+
+// The largest track a sound file can hold: the sound recorder reads at signed 32-bit offsets.
+uint64_t LargestTrack();
+
+// Writes the companion beside `journalPath` with the pieces `next` yields until it returns false.
+typedef bool (*NextPiece)(void* context, TrackPiece* piece);
+bool WriteCompanion(const std::string& journalPath, NextPiece next, void* context,
+                    std::string* why);
+
+// Removes the companion beside `journalPath` when it is one of ours. `removed` tells whether
+// there was one.
+bool RemoveCompanion(const std::string& journalPath, bool* removed, std::string* why);
+
+}  // namespace qvjournal

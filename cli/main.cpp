@@ -1,0 +1,8 @@
+// qvjournal: the journal tool's console entry point.
+#include <cstdio>
+
+#include "cli/journal_tool.h"
+
+int main(int argc, char** argv) {
+    return RunJournalTool(argc, argv, stdout, stderr);
+}

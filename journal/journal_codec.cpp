@@ -1,0 +1,142 @@
+#include "journal/journal_codec.h"
+
+#include <cstring>
+
+#include "storage/file_buffer.h"
+
+namespace journal {
+
+namespace {
+
+const uint32_t kBatchRecords = 256;
+
+void PutU32(uint8_t* bytes, uint32_t value) {
+    bytes[0] = static_cast<uint8_t>(value);
+    bytes[1] = static_cast<uint8_t>(value >> 8);
+    bytes[2] = static_cast<uint8_t>(value >> 16);
+    bytes[3] = static_cast<uint8_t>(value >> 24);
+}
+
+uint32_t GetU32(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+}  // namespace
+
+void EncodeHeader(const JournalHeader& header, uint8_t* bytes) {
+    memcpy(bytes, header.signature, kSignatureSize);
+    PutU32(bytes + 16, header.headerSize);
+    PutU32(bytes + 20, header.recordSize);
+    PutU32(bytes + 24, header.count);
+    PutU32(bytes + 28, header.firstTime);
+    PutU32(bytes + 32, header.lastTime);
+    PutU32(bytes + 36, header.duration);
+}
+
+void DecodeHeader(const uint8_t* bytes, JournalHeader* header) {
+    memcpy(header->signature, bytes, kSignatureSize);
+    header->headerSize = GetU32(bytes + 16);
+    header->recordSize = GetU32(bytes + 20);
+    header->count = GetU32(bytes + 24);
+    header->firstTime = GetU32(bytes + 28);
+    header->lastTime = GetU32(bytes + 32);
+    header->duration = GetU32(bytes + 36);
+}
+
+void EncodeRecord(const platform::EventRecord& record, uint8_t* bytes) {
+    PutU32(bytes, record.message);
+    PutU32(bytes + 4, record.paramL);
+    PutU32(bytes + 8, record.paramH);
+    PutU32(bytes + 12, record.time);
+    PutU32(bytes + 16, record.hwnd);
+}
+
+platform::EventRecord DecodeRecord(const uint8_t* bytes) {
+    return {GetU32(bytes), GetU32(bytes + 4), GetU32(bytes + 8), GetU32(bytes + 12),
+            GetU32(bytes + 16)};
+}
+
+void FillHeader(const char* signature, uint32_t count, uint32_t firstTime, uint32_t lastTime,
+                JournalHeader* header) {
+    memset(header->signature, 0, kSignatureSize);
+    memcpy(header->signature, signature, strnlen(signature, kSignatureSize - 1));
+    header->headerSize = kHeaderSize;
+    header->recordSize = kRecordSize;
+    header->count = count;
+    header->firstTime = firstTime;
+    header->lastTime = lastTime;
+    header->duration = lastTime - firstTime;
+}
+
+// The signature field holds the signature and a zero byte; what follows is not looked at. The
+// records must fill the file exactly, each holding at least one event and fitting the read
+// window; a header whose sizes overflow, or that claims more than a file can hold, is refused
+// before anything is allocated for it. A file shorter than the header itself is refused too: the
+// header was read with zeros standing in for its missing bytes.
+Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* signature) {
+    if (fileSize < kHeaderSize)
+        return Refusal::kShort;
+    size_t length = strlen(signature);
+    if (length >= kSignatureSize || memcmp(header.signature, signature, length) != 0 ||
+        header.signature[length] != '\0') {
+        return Refusal::kSignature;
+    }
+    if (header.recordSize < kRecordSize || header.recordSize > FileBuffer::kWindowSize)
+        return Refusal::kRecordSize;
+    uint64_t total = static_cast<uint64_t>(header.headerSize) +
+                     static_cast<uint64_t>(header.count) * header.recordSize;
+    if (total > kLargestFile)
+        return Refusal::kTooLarge;
+    if (total != fileSize)
+        return Refusal::kSizeMismatch;
+    if (header.firstTime != header.lastTime - header.duration)
+        return Refusal::kTimes;
+    return Refusal::kNone;
+}
+
+int32_t ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context) {
+    // As many whole records at a time as the read window holds. The first batch takes only
+    // what the header's read brought into the window, so the window reloads at the same places
+    // as it would record by record.
+    uint32_t perRead = FileBuffer::kWindowSize / header.recordSize;
+    uint32_t batch = header.headerSize <= FileBuffer::kWindowSize - header.recordSize
+                         ? (FileBuffer::kWindowSize - header.headerSize) / header.recordSize
+                         : perRead;
+    bool complete = true;
+    for (uint32_t i = 0; i < header.count && complete; batch = perRead) {
+        uint32_t records = header.count - i < batch ? header.count - i : batch;
+        uint32_t offset = header.headerSize + i * header.recordSize;
+        const uint8_t* bytes =
+            file->ReadAt(records * header.recordSize, static_cast<int32_t>(offset));
+        complete = bytes != nullptr;
+        for (uint32_t k = 0; k < records && complete; k++, i++)
+            complete = take(context, bytes + k * header.recordSize) != 0;
+    }
+    return complete ? 1 : 0;
+}
+
+int32_t WriteJournal(FileBuffer* file, const JournalHeader& header, NextRecord next,
+                     void* context) {
+    uint8_t bytes[kHeaderSize];
+    EncodeHeader(header, bytes);
+    int32_t stored = file->WriteAt(bytes, kHeaderSize, 0);
+    // Records go to the file buffer a few hundred at a time: one call per record cost more
+    // than encoding them.
+    uint8_t batch[kBatchRecords * kRecordSize];
+    uint32_t filled = 0;
+    platform::EventRecord record;
+    while (stored && next(context, &record)) {
+        EncodeRecord(record, batch + filled);
+        filled += kRecordSize;
+        if (filled == sizeof batch) {
+            stored = file->WriteAt(batch, filled, -1);
+            filled = 0;
+        }
+    }
+    if (stored && filled)
+        stored = file->WriteAt(batch, filled, -1);
+    return stored;
+}
+
+}  // namespace journal

@@ -1,0 +1,70 @@
+// The journal file's bytes: the 40-byte header and the 20-byte records, their little-endian
+// encoding, the tests a file must pass to be loaded, and the loops that read and write records
+// through a FileBuffer. The recorder's Save and Load and the journal tool both go through here,
+// so there is one reading of the format.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/input.h"
+
+class FileBuffer;
+
+// The 40-byte head of a journal file, as the fields are held in memory.
+struct JournalHeader {
+    char signature[16];
+    uint32_t headerSize;
+    uint32_t recordSize;
+    uint32_t count;
+    uint32_t firstTime;
+    uint32_t lastTime;
+    uint32_t duration;
+};
+
+namespace journal {
+
+const uint32_t kHeaderSize = 40;
+const uint32_t kRecordSize = 20;
+const uint32_t kSignatureSize = 16;
+// Records are read at signed 32-bit offsets.
+const uint64_t kLargestFile = 0x7FFFFFFF;
+// The filter of the open and save dialogs; the literal adds the final NUL.
+const char kFilter[] = "Journal File(*.Jnf)\0*.Jnf\0";
+
+void EncodeHeader(const JournalHeader& header, uint8_t* bytes);
+void DecodeHeader(const uint8_t* bytes, JournalHeader* header);
+void EncodeRecord(const platform::EventRecord& record, uint8_t* bytes);
+platform::EventRecord DecodeRecord(const uint8_t* bytes);
+
+// The header Save writes for `count` events from `firstTime` to `lastTime`.
+void FillHeader(const char* signature, uint32_t count, uint32_t firstTime, uint32_t lastTime,
+                JournalHeader* header);
+
+// Why a file would not be loaded, in the order the tests are made.
+enum class Refusal {
+    kNone,          // the file loads
+    kShort,         // shorter than the header
+    kSignature,     // the signature field is not the signature and a zero byte
+    kRecordSize,    // records below 20 bytes or larger than the read window
+    kTooLarge,      // the header's sizes add up to more than a file may hold
+    kSizeMismatch,  // header size + count x record size is not the file's size
+    kTimes,         // first time is not last time - duration
+};
+
+// The tests of Load on a header read from a file of `fileSize` bytes (zeros standing in for
+// bytes past its end).
+Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* signature);
+
+// Hands each record of a file whose header passed CheckHeader to `take`, as the recordSize bytes
+// the file holds for it; the event is in the first 20. Returns 1 when every record was read and
+// taken, 0 at the first failed read or refused record.
+typedef int32_t (*TakeRecord)(void* context, const uint8_t* record);
+int32_t ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context);
+
+// Writes `header` (40 bytes at offset 0) and after it the canonical 20-byte records that `next`
+// yields until it returns 0. Returns 0 when the file buffer refused a write; the caller's Close
+// then abandons the save.
+typedef int32_t (*NextRecord)(void* context, platform::EventRecord* record);
+int32_t WriteJournal(FileBuffer* file, const JournalHeader& header, NextRecord next, void* context);
+
+}  // namespace journal

@@ -1,0 +1,92 @@
+"""The journal tool on a recording the program made: a word typed into the probe during a "-R"
+run, cut to the typing (its end found in the dump), repeated three times and played back with
+"-P", reaches the probe three times over."""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qvtest  # noqa: E402
+
+COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 120"
+WORD = "abc"
+
+
+def start_run(exe, switch, cwd):
+    words = COMMAND.split(" ")
+    return qvtest.start_exe(exe, switch + words[0], *words[1:], cwd=cwd)
+
+
+def qvjournal(tool, *words, cwd):
+    """Runs the Windows tool under Wine; returns what it printed."""
+    result = subprocess.run(["wine", os.path.abspath(tool)] + list(words), cwd=cwd,
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+    qvtest.check(result.returncode == 0, "qvjournal %s exited with %d: %s"
+                 % (words[0], result.returncode, result.stderr.strip()))
+    return result.stdout
+
+
+def end_of_typing(text):
+    """Milliseconds from the first event to the key-up of the word's last letter, from a dump;
+    what follows is the hotkey that ended the recording."""
+    offset, end = 0, None
+    for line in text.splitlines():
+        words = line.split()
+        if words and words[0].startswith("+"):
+            offset += int(words[0][1:])
+            if words[1:4] == ["key", "up", WORD[-1].upper()]:
+                end = offset
+    qvtest.check(end is not None, "the dump has no key-up of %s:\n%s" % (WORD[-1], text))
+    return end
+
+
+def letters(log_path):
+    return "".join(e.char for e in qvtest.read_probe_log(log_path) if e.kind == "WM_CHAR")
+
+
+def wait_exit(proc, seconds, what):
+    try:
+        return proc.wait(seconds)
+    except subprocess.TimeoutExpired:
+        raise qvtest.TestFailure("%s did not end within %d s" % (what, seconds))
+
+
+def test(args):
+    qvtest.check(args.tool, "--tool qvjournal.exe is needed")
+    work = qvtest.scratch("work")
+    os.makedirs(work)
+    shutil.copy(args.probe, os.path.join(work, "probe.exe"))
+    log = os.path.join(work, "run.log")
+    journal = COMMAND + "_"
+
+    record = start_run(args.exe, "-R", work)
+    qvtest.wait_until(lambda: os.path.exists(log) and "ready" in open(log).read(), timeout=20,
+                      what="the probe launched by the record run")
+    # The first event, replayed at once, before the probe is up: a move, wherever the pointer is.
+    qvtest.mouse_move(401, 301)
+    qvtest.mouse_move(400, 300)
+    time.sleep(2)
+    qvtest.focus(qvtest.wait_window("^Probe$"))
+    qvtest.type_text(WORD, delay_ms=60)
+    time.sleep(0.3)
+    qvtest.key("ctrl+alt+shift+Delete")
+    qvtest.check(wait_exit(record, 20, "the record run") == 0, "the record run failed")
+    open(log + ".quit", "w").close()
+    qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10, what="the probe to quit")
+
+    end = end_of_typing(qvjournal(args.tool, "dump", journal, cwd=work))
+    qvjournal(args.tool, "cut", "--to", str(end), journal, "-o", "typing.Jnf", cwd=work)
+    qvjournal(args.tool, "repeat", "3", "--gap", "300", "typing.Jnf", "-o", journal, cwd=work)
+    print(qvjournal(args.tool, "info", journal, cwd=work).strip())
+
+    play = start_run(args.exe, "-P", work)
+    qvtest.check(wait_exit(play, 60, "the play run") == 0, "the play run failed")
+    qvtest.check(letters(log) == WORD * 3, "the probe saw %r" % letters(log))
+    open(log + ".quit", "w").close()
+
+
+qvtest.main(test)

@@ -1,0 +1,321 @@
+// The journal tool called as its main calls it, on real files in a scratch folder: what it
+// writes, what it prints and what it leaves alone.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "cli/journal_tool.h"
+#include "platform/fake/fake_file.h"
+#include "platform/input.h"
+#include "tests/common/bytes.h"
+
+namespace {
+
+const std::string kTrackHeader("Quorvatellianis\0", 16);
+
+void PutU32(std::string& bytes, uint32_t value) {
+    for (int i = 0; i < 4; i++)
+        bytes += char(value >> (8 * i));
+}
+
+uint32_t GetU32(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; i--)
+        value = value << 8 | uint8_t(bytes[at + size_t(i)]);
+    return value;
+}
+
+std::string Journal(const std::vector<platform::EventRecord>& events, uint32_t headerSize = 40,
+                    uint32_t duration = ~0u) {
+    std::string bytes = kTrackHeader;
+    uint32_t first = events.empty() ? 0 : events.front().time;
+    uint32_t last = events.empty() ? 0 : events.back().time;
+    for (uint32_t value : {headerSize, 20u, uint32_t(events.size()), first, last,
+                           duration == ~0u ? last - first : duration})
+        PutU32(bytes, value);
+    bytes.resize(headerSize, '\0');
+    for (const platform::EventRecord& e : events)
+        for (uint32_t value : {e.message, e.paramL, e.paramH, e.time, e.hwnd})
+            PutU32(bytes, value);
+    return bytes;
+}
+
+// A move, a key pressed and let go, two moves 5 ms apart, a click: at 0, 100, 150, 160, 165
+// and 365 ms.
+const std::vector<platform::EventRecord> kEvents = {
+    {0x200, 10, 20, 1000, 0x11}, {0x100, 0x1E41, 1, 1100, 0x11}, {0x101, 0x1E41, 1, 1150, 0x11},
+    {0x200, 30, 40, 1160, 0},    {0x200, 35, 45, 1165, 0},       {0x201, 35, 45, 1365, 0}};
+
+const std::string kTrack = Pattern(10000, 7);
+
+struct Ran {
+    int code;
+    std::string out, err;
+};
+
+class JournalToolTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::ResetFiles();
+        char pattern[] = "/tmp/journal-tool-test-XXXXXX";
+        folder = mkdtemp(pattern);
+        ASSERT_EQ(0, chdir(folder.c_str()));
+        Write("a.Jnf", Journal(kEvents));
+    }
+    void TearDown() override {
+        EXPECT_EQ(0, fake::OpenFileCount());
+        EXPECT_EQ(0, chdir("/"));
+        EXPECT_EQ(0, system(("rm -rf '" + folder + "'").c_str()));
+    }
+
+    Ran Run(std::vector<std::string> args) {
+        args.insert(args.begin(), "qvjournal");
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(&arg[0]);
+        FILE* out = tmpfile();
+        FILE* err = tmpfile();
+        Ran ran{RunJournalTool(int(argv.size()), argv.data(), out, err), Text(out), Text(err)};
+        fclose(out);
+        fclose(err);
+        return ran;
+    }
+    static std::string Text(FILE* file) {
+        std::string text(size_t(ftell(file)), '\0');
+        rewind(file);
+        EXPECT_EQ(text.size(), fread(&text[0], 1, text.size(), file));
+        return text;
+    }
+    void Write(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
+    }
+    // The times of a journal the tool wrote, after checking that its header is what Save
+    // writes for those records.
+    std::vector<uint32_t> Times(const std::string& path) {
+        std::string bytes = Read(path);
+        std::vector<uint32_t> times;
+        EXPECT_EQ(kTrackHeader, bytes.substr(0, 16));
+        uint32_t count = GetU32(bytes, 24);
+        EXPECT_EQ(40u + 20u * count, bytes.size());
+        for (uint32_t i = 0; i < count && 60 + 20 * i <= bytes.size(); i++)
+            times.push_back(GetU32(bytes, 40 + 20 * i + 12));
+        if (times.empty())
+            return times;
+        EXPECT_EQ(std::vector<uint32_t>(
+                      {40, 20, times.front(), times.back(), times.back() - times.front()}),
+                  std::vector<uint32_t>({GetU32(bytes, 16), GetU32(bytes, 20), GetU32(bytes, 28),
+                                         GetU32(bytes, 32), GetU32(bytes, 36)}));
+        return times;
+    }
+
+    std::string folder;
+};
+
+TEST_F(JournalToolTest, DumpThenBuildGivesBackEveryLoadableFileByteForByte) {
+    std::vector<std::string> files = {QV_SOURCE_DIR "/samples/notepad_"};
+    std::string seeds = QV_SOURCE_DIR "/tests/fuzz/corpus/journal/";
+    DIR* corpus = opendir(seeds.c_str());
+    ASSERT_TRUE(corpus);
+    while (dirent* entry = readdir(corpus))
+        if (entry->d_name[0] != '.')
+            files.push_back(seeds + entry->d_name);
+    closedir(corpus);
+    int loadable = 0;
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        Ran dump = Run({"dump", file, "-o", "text"});
+        if (dump.code) {
+            EXPECT_NE(std::string::npos, dump.err.find("not a journal the program loads"));
+            continue;
+        }
+        loadable++;
+        ASSERT_EQ(0, Run({"build", "text", "-o", "back.Jnf"}).code);
+        EXPECT_EQ(Read(file), Read("back.Jnf"));
+    }
+    EXPECT_EQ(9, loadable);  // the sample and the corpus's valid seeds
+}
+
+TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
+    const struct {
+        const char* text;
+        const char* error;
+    } kCases[] = {
+        {"+10 key down A\nbogus 1\n", "line 2: expected an event (+GAP"},
+        {"+x move 1,2", "line 1: expected the gap since the event before"},
+        {"# note\r\n+5 move 1", "line 2: expected the screen position as X,Y, found '1'"},
+        {"+5 key sideways A", "line 1: expected down or up, found 'sideways'"},
+        {"+5 key down Nokey", "line 1: expected a key such as A"},
+        {"+5 wheel 40000 1,2", "line 1: expected the wheel's turn"},
+        {"+5 move 1,2 ext", "line 1: expected one of the fields msg-hi or pad=HEX"},
+        {"+5 key down A scan=0x1E scan=1", "line 1: the field 'scan' is given twice"},
+        {"+5 move 1,2\nstart 5", "line 2: 'start' must come before the first event"},
+        {"start 1\nstart 2", "line 2: a second 'start' line (the first is line 1)"},
+        {"record-size 16", "line 1: expected a record size from 20 to 1048576"},
+        {"record-size 24\n+5 move 1,2 pad=00112233445566", "line 2: pad= holds more bytes"},
+        {"header-size 30", "would not load: header size 30 + 0 records x 20 bytes = 30, but"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.text);
+        Write("in.txt", c.text);
+        Write("out.Jnf", "kept");
+        Ran ran = Run({"build", "in.txt", "-o", "out.Jnf"});
+        EXPECT_EQ(2, ran.code);
+        EXPECT_NE(std::string::npos, ran.err.find(c.error)) << ran.err;
+        EXPECT_NE(std::string::npos, ran.err.find("nothing written"));
+        EXPECT_EQ("kept", Read("out.Jnf"));
+    }
+    // Keys by name or number, scan codes filled in, an editor's byte-order mark and line ends;
+    // a longer header with no bytes given for it (the text fuzz target's first finding).
+    Write("in.txt",
+          "\xEF\xBB\xBFheader-size 48\r\nstart 7\r\n+0 key down a\r\n+9 key up 0x41 scan=0x1E\r\n");
+    ASSERT_EQ(0, Run({"build", "in.txt", "-o", "out.Jnf"}).code);
+    EXPECT_EQ(Journal({{0x100, 0x1E41, 1, 7, 0}, {0x101, 0x1E41, 1, 16, 0}}, 48), Read("out.Jnf"));
+}
+
+TEST_F(JournalToolTest, EditsKeepTheTimelineAsAsked) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<uint32_t> times;
+    } kCases[] = {
+        // The default pause between the times is the last gap, 200 ms.
+        {{"repeat", "2", "a.Jnf"},
+         {1000, 1100, 1150, 1160, 1165, 1365, 1565, 1665, 1715, 1725, 1730, 1930}},
+        {{"repeat", "2", "--gap", "0", "a.Jnf"},
+         {1000, 1100, 1150, 1160, 1165, 1365, 1365, 1465, 1515, 1525, 1530, 1730}},
+        {{"cat", "--gap=10", "a.Jnf", "a.Jnf"},
+         {1000, 1100, 1150, 1160, 1165, 1365, 1375, 1475, 1525, 1535, 1540, 1740}},
+        {{"cut", "--from", "100", "--to", "160", "a.Jnf"}, {1100, 1150, 1160}},
+        {{"speed", "2", "a.Jnf"}, {1000, 1050, 1075, 1080, 1083, 1183}},
+        {{"speed", "0.5", "--from", "100", "--to", "165", "a.Jnf"},
+         {1000, 1100, 1200, 1220, 1230, 1430}},
+        {{"moves", "--drop", "a.Jnf"}, {1100, 1150, 1365}},
+        {{"moves", "--simplify", "8", "a.Jnf"}, {1000, 1100, 1150, 1165, 1365}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", "out.Jnf"});
+        Ran ran = Run(args);
+        ASSERT_EQ(0, ran.code) << ran.err;
+        EXPECT_EQ(c.times, Times("out.Jnf"));
+    }
+    // An edit may replace its own input.
+    ASSERT_EQ(0, Run({"cut", "--to", "100", "a.Jnf", "-o", "a.Jnf"}).code);
+    EXPECT_EQ(std::vector<uint32_t>({1000, 1100}), Times("a.Jnf"));
+}
+
+TEST_F(JournalToolTest, TheSoundTrackStartsWithTheResultsFirstEvent) {
+    Write("a.Jnf_", kTrackHeader + kTrack);
+    Write("b.Jnf", Journal(kEvents));
+    // The track holds 10,000 bytes (453 ms); a part of 565 ms needs 12,458.
+    const std::string silence(12458 - 10000, '\x80');
+    const struct {
+        std::vector<std::string> args;
+        std::string track;
+    } kCases[] = {
+        {{"cut", "--from", "100", "a.Jnf"}, kTrack.substr(2205)},
+        {{"cut", "--from", "100", "--to", "160", "a.Jnf"}, kTrack.substr(2205, 3528 - 2205)},
+        {{"repeat", "2", "a.Jnf"}, kTrack + silence + kTrack},
+        {{"cat", "a.Jnf", "b.Jnf"}, kTrack + silence},
+        {{"cat", "b.Jnf", "a.Jnf"}, std::string(12458, '\x80') + kTrack},
+        {{"moves", "--drop", "a.Jnf"}, kTrack.substr(2205)},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        Write("out.Jnf_", kTrackHeader + "old");
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", "out.Jnf"});
+        ASSERT_EQ(0, Run(args).code);
+        EXPECT_TRUE(Read("out.Jnf_") == kTrackHeader + c.track);
+    }
+    // Where the timeline changes no track fits: none is written and the old one goes.
+    Ran ran = Run({"speed", "2", "a.Jnf", "-o", "out.Jnf"});
+    ASSERT_EQ(0, ran.code);
+    EXPECT_EQ("<none>", Read("out.Jnf_"));
+    EXPECT_NE(std::string::npos, ran.err.find("out.Jnf gets no sound track"));
+    EXPECT_NE(std::string::npos, ran.err.find("removed out.Jnf_"));
+    EXPECT_TRUE(Read("a.Jnf_") == kTrackHeader + kTrack);
+}
+
+TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
+    Write("damaged.Jnf", Journal(kEvents) + "x");
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } kCases[] = {
+        {{"info", "missing.Jnf"}, "missing.Jnf: no such file"},
+        {{"dump", "."}, ".: a folder, not a file"},
+        {{"repeat", "2", "damaged.Jnf", "-o", "out.Jnf"}, "x 20 bytes = 160, but the file is 161"},
+        {{"speed", "0", "a.Jnf", "-o", "out.Jnf"}, "FACTOR must be a number above 0"},
+        {{"speed", "-1", "a.Jnf", "-o", "out.Jnf"}, "FACTOR must be a number above 0"},
+        {{"repeat", "0", "a.Jnf", "-o", "out.Jnf"}, "N must be at least 1"},
+        {{"repeat", "99999999", "a.Jnf", "-o", "out.Jnf"}, "more than a journal file holds"},
+        {{"repeat", "2", "a.Jnf"}, "repeat needs an output: -o FILE"},
+        {{"cut", "--form", "5", "a.Jnf", "-o", "out.Jnf"}, "unknown option --form for cut"},
+        {{"cut", "--from", "300", "--to", "200", "a.Jnf", "-o", "out.Jnf"}, "is after --to"},
+        {{"cut", "--from", "5000", "a.Jnf", "-o", "out.Jnf"}, "no event of a.Jnf lies between"},
+        {{"moves", "a.Jnf", "-o", "out.Jnf"}, "either --drop or --simplify MS"},
+        {{"dump", "a.Jnf", "-o", "a.Jnf"}, "would replace the journal a.Jnf"},
+        {{"cat", "a.Jnf", "-o", "no/such/out.Jnf"}, "its folder no/such does not exist"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.error);
+        Write("out.Jnf", "kept");
+        Ran ran = Run(c.args);
+        EXPECT_EQ(2, ran.code);
+        EXPECT_NE(std::string::npos, ran.err.find(c.error)) << ran.err;
+        EXPECT_EQ("kept", Read("out.Jnf"));
+        EXPECT_EQ(Journal(kEvents), Read("a.Jnf"));
+    }
+    for (const char* command : {"info", "dump", "build", "repeat", "cat", "cut", "speed", "moves"})
+        EXPECT_EQ(0, Run({command, "--help"}).out.find(std::string("usage: qvjournal ") + command));
+}
+
+TEST_F(JournalToolTest, InfoSaysWhatAFileHoldsOrWhyTheProgramWouldRefuseIt) {
+    Write("a.Jnf_", kTrackHeader + kTrack);
+    Ran good = Run({"info", "a.Jnf"});
+    EXPECT_EQ(0, good.code);
+    for (const char* line :
+         {"loads:        yes\n", "events:       6 (keys 2, buttons 1, moves 3, wheel 0, other 0)\n",
+          "duration:     365 ms (0.365 s)\n",
+          "sound:        a.Jnf_, 0.453 s of sound (10000 bytes)\n"})
+        EXPECT_NE(std::string::npos, good.out.find(line)) << good.out;
+
+    std::string lowerCase = Journal(kEvents);
+    lowerCase[0] = 'q';
+    std::string wrapping = Journal({}, 100);
+    wrapping.replace(20, 8, "\0\0\x10\0\0\x10\0\0", 8);  // 4096 records of 1 MiB
+    const struct {
+        std::string bytes;
+        const char* reason;
+    } kCases[] = {
+        {Journal({}).substr(0, 39), "the file is 39 bytes, shorter than the 40-byte header"},
+        {lowerCase, "it does not begin with the signature \"Quorvatellianis\""},
+        {Journal({}).replace(20, 1, "\x10"), "its record size 16 is not between 20 and 1048576"},
+        {wrapping, "= 4294967396, more than a journal file may hold"},
+        {Journal(kEvents).substr(0, 159), "= 160, but the file is 159 bytes"},
+        {Journal(kEvents, 40, 1), "first time 1000 is not last time 1365 - duration 1"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.reason);
+        Write("bad.Jnf", c.bytes);
+        Ran ran = Run({"info", "bad.Jnf"});
+        EXPECT_EQ(2, ran.code);
+        EXPECT_NE(std::string::npos, ran.out.find("loads:        no: ")) << ran.out;
+        EXPECT_NE(std::string::npos, ran.out.find(c.reason)) << ran.out;
+        EXPECT_NE(std::string::npos, ran.err.find("bad.Jnf would not load"));
+    }
+}
+
+}  // namespace
