@@ -63,7 +63,9 @@ TrayIcon::TrayIcon(platform::WindowHandle window, platform::IconHandle icon,
       ring(nullptr),
       blinkIcon(blinkIcon),
       mode(0),
-      shown(0) {
+      shown(0),
+      sentIcon(nullptr),
+      sentTip() {
     notifyData->window = window;
     notifyData->id = kIconId;
     notifyData->flags = kBaseFlags;
@@ -184,9 +186,15 @@ int32_t TrayIcon::ShowSteady() {
 }
 
 int32_t TrayIcon::Refresh() {
-    if (shown)
-        return Send(NIM_MODIFY);
-    return ShowSteady();
+    if (!shown)
+        return ShowSteady();
+    // The call is synchronous with the shell, which may be busy: a steady icon at rest costs
+    // nothing, and a blinking or animated one one call per change.
+    bool balloon = (notifyData->flags & NIF_INFO) != 0;
+    if (!balloon && notifyData->icon == sentIcon && std::strcmp(notifyData->tip, sentTip) == 0) {
+        return 0;
+    }
+    return Send(NIM_MODIFY);
 }
 
 int32_t TrayIcon::Remove() {
@@ -211,5 +219,9 @@ int32_t TrayIcon::ClearFrames() {
 }
 
 int32_t TrayIcon::Send(uint32_t action) {
+    if (action != NIM_DELETE) {
+        sentIcon = notifyData->icon;
+        std::memcpy(sentTip, notifyData->tip, sizeof sentTip);
+    }
     return platform::NotifyIcon(action, *notifyData);
 }

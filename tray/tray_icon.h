@@ -55,4 +55,7 @@ class TrayIcon {
     platform::IconHandle blinkIcon;
     uint32_t mode;
     int32_t shown;  // from the add that was sent to the delete that was sent
+    // What the shell was last handed: a tick that would hand it the same again sends nothing.
+    platform::IconHandle sentIcon;
+    char sentTip[128];
 };

@@ -64,10 +64,13 @@ TEST_F(TrayIconTest, StartUpAddsOnceWithTheWelcomeBalloonAndExitDeletes) {
 
     tray->SetMode(1);
     tray->ShowBalloon();
-    Ticks(2);
+    EXPECT_EQ(tray->Tick(), 0);  // a steady icon that changed nothing sends nothing
+    tray->SetTexts("Now is [Recording].", "", "", nullptr);
+    Ticks(1);
+    EXPECT_EQ(tray->Tick(), 0);
     tray.reset();
     EXPECT_TRUE(fake::Timers().empty());
-    EXPECT_EQ(Actions(), (std::vector<uint32_t>{NIM_ADD, NIM_MODIFY, NIM_MODIFY, NIM_DELETE}));
+    EXPECT_EQ(Actions(), (std::vector<uint32_t>{NIM_ADD, NIM_MODIFY, NIM_DELETE}));
     EXPECT_EQ(fake::NotifyIconsShown(), 0);  // every call named the icon the add created
 
     const fake::NotifyCall& add = fake::NotifyCalls()[0];
@@ -80,6 +83,7 @@ TEST_F(TrayIconTest, StartUpAddsOnceWithTheWelcomeBalloonAndExitDeletes) {
     EXPECT_EQ(add.timeout, 1000u);
     EXPECT_EQ(add.infoFlags, static_cast<uint32_t>(NIIF_INFO));
     EXPECT_EQ(fake::NotifyCalls()[1].flags, kBase);  // the balloon is not repeated
+    EXPECT_EQ(fake::NotifyCalls()[1].tip, "Now is [Recording].");
 }
 
 TEST_F(TrayIconTest, AnimationRunsTheRingInInsertionOrderAndRepeats) {

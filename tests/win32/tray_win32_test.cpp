@@ -48,6 +48,8 @@ TEST(TrayWin32, ShellTakesTheIconAndTheTrayTicksOnItsTimer) {
         TrayIcon tray(window, icon, nullptr);
         tray.SetMode(1);
         tray.ShowBalloon();
+        EXPECT_EQ(tray.Tick(), 0);  // nothing changed: nothing is sent
+        tray.SetTexts("Now is [Recording].", "", "", nullptr);
         EXPECT_NE(tray.Tick(), 0);  // a modify: the balloon's add reached the shell
         MSG message = {};
         DWORD deadline = GetTickCount() + 3000;
