@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Idle cost in tray mode: what the program costs while it sits in the notification area doing
-nothing but its timers (the 300 ms tray tick and the 1000 ms time-limit tick).
+nothing but its timers (the 300 ms tray tick and the 1000 ms time-limit tick), and while its
+icon blinks through a playback that waits.
 
     python3 bench/idle_cost.py --exe quorvatellianis.exe --out DIR [--seconds 60]
 
@@ -9,7 +10,10 @@ same length are measured on the harness's processes (everything carrying its QV_
 wineserver, the Wine desktop and services, the program):
 
   1. baseline: the desktop alone;
-  2. idle: the program started with no arguments, after its welcome balloon has gone.
+  2. tray: the program started with no arguments, after its welcome balloon has gone;
+  3. blinking: the same, playing a journal whose second event is ten minutes after the first,
+     so that the icon blinks while the playback waits;
+  4. waiting: a play run whose journal is missing, waiting hidden for its hotkey.
 
 From /proc: CPU time (utime+stime of every thread, /proc/PID/stat) and context switches
 (voluntary and involuntary, summed over /proc/PID/task/*/status). A voluntary switch is a thread
@@ -20,7 +24,7 @@ desktop redrawing its icon, the X server).
 
 Writes DIR/idle.json and prints:
 
-    idle wakeups_per_s=4.4 cpu_pct=0.05 total_wakeups_per_s=12.0 total_cpu_pct=0.30
+    idle mode=tray wakeups_per_s=4.4 cpu_pct=0.05 total_wakeups_per_s=12.0 total_cpu_pct=0.30
 """
 
 import argparse
@@ -141,17 +145,33 @@ def summary(mode, rates, pid, baseline):
             "processes": sorted(rates.values(), key=lambda r: -r["wakeups_per_s"])}
 
 
+def start_blinking(work):
+    """Loads a journal that waits ten minutes after its first event and plays it."""
+    journal = os.path.join(work, "long.jnf")
+    qvtest.write_journal(journal, [(0x200, 500, 300, 1000), (0x200, 510, 310, 601000)])
+    qvtest.open_menu((150, 120))
+    qvtest.key(*(["Down"] * 9), "Return")  # Load Record
+    qvtest.answer_file_dialog("Open", journal)
+    qvtest.key("ctrl+alt+shift+p")
+
+
 def measure_program(args, exe_args, mode, baseline, cwd=None):
     app = qvtest.start_exe(args.exe, *exe_args, cwd=cwd)
     pid = qvtest.wait_until(lambda: program_pid(args.exe), timeout=15, what="the program")
     time.sleep(args.settle)  # past the welcome balloon, which stays at least 10 s
+    if mode == "blinking":
+        start_blinking(cwd)
+        time.sleep(args.settle)  # past the playback balloon
     qvtest.check(app.poll() is None, "the program exited (%s)" % mode)
     rates = window(args.seconds)
     qvtest.check(pid in rates and app.poll() is None, "the program exited while measured")
+    if mode == "blinking":
+        qvtest.key("ctrl+alt+shift+s")  # the playback keeps the user's other keys out
+        time.sleep(0.5)
     # Ctrl+Alt+Shift+Delete opens the menu in tray mode and ends a waiting play run.
     qvtest.mouse_move(500, 300)
     qvtest.key("ctrl+alt+shift+Delete")
-    if mode == "tray":
+    if mode != "waiting":
         time.sleep(0.8)
         qvtest.focus(qvtest.desktop_window())
         qvtest.key("x")
@@ -165,6 +185,9 @@ def measure(args):
     time.sleep(args.settle)  # the desktop's own start-up settles too
     baseline = window(args.seconds)
     results = [measure_program(args, [], "tray", baseline)]
+    work = qvtest.scratch("blinking")
+    os.makedirs(work)
+    results.append(measure_program(args, [], "blinking", baseline, work))
     # A play run whose journal is missing waits for its hotkey: the same program without the
     # tray icon and its 300 ms tick, only the time-limit tick.
     work = qvtest.scratch("waiting")

@@ -3,19 +3,20 @@
 saw with the recorded ones, scaled by the speed.
 
     python3 bench/replay_fidelity.py --exe quorvatellianis.exe --probe probe.exe --out DIR
-                                     [--speeds 16,8,32] [--write-journal PATH]
+                   [--runs automation:16,tray:16,tray:8,tray:32] [--write-journal PATH]
 
-Runs inside tools/harness (re-runs itself inside one when started outside). Speed 16 is an
-automation play run ("-P<command>", the journal beside it as "<command>_"). Other speeds are
-played in tray mode: Higher Speed or Lower Speed is chosen from the menu, the same journal is
-loaded through Load Record's dialog and Ctrl+Alt+Shift+P plays it, so the program's own speed
-arithmetic is what is measured (the journal's time stamps are never rescaled).
+Runs inside tools/harness (re-runs itself inside one when started outside). An automation run
+is a play run ("-P<command>", the journal beside it as "<command>_"), at speed 16. In tray mode
+Higher Speed or Lower Speed is chosen from the menu (none for 16), the same journal is loaded
+through Load Record's dialog and Ctrl+Alt+Shift+P plays it, so the program's own speed
+arithmetic is what is measured (the journal's time stamps are never rescaled), with the tray
+icon blinking on the main thread meanwhile.
 
-Writes DIR/replay-SPEED.dat (one line per matched gap), DIR/probe-SPEED.log, DIR/replay.json and
-DIR/replay.png, and prints per speed:
+Writes DIR/replay-MODE-SPEED.dat (one line per matched gap), DIR/probe-MODE-SPEED.log,
+DIR/replay.json and DIR/replay.png, and prints per run:
 
-    replay speed=16 p50_ms=0.4 p99_ms=1.7 max_ms=3.1 drift_ms=0.2 matched=840/841 busy_pct=50 cpu_wait_pct=0.3
-    replay-keys speed=16 p50_ms=0.4 p99_ms=1.5 max_ms=2.9 matched=421/421
+    replay mode=tray speed=16 p50_ms=0.4 p99_ms=1.7 max_ms=3.1 drift_ms=0.2 matched=840/841 busy_pct=50 cpu_wait_pct=0.3
+    replay-keys mode=tray speed=16 p50_ms=0.4 p99_ms=1.5 max_ms=2.9 matched=421/421
 
 p50/p99/max are of |observed gap - recorded gap x speed/16| over consecutive matched messages
 (replay-keys: consecutive keys only); drift is the offset from the scaled recorded timeline at
@@ -171,7 +172,7 @@ def _stats(values):
             "max_ms": max(magnitudes), "mean_ms": sum(values) / len(values)}
 
 
-def figures(expected, pairs, speed):
+def figures(expected, pairs, mode, speed):
     """Gap errors between consecutive matched messages, against the recorded gap x speed/16.
 
     The probe's message time (mt, the tick count when the input was injected, 1 ms steps) also
@@ -201,6 +202,7 @@ def figures(expected, pairs, speed):
     for r in rows:
         by_gap.setdefault(r["recorded_ms"], []).append(r["error_ms"])
     result = {
+        "mode": mode,
         "speed": speed,
         "matched": len(pairs),
         "matched_keys": len(keys),
@@ -224,12 +226,12 @@ def figures(expected, pairs, speed):
 
 def summary_lines(f):
     return [
-        "replay speed=%d p50_ms=%.2f p99_ms=%.2f max_ms=%.2f drift_ms=%.2f matched=%d/%d "
-        "busy_pct=%.0f cpu_wait_pct=%.1f"
-        % (f["speed"], f["p50_ms"], f["p99_ms"], f["max_ms"], f["drift_ms"], f["matched"],
-           f["expected"], f["busy_pct"], f["cpu_wait_pct"]),
-        "replay-keys speed=%d p50_ms=%.2f p99_ms=%.2f max_ms=%.2f matched=%d/%d"
-        % (f["speed"], f["keys"]["p50_ms"], f["keys"]["p99_ms"], f["keys"]["max_ms"],
+        "replay mode=%s speed=%d p50_ms=%.2f p99_ms=%.2f max_ms=%.2f drift_ms=%.2f "
+        "matched=%d/%d busy_pct=%.0f cpu_wait_pct=%.1f"
+        % (f["mode"], f["speed"], f["p50_ms"], f["p99_ms"], f["max_ms"], f["drift_ms"],
+           f["matched"], f["expected"], f["busy_pct"], f["cpu_wait_pct"]),
+        "replay-keys mode=%s speed=%d p50_ms=%.2f p99_ms=%.2f max_ms=%.2f matched=%d/%d"
+        % (f["mode"], f["speed"], f["keys"]["p50_ms"], f["keys"]["p99_ms"], f["keys"]["max_ms"],
            f["matched_keys"], f["expected_keys"]),
     ]
 
@@ -313,7 +315,8 @@ def plot(out, results):
     if not shutil.which("gnuplot"):
         print("gnuplot missing: no plot", file=sys.stderr)
         return
-    series = [(os.path.join(out, "replay-%d.dat" % f["speed"]), f["speed"]) for f in results]
+    series = [(os.path.join(out, "replay-%s.dat" % run_name(f)), "%s %d" % (f["mode"], f["speed"]))
+              for f in results]
     terminals = subprocess.run(["gnuplot", "-e", "set terminal"], capture_output=True,
                                text=True).stdout
     script = [
@@ -325,19 +328,23 @@ def plot(out, results):
         "set title 'Gap error: observed gap - recorded gap x speed/16'",
         "set xlabel 'time since the first matched message (s)'",
         "set ylabel 'error (ms)'",
-        "plot " + ", ".join("'%s' using 1:4 with points pt 7 ps 0.4 title 'speed %d'" % s
+        "plot " + ", ".join("'%s' using 1:4 with points pt 7 ps 0.4 title '%s'" % s
                             for s in series),
         "set title 'Offset from the scaled recorded timeline (cumulative drift)'",
         "set ylabel 'offset (ms)'",
-        "plot " + ", ".join("'%s' using 1:5 with lines lw 2 title 'speed %d'" % s
+        "plot " + ", ".join("'%s' using 1:5 with lines lw 2 title '%s'" % s
                             for s in series),
         "unset multiplot",
     ]
     subprocess.run(["gnuplot"], input="\n".join(script), text=True, check=True)
 
 
+def run_name(f):
+    return "%s-%d" % (f["mode"], f["speed"])
+
+
 def write_data(out, f):
-    with open(os.path.join(out, "replay-%d.dat" % f["speed"]), "w") as data:
+    with open(os.path.join(out, "replay-%s.dat" % run_name(f)), "w") as data:
         data.write("# t_s recorded_ms observed_ms error_ms offset_ms move\n")
         for r in f["rows"]:
             data.write("%.6f %d %.3f %.3f %.3f %d\n"
@@ -363,7 +370,7 @@ def play_automation(exe, probe_exe, events, work):
     qvtest.check(code == 0, "the play run exited with %d" % code)
     time.sleep(0.5)
     observed = qvtest.read_probe_log(log)
-    shutil.copy(log, os.path.join(work, "..", "probe-16.log"))
+    shutil.copy(log, os.path.join(work, "..", "probe-automation-16.log"))
     open(log + ".quit", "w").close()
     qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10, what="the probe to quit")
     return observed
@@ -405,7 +412,7 @@ def play_tray(exe, probe_exe, events, speed, work):
                       timeout=duration + 30, interval=0.5, what="the last key of the replay")
     time.sleep(1)
     observed = qvtest.read_probe_log(probe.log_path)
-    shutil.copy(probe.log_path, os.path.join(work, "..", "probe-%d.log" % speed))
+    shutil.copy(probe.log_path, os.path.join(work, "..", "probe-tray-%d.log" % speed))
     probe.quit()
     open_menu()
     qvtest.key("x")
@@ -427,29 +434,34 @@ def measure(args):
         # Recomputing keeps the load figures measured with the logs.
         with open(os.path.join(out, "replay.json")) as j:
             saved = json.load(j)
-        for f in saved.get("speeds", []):
-            kept[f["speed"]] = {k: f.get(k, float("nan")) for k in ("busy_pct", "cpu_wait_pct")}
+        for f in saved.get("runs", []):
+            kept[run_name(f)] = {k: f.get(k, float("nan")) for k in ("busy_pct", "cpu_wait_pct")}
         for f in saved.get("sinks", []):
             kept[f["name"]] = {k: f.get(k, float("nan")) for k in ("busy_pct", "cpu_wait_pct")}
-    for speed in [int(s) for s in args.speeds.split(",")]:
+    for run in args.runs.split(","):
+        mode, _, speed = run.partition(":")
+        speed = int(speed)
+        qvtest.check(mode in ("automation", "tray") and (mode == "tray" or speed == 16),
+                     "a run is automation:16 or tray:SPEED, not %r" % run)
+        name = "%s-%d" % (mode, speed)
         start = load_sample()
         if args.from_logs:
-            observed = qvtest.read_probe_log(os.path.join(out, "probe-%d.log" % speed))
+            observed = qvtest.read_probe_log(os.path.join(out, "probe-%s.log" % name))
         else:
-            work = os.path.join(out, "work-%d" % speed)
+            work = os.path.join(out, "work-%s" % name)
             shutil.rmtree(work, ignore_errors=True)
-            if speed == 16 and not args.tray16:
+            if mode == "automation":
                 observed = play_automation(args.exe, args.probe, events, work)
             else:
                 observed = play_tray(args.exe, args.probe, events, speed, work)
             shutil.rmtree(work, ignore_errors=True)
         pairs = match(measured, observed)
         qvtest.check(len(pairs) >= 0.9 * len(measured),
-                     "speed %d: only %d of %d events reached the probe"
-                     % (speed, len(pairs), len(measured)))
-        f = figures(measured, pairs, speed)
+                     "%s: only %d of %d events reached the probe"
+                     % (name, len(pairs), len(measured)))
+        f = figures(measured, pairs, mode, speed)
         f.update(load_since(start) if not args.from_logs
-                 else kept.get(speed, {"busy_pct": float("nan"), "cpu_wait_pct": float("nan")}))
+                 else kept.get(name, {"busy_pct": float("nan"), "cpu_wait_pct": float("nan")}))
         # A speed the menu did not set shows as a span far off the scaled one.
         expected_span = (measured[pairs[-1][0]][3] - measured[pairs[0][0]][3]) * speed / 16000.0
         qvtest.check(abs(f["span_s"] - expected_span) < 0.1 * expected_span,
@@ -476,7 +488,7 @@ def measure(args):
                 sinks.append(result)
                 print(sink_line(name, result))
     with open(os.path.join(out, "replay.json"), "w") as j:
-        json.dump({"speeds": [{k: v for k, v in f.items() if k != "rows"} for f in results],
+        json.dump({"runs": [{k: v for k, v in f.items() if k != "rows"} for f in results],
                    "sinks": sinks}, j, indent=1)
     plot(out, results)
 
@@ -486,9 +498,8 @@ def main():
     parser.add_argument("--exe")
     parser.add_argument("--probe")
     parser.add_argument("--out", default="build/bench-results")
-    parser.add_argument("--speeds", default="16,8,32")
-    parser.add_argument("--tray16", action="store_true",
-                        help="play speed 16 in tray mode too, instead of an automation run")
+    parser.add_argument("--runs", default="automation:16,tray:16,tray:8,tray:32",
+                        help="comma-separated MODE:SPEED, MODE automation (speed 16) or tray")
     parser.add_argument("--write-journal", metavar="PATH",
                         help="only write the journal to PATH and exit")
     parser.add_argument("--sink-exe", help="sink_timing.exe: also time the playback sink alone")

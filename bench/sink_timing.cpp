@@ -1,15 +1,16 @@
-// sink_timing.exe: drives the Win32 playback sink (platform/win32/input.cpp) with the time stamps
-// of a journal file and logs, for every event, the moment the sink processed it, so that the
-// sink's own timing can be told apart from the delivery of the injected input to a window.
+// sink_timing.exe: drives the Win32 playback sink (platform/win32/playback_sink.cpp) with the time
+// stamps of a journal file and logs, for every event, the moment the sink's timer thread released
+// it, so that the sink's own timing can be told apart from the delivery of the injected input to
+// a window.
 //
 //   sink_timing.exe JOURNAL LOG [--inject]
 //
-// Each event is handed out as its gap from the previous one (the recorded pace, as the recorder
-// hands it out at normal speed). Without --inject the events carry message 0, which the sink
-// processes without injecting anything; with it they are injected as recorded. LOG gets one line
-// per event: "index scheduled_ms released_us handling_us": when the sink's timeline was due to
-// play it and when the sink asked for it the last time (the ask that returns no delay), both
-// counted from the first event, and the time from that ask to the event's skip (the injection).
+// Each event is handed out once, with its gap from the previous one as the delay (the recorded
+// pace, as the recorder hands it out at normal speed). Without --inject the events carry message
+// 0, which the sink processes without injecting anything; with it they are injected as recorded.
+// LOG gets one line per event: "index scheduled_ms released_us handling_us": when the sink's
+// timeline was due to play it and when its wait ended, both counted from the first event, and
+// how long the injection took.
 #include <windows.h>
 
 #include <cstdio>
@@ -17,46 +18,42 @@
 #include <vector>
 
 #include "platform/input.h"
+#include "platform/win32/input_win32.h"
 
 namespace {
 
 std::vector<platform::EventRecord> events;
-std::vector<long long> releasedAt;   // QPC ticks of the ask that returned no delay
-std::vector<long long> processedAt;  // of the skip that followed
-size_t current = 0;
-bool asked = false;  // the current event was handed out once already
+std::vector<long long> releasedAt;  // QPC ticks at which the wait for each event ended
+std::vector<long long> injectedAt;  // and at which its injection was done
+size_t asked = 0;                   // events handed out
+size_t observed = 0;                // events the timer thread reported
 bool inject = false;
 platform::HookHandle hook = nullptr;
 bool finished = false;
 
-long long Now() {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart;
+// On the timer thread; events are released one at a time and in order.
+void Observe(LONGLONG released, LONGLONG injected) {
+    if (observed < events.size()) {
+        releasedAt[observed] = released;
+        injectedAt[observed] = injected;
+        ++observed;
+    }
 }
 
-// The contract the recorder keeps: the first ask for an event returns its gap, a repeated ask
-// (after the delay) returns 0; the skip moves on and the last one removes the hook.
+// The contract the recorder keeps: an ask hands out the current event with its gap, the skip
+// moves on and the last one removes the hook.
 intptr_t Procedure(int code, uintptr_t, intptr_t lParam) {
     if (code == HC_GETNEXT) {
         platform::EventRecord* target = reinterpret_cast<platform::EventRecord*>(lParam);
+        size_t current = asked++;
         *target = events[current];
         if (!inject)
             target->message = 0;
-        if (asked || current == 0) {
-            releasedAt[current] = Now();
-            return 0;
-        }
-        asked = true;
-        return static_cast<intptr_t>(events[current].time - events[current - 1].time);
+        return current ? static_cast<intptr_t>(events[current].time - events[current - 1].time) : 0;
     }
-    if (code == HC_SKIP) {
-        processedAt[current] = Now();
-        asked = false;
-        if (++current == events.size()) {
-            platform::RemoveHook(hook);
-            finished = true;
-        }
+    if (code == HC_SKIP && asked == events.size()) {
+        platform::RemoveHook(hook);
+        finished = true;
     }
     return 0;
 }
@@ -99,8 +96,9 @@ int main(int argc, char** argv) {
         fprintf(stderr, "cannot read %s\n", argv[1]);
         return 2;
     }
-    processedAt.assign(events.size(), 0);
     releasedAt.assign(events.size(), 0);
+    injectedAt.assign(events.size(), 0);
+    platform::win32::SetInjectionObserver(Observe);
     hook = platform::InstallPlaybackHook(nullptr, Procedure);
     if (!hook) {
         fprintf(stderr, "the playback sink was refused\n");
@@ -121,7 +119,7 @@ int main(int argc, char** argv) {
         fprintf(log, "%u %u %.1f %.1f\n", static_cast<unsigned>(i),
                 static_cast<unsigned>(events[i].time - events[0].time),
                 ticks * 1e6 / frequency.QuadPart,
-                (processedAt[i] - releasedAt[i]) * 1e6 / frequency.QuadPart);
+                (injectedAt[i] - releasedAt[i]) * 1e6 / frequency.QuadPart);
     }
     fclose(log);
     return 0;

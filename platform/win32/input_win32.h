@@ -44,9 +44,10 @@ void RemoveEmulatedPlayback();
 bool IsPlaybackSinkHandle(HookHandle hook);
 bool PlaybackSinkInstalled();
 
-// For the benchmark: called on the thread that times the injections, right after each event was
-// injected, with the QueryPerformanceCounter moment. Null for none.
-typedef void (*InjectionObserver)(LONGLONG moment);
+// For the benchmark: called on the thread that times the injections after each event, with the
+// QueryPerformanceCounter moments at which its wait ended and its injection was done. Null for
+// none.
+typedef void (*InjectionObserver)(LONGLONG released, LONGLONG injected);
 void SetInjectionObserver(InjectionObserver observer);
 
 // Waits for the QueryPerformanceCounter moment `deadline`: on `timer` (a waitable timer) for the

@@ -92,10 +92,11 @@ DWORD WINAPI SinkTimerThread(void*) {
                              sink.frequency, sink.spinTicks)) {
             return 0;
         }
+        LONGLONG released = Now();
         Inject(sink.held, event);
         InjectionObserver observer = injectionObserver.load();
         if (observer) {
-            observer(Now());
+            observer(released, Now());
         }
         PostMessageW(sink.window, kInjectedMessage, sink.generation, 0);
     }
