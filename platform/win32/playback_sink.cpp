@@ -1,11 +1,16 @@
 // Playback without journal hooks. The installing thread owns a message-only window, and the hook
 // procedure is only ever called from its messages, as the system calls a journal hook from its
-// thread's message loop. Each step asks the procedure for the next event (HC_GETNEXT), works out
-// its deadline and hands it to a timer thread of the sink's own; that thread injects the event
-// when the deadline comes and posts back, and the next step reports the event processed
-// (HC_SKIP) and asks for the one after. So the moment of an injection belongs to the timer
-// thread: a main thread busy with other work (a notification-area call, a redraw) only needs to
-// come back before the next deadline, not at it.
+// thread's message loop. The moment of every injection belongs to a timer thread of the sink's
+// own: the main thread asks for events (HC_GETNEXT), works out their deadlines and queues them,
+// and the timer thread injects each at its deadline.
+//
+// An event whose deadline is less than kCommitAheadMs away is reported processed (HC_SKIP) as
+// soon as it is queued, and the next one is asked for at once; an event further away is reported
+// once it is that close, when the timer thread tells the main thread. So the queue always holds
+// what is due in the next kCommitAheadMs, and a main thread busy with other work (a
+// notification-area call, a redraw) for less than that delays nothing. A Stop removes the queue
+// at once: nothing is injected after it. When the procedure itself ends the playback (from its
+// HC_SKIP of the last event), the events already reported processed are injected first.
 //
 // Deadlines sit on one absolute timeline (the first event's moment plus the sum of all delays
 // since), so a late wake-up or a slow step shortens the next wait instead of shifting everything
@@ -27,35 +32,57 @@ namespace win32 {
 
 namespace {
 
-const UINT kStepMessage = WM_APP + 1;      // wParam: the generation. Ask for the next event.
-const UINT kInjectedMessage = WM_APP + 2;  // wParam: the generation. The handed event is in.
+const UINT kFillMessage = WM_APP + 1;  // wParam: the generation. Ask for more events.
 const wchar_t kSinkWindowClass[] = L"qv.input.playback";
 
 // Lateness up to this is caught up, which keeps a playback in step with a sound track on a busy
 // machine; after a longer stall (a blocked message loop, a suspended system) the timeline
 // restarts from now instead of replaying the backlog in one burst.
 const uint32_t kMaxCatchUpMs = 1000;
+// How far ahead of their deadlines events are queued and reported processed; also the longest
+// that the end of a playback waits for the events already reported.
+const uint32_t kCommitAheadMs = 50;
+// Events due together beyond this many are fetched in turns as the queue empties.
+const size_t kQueueSize = 256;
+
+struct Pending {
+    EventRecord event;
+    LONGLONG deadline;
+    bool reported;    // HC_SKIP was sent for it
+    bool fillPosted;  // the main thread was told that it is due soon
+};
 
 struct PlaybackSink {
     HookProcedure procedure;
     uint32_t generation;  // tells stale posts and re-entrant removals apart
     HWND window;
     HANDLE thread;
-    HANDLE wake;  // auto-reset: an event was handed to the timer thread
+    HANDLE wake;  // auto-reset: the queue has changed
     HANDLE stop;  // manual-reset: the sink is being removed
     HANDLE timer;
     bool raisedTimerResolution;
     bool holdingBack;
+    bool lockMade;
 
     LONGLONG frequency;  // QueryPerformanceCounter ticks per second
     LONGLONG spinTicks;  // the last part of a wait is spun, the timer is not that precise
+    LONGLONG aheadTicks;
     bool started;
     LONGLONG base;       // QPC moment the timeline counts from
     uint64_t elapsedMs;  // sum of the delays since base
 
-    // Written by the main thread before it sets `wake`, read by the timer thread after.
-    EventRecord handed;
-    LONGLONG handedDeadline;
+    // The main thread's: the last event queued waits for its HC_SKIP, due at this moment.
+    bool awaiting;
+    LONGLONG awaitingDeadline;
+    bool insideSkip;
+
+    // Shared by both threads, under `lock`.
+    CRITICAL_SECTION lock;
+    Pending queue[kQueueSize];
+    size_t first;
+    size_t count;
+    bool fillWhenRoom;  // the main thread stopped asking at a full queue
+    bool draining;      // the playback has ended: inject what is queued, then stop
 
     // The timer thread's while it runs; the main thread reads it once that thread has ended.
     HeldInput held;
@@ -80,50 +107,63 @@ bool SinkIsCurrent(uint32_t generation) {
     return playbackSink.procedure && playbackSink.generation == generation;
 }
 
+void PostFill(PlaybackSink& sink) {
+    PostMessageW(sink.window, kFillMessage, sink.generation, 0);
+}
+
 DWORD WINAPI SinkTimerThread(void*) {
     PlaybackSink& sink = playbackSink;
     HANDLE stopOrWake[2] = {sink.stop, sink.wake};
     for (;;) {
-        if (WaitForMultipleObjects(2, stopOrWake, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
-            return 0;
+        EnterCriticalSection(&sink.lock);
+        bool have = sink.count != 0;
+        Pending front = have ? sink.queue[sink.first] : Pending();
+        bool draining = sink.draining;
+        LeaveCriticalSection(&sink.lock);
+        if (!have) {
+            if (draining)
+                return 0;
+            if (WaitForMultipleObjects(2, stopOrWake, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+                return 0;
+            continue;
         }
-        EventRecord event = sink.handed;
-        if (!WaitForDeadline(sink.handedDeadline, sink.timer, sink.stop, sinkStopping,
-                             sink.frequency, sink.spinTicks)) {
+        if (!front.reported && !front.fillPosted && !draining) {
+            // The main thread reports it processed and asks for the next ones a little ahead,
+            // so that the next event's deadline never waits for the main thread.
+            if (!WaitForDeadline(front.deadline - sink.aheadTicks, sink.timer, sink.stop,
+                                 sinkStopping, sink.frequency, sink.spinTicks)) {
+                return 0;
+            }
+            EnterCriticalSection(&sink.lock);
+            sink.queue[sink.first].fillPosted = true;
+            LeaveCriticalSection(&sink.lock);
+            PostFill(sink);
+            continue;
+        }
+        if (!WaitForDeadline(front.deadline, sink.timer, sink.stop, sinkStopping, sink.frequency,
+                             sink.spinTicks)) {
             return 0;
         }
         LONGLONG released = Now();
-        Inject(sink.held, event);
+        Inject(sink.held, front.event);
         InjectionObserver observer = injectionObserver.load();
         if (observer) {
             observer(released, Now());
         }
-        PostMessageW(sink.window, kInjectedMessage, sink.generation, 0);
+        EnterCriticalSection(&sink.lock);
+        sink.first = (sink.first + 1) % kQueueSize;
+        sink.count--;
+        bool room = sink.fillWhenRoom && sink.count <= kQueueSize / 2;
+        if (room)
+            sink.fillWhenRoom = false;
+        LeaveCriticalSection(&sink.lock);
+        if (room)
+            PostFill(sink);
     }
 }
 
-// `injected`: the event handed over last is in, and is reported processed first.
-void Step(uint32_t generation, bool injected) {
-    if (!SinkIsCurrent(generation)) {
-        return;
-    }
-    PlaybackSink& sink = playbackSink;
-    HookProcedure procedure = sink.procedure;
-    // The procedure may remove the sink (or remove it and install another) from inside any
-    // call: after each one, nothing is touched unless this sink is still the current one.
-    if (injected) {
-        procedure(HC_SKIP, 0, 0);
-        if (!SinkIsCurrent(generation)) {
-            return;
-        }
-    }
-    EventRecord event = {};
-    uint32_t delay =
-        static_cast<uint32_t>(procedure(HC_GETNEXT, 0, reinterpret_cast<intptr_t>(&event)));
-    if (!SinkIsCurrent(generation)) {
-        return;
-    }
-    LONGLONG now = Now();
+// The deadline of an event handed out with `delay`, on the timeline.
+LONGLONG DeadlineAfter(PlaybackSink& sink, uint32_t delay, LONGLONG now) {
     if (!sink.started) {
         sink.started = true;
         sink.base = now;
@@ -140,26 +180,99 @@ void Step(uint32_t generation, bool injected) {
         sink.base = deadline;
         sink.elapsedMs = 0;
     }
-    sink.handed = event;
-    sink.handedDeadline = deadline;
-    SetEvent(sink.wake);
+    return deadline;
+}
+
+// Reports the last event asked for processed. False when that ended this sink.
+bool Report(PlaybackSink& sink, uint32_t generation) {
+    sink.insideSkip = true;
+    sink.procedure(HC_SKIP, 0, 0);
+    if (!SinkIsCurrent(generation))
+        return false;
+    sink.insideSkip = false;
+    return true;
+}
+
+// Asks for events until the queue holds what is due in the next kCommitAheadMs.
+void Fill(uint32_t generation) {
+    if (!SinkIsCurrent(generation)) {
+        return;
+    }
+    PlaybackSink& sink = playbackSink;
+    // The procedure may remove the sink (or remove it and install another) from inside any
+    // call: after each one, nothing is touched unless this sink is still the current one.
+    if (sink.awaiting) {
+        if (sink.awaitingDeadline - Now() > sink.aheadTicks) {
+            return;  // not due yet: the timer thread asks again
+        }
+        sink.awaiting = false;
+        if (!Report(sink, generation))
+            return;
+    }
+    for (;;) {
+        EnterCriticalSection(&sink.lock);
+        bool full = sink.count == kQueueSize;
+        sink.fillWhenRoom = full;
+        LeaveCriticalSection(&sink.lock);
+        if (full) {
+            return;
+        }
+        EventRecord event = {};
+        uint32_t delay = static_cast<uint32_t>(
+            sink.procedure(HC_GETNEXT, 0, reinterpret_cast<intptr_t>(&event)));
+        if (!SinkIsCurrent(generation)) {
+            return;
+        }
+        LONGLONG now = Now();
+        LONGLONG deadline = DeadlineAfter(sink, delay, now);
+        bool soon = deadline - now <= sink.aheadTicks;
+        EnterCriticalSection(&sink.lock);
+        sink.queue[(sink.first + sink.count) % kQueueSize] = {event, deadline, soon, false};
+        sink.count++;
+        LeaveCriticalSection(&sink.lock);
+        SetEvent(sink.wake);
+        if (!soon) {
+            sink.awaiting = true;
+            sink.awaitingDeadline = deadline;
+            return;
+        }
+        if (!Report(sink, generation))
+            return;
+    }
 }
 
 LRESULT CALLBACK SinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kStepMessage || message == kInjectedMessage) {
-        Step(static_cast<uint32_t>(wParam), message == kInjectedMessage);
+    if (message == kFillMessage) {
+        Fill(static_cast<uint32_t>(wParam));
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void ReleaseSinkResources(PlaybackSink& sink) {
+// `drain`: the events reported processed are injected first, at their deadlines.
+void ReleaseSinkResources(PlaybackSink& sink, bool drain) {
     if (sink.thread) {
-        sinkStopping.store(true);
-        SetEvent(sink.stop);
-        // An injection under way finishes first; none starts after this returns.
-        WaitForSingleObject(sink.thread, INFINITE);
+        if (drain) {
+            EnterCriticalSection(&sink.lock);
+            sink.draining = true;
+            LeaveCriticalSection(&sink.lock);
+            SetEvent(sink.wake);
+        } else {
+            sinkStopping.store(true);
+            SetEvent(sink.stop);
+        }
+        // An injection under way finishes first; none starts after this returns. An injection
+        // may wait for a low-level hook of this thread (a recording's), which is answered from
+        // here: sent messages only, nothing posted is dispatched.
+        while (MsgWaitForMultipleObjects(1, &sink.thread, FALSE, INFINITE, QS_SENDMESSAGE) ==
+               WAIT_OBJECT_0 + 1) {
+            MSG message;
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
         CloseHandle(sink.thread);
+    }
+    if (sink.lockMade) {
+        DeleteCriticalSection(&sink.lock);
     }
     if (sink.stop) {
         CloseHandle(sink.stop);
@@ -273,6 +386,9 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     sink.frequency = frequency.QuadPart;
+    sink.aheadTicks = sink.frequency * kCommitAheadMs / 1000;
+    InitializeCriticalSection(&sink.lock);
+    sink.lockMade = true;
     sink.window = CreateWindowExW(0, kSinkWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
     sink.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -284,7 +400,7 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
         sink.thread = CreateThread(nullptr, 0, SinkTimerThread, nullptr, 0, nullptr);
     }
     if (!sink.thread) {
-        ReleaseSinkResources(sink);
+        ReleaseSinkResources(sink, false);
         sink = PlaybackSink();
         return nullptr;
     }
@@ -295,7 +411,7 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     sink.holdingBack = HoldBackUserInput();
     sink.procedure = procedure;
     // The first question comes from the message loop, after the caller has taken the handle.
-    PostMessageW(sink.window, kStepMessage, sink.generation, 0);
+    PostFill(sink);
     return &playbackSink;
 }
 
@@ -305,7 +421,9 @@ void RemoveEmulatedPlayback() {
         return;
     }
     sink.procedure = nullptr;
-    ReleaseSinkResources(sink);
+    // Removed by the procedure from inside its report of the last event: the playback ran to
+    // its end. From anywhere else it is a Stop.
+    ReleaseSinkResources(sink, sink.insideSkip);
     ReleaseHeld(sink.held);
     if (sink.holdingBack) {
         ReleaseUserInput();
