@@ -14,12 +14,12 @@ const uint32_t kBalloonIconInfo = 1;
 const uint32_t kBalloonTimeout = 300;
 
 void SendCommand(uint32_t command) {
-    platform::SendToWindow(mainWindow, WM_COMMAND, command, 0);
+    platform::SendToWindow(shell.mainWindow, WM_COMMAND, command, 0);
 }
 
 void ShowStatusTip() {
-    if (trayVisible && trayIcon && journalRecorder) {
-        trayIcon->SetTexts(journalRecorder->GetStatusText(), "", "", nullptr);
+    if (shell.trayVisible && shell.trayIcon && shell.journalRecorder) {
+        shell.trayIcon->SetTexts(shell.journalRecorder->GetStatusText(), "", "", nullptr);
     }
 }
 
@@ -27,27 +27,28 @@ void SaveRecord() {
     // The sound goes beside a journal only when that journal was written: a refused save would
     // otherwise overwrite the sound of an earlier recording. A journal written without its
     // sound takes the old sound file away with the journal it replaced.
-    if (!journalRecorder->Save(""))
+    if (!shell.journalRecorder->Save(""))
         return;
-    const char* name = journalRecorder->GetFileName();
-    if (!(soundEnabled && soundRecorder && soundRecorder->Save(name)))
+    const char* name = shell.journalRecorder->GetFileName();
+    SoundRecorder* sound = ActiveSound();
+    if (!(sound && sound->Save(name)))
         RemoveSoundFile(name);
 }
 
 void LoadRecord() {
     // A journal and its sound never come from two different recordings.
-    if (journalRecorder->Load("") && soundEnabled && soundRecorder) {
-        soundRecorder->Load(journalRecorder->GetFileName());
-    }
+    SoundRecorder* sound = ActiveSound();
+    if (shell.journalRecorder->Load("") && sound)
+        sound->Load(shell.journalRecorder->GetFileName());
 }
 
 // The file dialog runs a message loop of its own, which goes on delivering hotkeys, tray clicks
 // and menu commands while it is open.
 void RunFileCommand(void (*command)()) {
-    fileCommandRunning = true;
+    shell.fileCommandRunning = true;
     command();
-    fileCommandRunning = false;
-    if (shutdownPending)
+    shell.fileCommandRunning = false;
+    if (shell.shutdownPending)
         RequestShutdown();
 }
 
@@ -67,72 +68,82 @@ bool UsesTheRecording(uint32_t command) {
     }
 }
 
-// Returns 1 when the command was one of ours.
-int32_t OnCommand(uint32_t command) {
-    if (fileCommandRunning && UsesTheRecording(command))
-        return 1;
+// True when the command was one of ours.
+bool OnCommand(uint32_t command) {
+    if (shell.fileCommandRunning && UsesTheRecording(command))
+        return true;
+    JournalRecorder* journal = shell.journalRecorder.get();
     switch (command) {
         case IDM_RECORD:
-            journalRecorder->StartRecording();
-            return 1;
+            journal->StartRecording();
+            return true;
         case IDM_PLAY:
-            journalRecorder->StartPlayback();
-            return 1;
+            journal->StartPlayback();
+            return true;
         case IDM_STOP:
-            journalRecorder->Stop();
-            return 1;
+            journal->Stop();
+            return true;
         case IDM_FASTER:
-            journalRecorder->SetSpeed(SPEED_FASTER);
-            return 1;
+            journal->SetSpeed(SpeedKind::Faster);
+            return true;
         case IDM_SLOWER:
-            journalRecorder->SetSpeed(SPEED_SLOWER);
-            return 1;
+            journal->SetSpeed(SpeedKind::Slower);
+            return true;
         case IDM_NORMALSPEED:
-            journalRecorder->SetSpeed(SPEED_NORMAL);
-            return 1;
+            journal->SetSpeed(SpeedKind::Normal);
+            return true;
         case IDM_SAVE:
             RunFileCommand(SaveRecord);
-            return 1;
+            return true;
         case IDM_LOAD:
             RunFileCommand(LoadRecord);
-            return 1;
+            return true;
         case IDM_EMPTY:
-            journalRecorder->Clear();
-            if (soundEnabled && soundRecorder)
-                soundRecorder->Clear();
-            return 1;
+            journal->Clear();
+            if (SoundRecorder* sound = ActiveSound())
+                sound->Clear();
+            return true;
         case IDM_SOUND:
-            if (popupMenu)
+            if (shell.popupMenu)
                 ToggleSound();
-            return 1;
+            return true;
         case IDM_HIDE:
-            if (trayIcon) {
-                trayVisible = 1 - trayVisible;
-                trayIcon->SetMode(trayVisible ? 1 : 0);
+            if (shell.trayIcon) {
+                shell.trayVisible = !shell.trayVisible;
+                shell.trayIcon->SetMode(shell.trayVisible ? TrayMode::Steady : TrayMode::Hidden);
             }
-            return 1;
+            return true;
         case IDM_EXIT:
             RequestShutdown();
-            return 1;
+            return true;
         default:
-            return 0;
+            return false;
     }
 }
 
 void OnTimer(uintptr_t id) {
-    if (id == TIMER_TRAY && trayIcon) {
-        trayIcon->Tick();
+    if (id == TIMER_TRAY && shell.trayIcon) {
+        shell.trayIcon->Tick();
         ShowStatusTip();
-    } else if (id == TIMER_TIMELIMIT && journalRecorder) {
-        journalRecorder->CheckTimeLimit();
+    } else if (id == TIMER_TIMELIMIT && shell.journalRecorder) {
+        shell.journalRecorder->CheckTimeLimit();
+    }
+}
+
+// The icon tells a start or a stop with its mode and a balloon, while it is on screen.
+void ShowState(TrayMode mode, const char* title, const char* text) {
+    if (shell.trayVisible && shell.trayIcon) {
+        shell.trayIcon->SetMode(mode);
+        shell.trayIcon->ShowBalloonWith(title, text, kBalloonIconInfo, kBalloonTimeout);
     }
 }
 
 void OnJournalState(uintptr_t code, intptr_t argument) {
-    if (!trayMode) {
+    if (!shell.trayMode) {
         if (code == JOURNAL_STOPPED) {
-            if (argument == STOPPED_RECORDING && journalRecorder->Save(automationFileName))
-                RemoveSoundFile(automationFileName);
+            const char* name = shell.automationFileName.c_str();
+            if (argument == STOPPED_RECORDING && shell.journalRecorder->Save(name))
+                RemoveSoundFile(name);
             Shutdown();
         } else if (code == JOURNAL_STATUS) {
             ShowStatusTip();
@@ -141,31 +152,19 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
     }
     switch (code) {
         case JOURNAL_RECORDING:
-            if (soundEnabled && soundRecorder)
-                soundRecorder->StartRecording();
-            if (trayVisible && trayIcon) {
-                trayIcon->SetMode(2);
-                trayIcon->ShowBalloonWith(kRecordingTitle, kRecordingText, kBalloonIconInfo,
-                                          kBalloonTimeout);
-            }
+            if (SoundRecorder* sound = ActiveSound())
+                sound->StartRecording();
+            ShowState(TrayMode::Animating, kRecordingTitle, kRecordingText);
             break;
         case JOURNAL_PLAYING:
-            if (soundEnabled && soundRecorder)
-                soundRecorder->StartPlayback();
-            if (trayVisible && trayIcon) {
-                trayIcon->SetMode(3);
-                trayIcon->ShowBalloonWith(kPlayingTitle, kPlayingText, kBalloonIconInfo,
-                                          kBalloonTimeout);
-            }
+            if (SoundRecorder* sound = ActiveSound())
+                sound->StartPlayback();
+            ShowState(TrayMode::Blinking, kPlayingTitle, kPlayingText);
             break;
         case JOURNAL_STOPPED:
-            if (trayVisible && trayIcon) {
-                trayIcon->SetMode(1);
-                trayIcon->ShowBalloonWith(kStoppedTitle, kStoppedText, kBalloonIconInfo,
-                                          kBalloonTimeout);
-            }
-            if (soundEnabled && soundRecorder)
-                soundRecorder->Stop(0);
+            ShowState(TrayMode::Steady, kStoppedTitle, kStoppedText);
+            if (SoundRecorder* sound = ActiveSound())
+                sound->Stop(false);
             break;
         case JOURNAL_STATUS:
             ShowStatusTip();
@@ -190,7 +189,7 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
             RequestShutdown();
             return 0;
         case WM_QUERYENDSESSION:
-            return 1;
+            return 1;  // the session may end
         case WM_ENDSESSION:
             // The process ends once this returns, so the shutdown happens now.
             if (wParam)
@@ -198,7 +197,7 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
             return 0;
         case WM_COMMAND:
             // Before start-up has built the recorder, and after shutdown, commands are ignored.
-            if (!journalRecorder)
+            if (!shell.journalRecorder)
                 return 0;
             if (OnCommand(static_cast<uint32_t>(wParam & 0xFFFF)))
                 return 0;
@@ -216,8 +215,8 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
             OnJournalState(wParam, lParam);
             return 0;
         default:
-            if (trayIcon && message == TrayIcon::ShellRestartMessage()) {
-                trayIcon->OnShellRestart();
+            if (shell.trayIcon && message == TrayIcon::ShellRestartMessage()) {
+                shell.trayIcon->OnShellRestart();
                 return 0;
             }
             return platform::DefaultWindowProcedure(window, message, wParam, lParam);
@@ -239,7 +238,7 @@ intptr_t OnHotkey(uintptr_t id) {
             SendCommand(IDM_HIDE);
             break;
         case HOTKEY_MENU:
-            if (trayMode) {
+            if (shell.trayMode) {
                 ShowPopupMenu();
             } else {
                 SendCommand(IDM_EXIT);
@@ -252,21 +251,21 @@ intptr_t OnHotkey(uintptr_t id) {
 }
 
 void ShowPopupMenu() {
-    if (popupMenu)
-        platform::TrackPopupMenuAtCursor(popupMenu, mainWindow);
+    if (shell.popupMenu)
+        platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);
 }
 
 void ToggleSound() {
-    soundEnabled = 1 - soundEnabled;
-    platform::CheckMenuCommand(popupMenu, IDM_SOUND, soundEnabled);
+    shell.soundEnabled = !shell.soundEnabled;
+    platform::CheckMenuCommand(shell.popupMenu, IDM_SOUND, shell.soundEnabled);
 }
 
 void ApplySoundAvailability() {
-    if (soundRecorder && soundRecorder->IsAvailable()) {
-        platform::EnableMenuCommand(popupMenu, IDM_SOUND, 1);
+    if (shell.soundRecorder && shell.soundRecorder->IsAvailable()) {
+        platform::EnableMenuCommand(shell.popupMenu, IDM_SOUND, 1);
         return;
     }
-    soundEnabled = 1;
+    shell.soundEnabled = true;
     ToggleSound();
-    platform::EnableMenuCommand(popupMenu, IDM_SOUND, 0);
+    platform::EnableMenuCommand(shell.popupMenu, IDM_SOUND, 0);
 }

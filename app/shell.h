@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "platform/types.h"
 
@@ -15,32 +17,53 @@ class TrayIcon;
 #define HOTKEY_HIDE 0x403
 #define HOTKEY_MENU 0x409
 
-// The shell's state, shared by start-up and the window procedure.
-extern char appName[100];
-extern platform::InstanceHandle appInstance;
-extern platform::WindowHandle mainWindow;
-extern platform::MenuHandle popupMenu;
-extern int32_t trayMode;
-extern uint32_t startCommand;
-extern int32_t timeLimitMinutes;
-extern char* automationFileName;
-extern int32_t soundEnabled;
-extern int32_t trayVisible;
-extern JournalRecorder* journalRecorder;
-extern SoundRecorder* soundRecorder;
-extern TrayIcon* trayIcon;
-// True while Save Record or Load Record runs: its dialog's own message loop keeps delivering
-// commands, and those that would change or use the recording are refused meanwhile.
-extern bool fileCommandRunning;
-// An exit asked for while a file command ran; carried out when it has finished.
-extern bool shutdownPending;
+// The process's shell state: what start-up builds and the window procedure reads and changes.
+struct ShellState {
+    ShellState();
+    ~ShellState();
+    ShellState& operator=(ShellState&&);
+
+    char appName[100];
+    platform::InstanceHandle appInstance;
+    platform::WindowHandle mainWindow;
+    platform::MenuHandle popupMenu;
+    bool trayMode;
+    uint32_t startCommand;
+    int32_t timeLimitMinutes;
+    // The command text and "_" in an automation run: the journal it records or plays.
+    std::string automationFileName;
+    bool soundEnabled;
+    bool trayVisible;
+    std::unique_ptr<JournalRecorder> journalRecorder;
+    std::unique_ptr<SoundRecorder> soundRecorder;  // tray mode only
+    std::unique_ptr<TrayIcon> trayIcon;            // tray mode only
+
+    // True while Save Record or Load Record runs: its dialog's own message loop keeps delivering
+    // commands, and those that would change or use the recording are refused meanwhile.
+    bool fileCommandRunning;
+    // An exit asked for while a file command ran; carried out when it has finished.
+    bool shutdownPending;
+    // Set by the first Shutdown: a nested request (the stop notification it causes) is ignored,
+    // so nothing is saved or destroyed twice.
+    bool shuttingDown;
+};
+
+extern ShellState shell;
+
+// Destroys whatever a run of the program left and starts afresh; for the tests, which run the
+// program many times in one process.
+void ResetShellState();
+
+// The sound recorder while Sound is on: the one that follows the journal. Null otherwise, and
+// always in automation mode.
+SoundRecorder* ActiveSound();
 
 // The body of the program's entry point; returns the exit code.
 int AppMain(platform::InstanceHandle instance, const char* argumentText, int showCommand);
 
-int32_t ParseCommandLine(const char* argumentText);
-int32_t RegisterMainClass(platform::InstanceHandle instance);
-int32_t CreateMainWindow(platform::InstanceHandle instance, int showCommand);
+void ParseCommandLine(const char* argumentText);
+void RegisterMainClass(platform::InstanceHandle instance);
+bool CreateMainWindow(platform::InstanceHandle instance, int showCommand);
 void InitJournal(const char* argumentText);
 void InitTray();
 void Shutdown();

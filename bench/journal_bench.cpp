@@ -157,11 +157,11 @@ void BM_PlaybackHook(benchmark::State& state) {
     recorder->StartRecording();
     Record(recorder, kFileEvents, &time);
     recorder->Stop();
-    recorder->SetSpeed(SPEED_NORMAL);
+    recorder->SetSpeed(SpeedKind::Normal);
     if (speed < 16)
-        recorder->SetSpeed(SPEED_FASTER);
+        recorder->SetSpeed(SpeedKind::Faster);
     if (speed > 16)
-        recorder->SetSpeed(SPEED_SLOWER);
+        recorder->SetSpeed(SpeedKind::Slower);
 
     // How far the delays of one whole playback end up from the recorded span at this speed.
     recorder->StartPlayback();

@@ -67,14 +67,14 @@ std::string WriteRefusal(const std::string& path) {
 }
 
 bool OpenToRead(FileBuffer* file, const std::string& path, std::string* why) {
-    if (path.size() < FileBuffer::kNameCapacity && file->Open(1, path.c_str(), 1))
+    if (path.size() < FileBuffer::kNameCapacity && file->OpenForReading(path.c_str()))
         return true;
     *why = ReadRefusal(path);
     return false;
 }
 
 bool OpenToWrite(FileBuffer* file, const std::string& path, std::string* why) {
-    if (path.size() <= kLongestName && file->Open(0, path.c_str(), 1))
+    if (path.size() <= kLongestName && file->OpenForSaving(path.c_str()))
         return true;
     *why = WriteRefusal(path);
     return false;
@@ -158,12 +158,12 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
     read =
         read && journal::ReadRecords(
                     file, header,
-                    [](void* context, const uint8_t* record) -> int32_t {
+                    [](void* context, const uint8_t* record) {
                         JournalImage* image = static_cast<JournalImage*>(context);
                         image->events.push_back(journal::DecodeRecord(record));
                         image->padding.insert(image->padding.end(), record + journal::kRecordSize,
                                               record + image->header.recordSize);
-                        return 1;
+                        return true;
                     },
                     image);
     file->Close();

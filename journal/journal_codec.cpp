@@ -95,7 +95,7 @@ Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* 
     return Refusal::kNone;
 }
 
-int32_t ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context) {
+bool ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context) {
     // As many whole records at a time as the read window holds. The first batch takes only
     // what the header's read brought into the window, so the window reloads at the same places
     // as it would record by record.
@@ -111,16 +111,15 @@ int32_t ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord ta
             file->ReadAt(records * header.recordSize, static_cast<int32_t>(offset));
         complete = bytes != nullptr;
         for (uint32_t k = 0; k < records && complete; k++, i++)
-            complete = take(context, bytes + k * header.recordSize) != 0;
+            complete = take(context, bytes + k * header.recordSize);
     }
-    return complete ? 1 : 0;
+    return complete;
 }
 
-int32_t WriteJournal(FileBuffer* file, const JournalHeader& header, NextRecord next,
-                     void* context) {
+bool WriteJournal(FileBuffer* file, const JournalHeader& header, NextRecord next, void* context) {
     uint8_t bytes[kHeaderSize];
     EncodeHeader(header, bytes);
-    int32_t stored = file->WriteAt(bytes, kHeaderSize, 0);
+    bool stored = file->WriteAt(bytes, kHeaderSize, 0);
     // Records go to the file buffer a few hundred at a time: one call per record cost more
     // than encoding them.
     uint8_t batch[kBatchRecords * kRecordSize];

@@ -56,15 +56,15 @@ enum class Refusal {
 Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* signature);
 
 // Hands each record of a file whose header passed CheckHeader to `take`, as the recordSize bytes
-// the file holds for it; the event is in the first 20. Returns 1 when every record was read and
-// taken, 0 at the first failed read or refused record.
-typedef int32_t (*TakeRecord)(void* context, const uint8_t* record);
-int32_t ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context);
+// the file holds for it; the event is in the first 20. True when every record was read and
+// taken, false at the first failed read or refused record.
+typedef bool (*TakeRecord)(void* context, const uint8_t* record);
+bool ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context);
 
 // Writes `header` (40 bytes at offset 0) and after it the canonical 20-byte records that `next`
-// yields until it returns 0. Returns 0 when the file buffer refused a write; the caller's Close
+// yields until it returns false. False when the file buffer refused a write; the caller's Close
 // then abandons the save.
-typedef int32_t (*NextRecord)(void* context, platform::EventRecord* record);
-int32_t WriteJournal(FileBuffer* file, const JournalHeader& header, NextRecord next, void* context);
+typedef bool (*NextRecord)(void* context, platform::EventRecord* record);
+bool WriteJournal(FileBuffer* file, const JournalHeader& header, NextRecord next, void* context);
 
 }  // namespace journal

@@ -3,48 +3,48 @@
 #include "journal/journal_recorder.h"
 #include "storage/file_buffer.h"
 
-int32_t JournalRecorder::Save(const char* fileName) {
+bool JournalRecorder::Save(const char* fileName) {
     if (IsRecording() || IsPlaying() || !HasEvents())
-        return 0;
+        return false;
     bool named = fileName && fileName[0];
-    if (!file->Open(0, named ? fileName : journal::kFilter, named))
-        return 0;
+    if (!file->Open(FileMode::Saving, named ? fileName : journal::kFilter, named))
+        return false;
 
     journal::FillHeader(signature, count, head->record.time, tail->record.time, header);
     const JournalEvent* event = head;
-    int32_t stored = journal::WriteJournal(
+    bool stored = journal::WriteJournal(
         file, *header,
-        [](void* context, platform::EventRecord* record) -> int32_t {
+        [](void* context, platform::EventRecord* record) {
             const JournalEvent*& next = *static_cast<const JournalEvent**>(context);
             if (!next)
-                return 0;
+                return false;
             *record = next->record;
             next = next->next;
-            return 1;
+            return true;
         },
         &event);
     // A save that could not store every byte leaves any previous file as it was.
-    int32_t closed = file->Close();
+    bool closed = file->Close();
     return stored && closed;
 }
 
-int32_t JournalRecorder::Load(const char* fileName) {
+bool JournalRecorder::Load(const char* fileName) {
     if (IsRecording() || IsPlaying())
-        return 0;
+        return false;
     bool named = fileName && fileName[0];
     // Whatever happens below, the recording held now is kept unless the whole file passes.
-    if (!file->Open(1, named ? fileName : journal::kFilter, named))
-        return 0;
+    if (!file->Open(FileMode::Reading, named ? fileName : journal::kFilter, named))
+        return false;
 
     const uint8_t* bytes = file->ReadAt(journal::kHeaderSize, 0);
     if (!bytes) {
         file->Close();
-        return 0;
+        return false;
     }
     journal::DecodeHeader(bytes, header);
     if (journal::CheckHeader(*header, file->GetSize(), signature) != journal::Refusal::kNone) {
         file->Close();
-        return 0;
+        return false;
     }
 
     JournalEvent* keptHead = head;
@@ -54,9 +54,9 @@ int32_t JournalRecorder::Load(const char* fileName) {
     head = tail = cursor = nullptr;
     count = 0;
     chunks = nullptr;
-    int32_t complete = journal::ReadRecords(
+    bool complete = journal::ReadRecords(
         file, *header,
-        [](void* context, const uint8_t* record) -> int32_t {
+        [](void* context, const uint8_t* record) {
             return static_cast<JournalRecorder*>(context)->AppendEvent(
                 journal::DecodeRecord(record));
         },
@@ -68,8 +68,8 @@ int32_t JournalRecorder::Load(const char* fileName) {
         tail = keptTail;
         count = keptCount;
         chunks = keptChunks;
-        return 0;
+        return false;
     }
     FreeChunks(keptChunks);
-    return 1;
+    return true;
 }

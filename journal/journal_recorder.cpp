@@ -51,8 +51,8 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       chunks(nullptr),
       recordHook(nullptr),
       playbackHook(nullptr),
-      recordingActive(0),
-      playbackActive(0),
+      recordingActive(false),
+      playbackActive(false),
       previousTime(0),
       delayRemainder(0),
       timeLimit(static_cast<uint32_t>(minutes) * 60000u),
@@ -72,47 +72,47 @@ JournalRecorder::~JournalRecorder() {
     delete header;
 }
 
-int32_t JournalRecorder::IsRecording() {
+bool JournalRecorder::IsRecording() const {
     return recordHook != nullptr;
 }
-int32_t JournalRecorder::IsPlaying() {
+bool JournalRecorder::IsPlaying() const {
     return playbackHook != nullptr;
 }
-int32_t JournalRecorder::HasEvents() {
+bool JournalRecorder::HasEvents() const {
     return head != nullptr;
 }
 
-int32_t JournalRecorder::StartRecording() {
+bool JournalRecorder::StartRecording() {
     if (IsRecording() || IsPlaying())
-        return 0;
+        return false;
     Clear();
     platform::HookHandle hook = platform::InstallRecordHook(instance, RecordHookProc);
     if (!hook)
-        return 0;
+        return false;
     recordHook = hook;
-    recordingActive = 1;
-    SwitchScreenSaver(1);
+    recordingActive = true;
+    SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_RECORDING, 0);
-    return 1;
+    return true;
 }
 
-int32_t JournalRecorder::StartPlayback() {
+bool JournalRecorder::StartPlayback() {
     if (IsRecording() || IsPlaying() || !HasEvents())
-        return 0;
+        return false;
     platform::HookHandle hook = platform::InstallPlaybackHook(instance, PlaybackHookProc);
     if (!hook)
-        return 0;
+        return false;
     playbackHook = hook;
     cursor = head;
-    playbackActive = 1;
+    playbackActive = true;
     previousTime = head->record.time;
     delayRemainder = 0;
-    SwitchScreenSaver(1);
+    SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);
-    return 1;
+    return true;
 }
 
-int32_t JournalRecorder::Stop() {
+bool JournalRecorder::Stop() {
     // The receiver of the notification may destroy this recorder: copy what is needed after
     // it and touch no field once it was sent.
     platform::WindowHandle window = mainWindow;
@@ -126,37 +126,35 @@ int32_t JournalRecorder::Stop() {
         playbackHook = nullptr;
         stopped = STOPPED_PLAYBACK;
     } else {
-        return 0;
+        return false;
     }
     platform::SendToWindow(window, WM_JOURNALSTATE, JOURNAL_STOPPED, stopped);
-    SwitchScreenSaver(0);
-    return 1;
+    SwitchScreenSaver(false);
+    return true;
 }
 
-int32_t JournalRecorder::SetSpeed(int32_t kind) {
-    if (kind == SPEED_FASTER) {
+void JournalRecorder::SetSpeed(SpeedKind kind) {
+    if (kind == SpeedKind::Faster) {
         speed /= 2;
-    } else if (kind == SPEED_SLOWER) {
+    } else if (kind == SpeedKind::Slower) {
         if (speed <= kMaxSpeed / 2)
             speed *= 2;
-    } else if (kind == SPEED_NORMAL) {
+    } else if (kind == SpeedKind::Normal) {
         speed = 16;
     }
-    return 1;
 }
 
-int32_t JournalRecorder::CheckTimeLimit() {
+void JournalRecorder::CheckTimeLimit() {
     if (IsRecording() && HasEvents() && tail->record.time - head->record.time > timeLimit) {
         Stop();
     }
-    return 1;
 }
 
-int32_t JournalRecorder::Clear() {
+bool JournalRecorder::Clear() {
     if (IsRecording() || IsPlaying() || !HasEvents())
-        return 0;
+        return false;
     ReleaseEvents();
-    return 1;
+    return true;
 }
 
 void JournalRecorder::FreeChunks(EventChunk* chunk) {
@@ -176,7 +174,7 @@ void JournalRecorder::ReleaseEvents() {
     count = 0;
 }
 
-const char* JournalRecorder::GetStatusText() {
+const char* JournalRecorder::GetStatusText() const {
     if (IsRecording())
         return kStatusRecording;
     if (HasEvents())
@@ -184,11 +182,11 @@ const char* JournalRecorder::GetStatusText() {
     return kStatusNoRecord;
 }
 
-const char* JournalRecorder::GetFileName() {
+const char* JournalRecorder::GetFileName() const {
     return file->GetFileName();
 }
 
-int32_t JournalRecorder::AppendEvent(const platform::EventRecord& record) {
+bool JournalRecorder::AppendEvent(const platform::EventRecord& record) {
     // Out of memory drops this one event; the hook goes on.
     if (!chunks || chunks->used == chunks->capacity) {
         uint32_t capacity = count < kFirstChunkEvents     ? kFirstChunkEvents
@@ -197,7 +195,7 @@ int32_t JournalRecorder::AppendEvent(const platform::EventRecord& record) {
         void* memory =
             ::operator new(sizeof(EventChunk) + capacity * sizeof(JournalEvent), std::nothrow);
         if (!memory)
-            return 0;
+            return false;
         chunks = new (memory) EventChunk{chunks, 0, capacity};
     }
     JournalEvent* event = new (chunks->Slot(chunks->used++)) JournalEvent;
@@ -210,7 +208,7 @@ int32_t JournalRecorder::AppendEvent(const platform::EventRecord& record) {
     }
     tail = event;
     count++;
-    return 1;
+    return true;
 }
 
 uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
@@ -241,7 +239,7 @@ void JournalRecorder::Advance() {
     }
 }
 
-void JournalRecorder::SwitchScreenSaver(int start) {
+void JournalRecorder::SwitchScreenSaver(bool start) {
     platform::SetSystemParameter(SPI_SETSCREENSAVERRUNNING, start ? 1 : 0);
     platform::SetSystemParameter(SPI_SETSCREENSAVEACTIVE, start ? 0 : 1);
 }
@@ -257,10 +255,10 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
             }
             break;
         case HC_SYSMODALON:
-            self->recordingActive = 0;
+            self->recordingActive = false;
             break;
         case HC_SYSMODALOFF:
-            self->recordingActive = 1;
+            self->recordingActive = true;
             break;
         default:
             break;
@@ -285,10 +283,10 @@ intptr_t JournalRecorder::PlaybackHookProc(int code, uintptr_t wParam, intptr_t 
                 self->Advance();
             break;
         case HC_SYSMODALON:
-            self->playbackActive = 0;
+            self->playbackActive = false;
             break;
         case HC_SYSMODALOFF:
-            self->playbackActive = 1;
+            self->playbackActive = true;
             break;
         default:
             break;

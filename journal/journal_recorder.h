@@ -23,10 +23,13 @@ struct JournalHeader;
 // The time-limit tick on the main window.
 #define TIMER_TIMELIMIT 0x801
 
-// Speed kinds of SetSpeed.
-#define SPEED_FASTER 0
-#define SPEED_SLOWER 1
-#define SPEED_NORMAL 16
+// What SetSpeed does: halve every delay, double it, or go back to the recorded pace. The values
+// are those the speed commands pass.
+enum class SpeedKind : int32_t {
+    Faster = 0,
+    Slower = 1,
+    Normal = 16,
+};
 
 struct JournalEvent {
     platform::EventRecord record;
@@ -43,19 +46,20 @@ class JournalRecorder {
                     int32_t minutes, const char* name);
     virtual ~JournalRecorder();
 
-    int32_t StartRecording();
-    int32_t StartPlayback();
-    int32_t Stop();
-    int32_t SetSpeed(int32_t kind);
-    int32_t CheckTimeLimit();
-    int32_t Clear();
-    const char* GetStatusText();
-    const char* GetFileName();
-    int32_t IsRecording();
-    int32_t IsPlaying();
-    int32_t HasEvents();
-    int32_t Save(const char* fileName);
-    int32_t Load(const char* fileName);
+    // Each returns true when it acted, false when it refused and changed nothing.
+    bool StartRecording();
+    bool StartPlayback();
+    bool Stop();
+    void SetSpeed(SpeedKind kind);
+    void CheckTimeLimit();
+    bool Clear();
+    const char* GetStatusText() const;
+    const char* GetFileName() const;
+    bool IsRecording() const;
+    bool IsPlaying() const;
+    bool HasEvents() const;
+    bool Save(const char* fileName);
+    bool Load(const char* fileName);
 
     // Read access for the journal file code and tests.
     const JournalEvent* GetHead() const { return head; }
@@ -65,8 +69,8 @@ class JournalRecorder {
   private:
     static intptr_t RecordHookProc(int code, uintptr_t wParam, intptr_t lParam);
     static intptr_t PlaybackHookProc(int code, uintptr_t wParam, intptr_t lParam);
-    static void SwitchScreenSaver(int start);
-    int32_t AppendEvent(const platform::EventRecord& record);
+    static void SwitchScreenSaver(bool start);
+    bool AppendEvent(const platform::EventRecord& record);
     uint32_t NextDelay(platform::EventRecord* target);
     void Advance();
     void ReleaseEvents();
@@ -81,8 +85,8 @@ class JournalRecorder {
     EventChunk* chunks;  // the newest first; the events of the list live in these
     platform::HookHandle recordHook;
     platform::HookHandle playbackHook;
-    int32_t recordingActive;
-    int32_t playbackActive;
+    bool recordingActive;  // not paused by a system-modal dialog
+    bool playbackActive;
     uint32_t previousTime;
     // Sixteenths of a millisecond that scaled delays left over so far: carried into the next
     // delay so that rounding never adds up over a playback.

@@ -7,40 +7,40 @@
 #include "sound/sound_recorder.h"
 #include "storage/file_buffer.h"
 
-int32_t RemoveSoundFile(const char* journalFileName) {
+bool RemoveSoundFile(const char* journalFileName) {
     if (!journalFileName || !journalFileName[0])
-        return 0;
+        return false;
     std::unique_ptr<char[]> name = sound::SoundFileName(journalFileName);
     return name && FileBuffer::Remove(name.get());
 }
 
-int32_t SoundRecorder::Save(const char* journalFileName) {
+bool SoundRecorder::Save(const char* journalFileName) {
     if (IsRecording() || IsPlaying() || !HasSound() || !journalFileName || !journalFileName[0])
-        return 0;
+        return false;
     std::unique_ptr<char[]> name = sound::SoundFileName(journalFileName);
-    if (!name || !file->Open(0, name.get(), 1))
-        return 0;
+    if (!name || !file->OpenForSaving(name.get()))
+        return false;
     file->WriteAt(signature, sound::SoundHeaderLength(signature), -1);
     for (AudioBlock* block = head; block; block = block->next)
         if (block->header->bytesRecorded)
             file->WriteAt(block->header->data, block->header->bytesRecorded, -1);
     file->Flush();
     // The file buffer keeps the previous file unless every byte reached the new one.
-    return file->Close() ? 1 : 0;
+    return file->Close();
 }
 
-int32_t SoundRecorder::Load(const char* journalFileName) {
+bool SoundRecorder::Load(const char* journalFileName) {
     if (IsRecording() || IsPlaying() || !journalFileName || !journalFileName[0])
-        return 0;
+        return false;
     Clear();
     std::unique_ptr<char[]> name = sound::SoundFileName(journalFileName);
-    if (!name || !file->Open(1, name.get(), 1))
-        return 0;
+    if (!name || !file->OpenForReading(name.get()))
+        return false;
     if (sound::WrittenBeforeItsJournal(name.get(), journalFileName)) {
         file->Close();
-        return 1;  // as for a file that is not ours: no sound
+        return true;  // as for a file that is not ours: no sound
     }
-    int32_t result = 1;
+    bool result = true;
     uint32_t headerLength = sound::SoundHeaderLength(signature);
     uint32_t size = file->GetSize();
     const uint8_t* top = file->ReadAt(headerLength, -1);
@@ -54,7 +54,7 @@ int32_t SoundRecorder::Load(const char* journalFileName) {
             if (!data || !AppendBlock(data, piece)) {
                 // Out of memory: a track cut short would play out of step, so none is kept.
                 FreeBlocks();
-                result = 0;
+                result = false;
                 break;
             }
             offset += piece;

@@ -44,14 +44,14 @@ SoundRecorder::SoundRecorder(const char* signature_)
       cursor(nullptr),
       waveIn(nullptr),
       waveOut(nullptr),
-      inputAvailable(0),
-      outputAvailable(0),
-      stopping(0),
+      inputAvailable(false),
+      outputAvailable(false),
+      stopping(false),
       file(nullptr),
       signature(kDefaultSignature),
       pending(nullptr),
       inDevice(0),
-      captureEnded(0),
+      captureEnded(false),
       playedOut(nullptr) {
     {
         Guard guard(RecorderLock());
@@ -63,8 +63,8 @@ SoundRecorder::SoundRecorder(const char* signature_)
     format->averageBytesPerSecond = 22050;
     format->blockAlign = 1;
     format->bitsPerSample = 8;
-    ProbeDevice(1);
-    ProbeDevice(0);
+    ProbeDevice(Direction::Input);
+    ProbeDevice(Direction::Output);
     file = new FileBuffer();
     if (signature_ && signature_[0])
         signature = signature_;
@@ -82,77 +82,75 @@ SoundRecorder::~SoundRecorder() {
     delete file;
 }
 
-int32_t SoundRecorder::ProbeDevice(int32_t direction) {
-    int32_t available;
-    if (direction)
-        available = platform::WaveInCount() > 0 && platform::WaveInSupports(format);
-    else
-        available = platform::WaveOutCount() > 0 && platform::WaveOutSupports(format);
-    (direction ? inputAvailable : outputAvailable) = available;
+bool SoundRecorder::ProbeDevice(Direction direction) {
+    bool input = direction == Direction::Input;
+    bool available = input ? platform::WaveInCount() > 0 && platform::WaveInSupports(format)
+                           : platform::WaveOutCount() > 0 && platform::WaveOutSupports(format);
+    (input ? inputAvailable : outputAvailable) = available;
     return available;
 }
 
-int32_t SoundRecorder::OpenDevice(int32_t direction) {
+bool SoundRecorder::OpenDevice(Direction direction) {
     CloseFinishedOutput();
-    int32_t opened = 0;
-    if (direction && inputAvailable) {
+    bool opened = false;
+    if (direction == Direction::Input && inputAvailable) {
         platform::WaveIn device = platform::WaveInOpen(format, WaveInCallback);
         Guard guard(RecorderLock());
         waveIn = device;
         opened = device != nullptr;
-    } else if (!direction && outputAvailable) {
+    } else if (direction == Direction::Output && outputAvailable) {
         platform::WaveOut device = platform::WaveOutOpen(format, WaveOutCallback);
         Guard guard(RecorderLock());
         waveOut = device;
         opened = device != nullptr;
     }
     Guard guard(RecorderLock());
-    stopping = 0;
+    stopping = false;
     return opened;
 }
 
-int32_t SoundRecorder::IsAvailable() {
-    return inputAvailable == 1 && outputAvailable == 1;
+bool SoundRecorder::IsAvailable() const {
+    return inputAvailable && outputAvailable;
 }
 
-int32_t SoundRecorder::StartRecording() {
+bool SoundRecorder::StartRecording() {
     {
         Guard guard(RecorderLock());
         if (waveIn || waveOut)
-            return 0;
+            return false;
     }
     Clear();
-    if (!OpenDevice(1))
-        return 0;
+    if (!OpenDevice(Direction::Input))
+        return false;
     platform::WaveIn device;
     {
         Guard guard(RecorderLock());
         pending = nullptr;
         inDevice = 0;
-        captureEnded = 0;
+        captureEnded = false;
         for (int32_t i = 0; i < kAhead && QueueCaptureBlock(); ++i) {
         }
         device = waveIn;
     }
     if (HasSound())
-        return platform::WaveInStart(device) ? 1 : 0;
+        return platform::WaveInStart(device) != 0;
     // Not even one block to capture into.
     platform::WaveInClose(device);
     Guard guard(RecorderLock());
     waveIn = nullptr;
-    return 0;
+    return false;
 }
 
-int32_t SoundRecorder::QueueCaptureBlock() {
+bool SoundRecorder::QueueCaptureBlock() {
     if (stopping || captureEnded)
-        return 0;
+        return false;
     AudioBlock* previous = cursor;
     platform::WaveHeader* header = AppendBlock(nullptr, 0);
     if (!header) {
-        captureEnded = 1;
-        return 0;
+        captureEnded = true;
+        return false;
     }
-    cursor->inDevice = 1;
+    cursor->inDevice = true;
     inDevice++;
     if (!pending)
         pending = cursor;
@@ -160,59 +158,58 @@ int32_t SoundRecorder::QueueCaptureBlock() {
         // A block the device will never fill would leave a hole in the chain.
         platform::WaveInRelease(waveIn, header);
         inDevice--;
-        cursor->inDevice = 0;
+        cursor->inDevice = false;
         TrimAfter(previous);
         AdvancePending();
-        captureEnded = 1;
-        return 0;
+        captureEnded = true;
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int32_t SoundRecorder::StartPlayback() {
+bool SoundRecorder::StartPlayback() {
     {
         Guard guard(RecorderLock());
         if (waveIn || waveOut || !head)
-            return 0;
+            return false;
         cursor = head;
         pending = nullptr;
         inDevice = 0;
     }
-    if (!OpenDevice(0))
-        return 0;
+    if (!OpenDevice(Direction::Output))
+        return false;
     Guard guard(RecorderLock());
     QueuePlaybackBlock();
-    return 1;
+    return true;
 }
 
-int32_t SoundRecorder::QueuePlaybackBlock() {
+void SoundRecorder::QueuePlaybackBlock() {
     if (stopping)
-        return 0;
+        return;
     while (cursor && inDevice < kAhead) {
         AudioBlock* block = cursor;
         platform::WaveHeader* header = block->header;
         header->bufferLength = header->bytesRecorded;
         header->flags = 0;
         cursor = block->next;
-        block->inDevice = 1;
+        block->inDevice = true;
         inDevice++;
         if (!pending)
             pending = block;
         platform::WaveOut device = waveOut;
         int32_t written = platform::WaveOutQueue(device, header);
         if (waveOut != device || stopping)
-            return 1;  // ended or stopped from a notification inside the write
+            return;  // ended or stopped from a notification inside the write
         if (!written && block->inDevice) {
             // Refused: skip the block rather than wait for it forever.
             platform::WaveOutRelease(device, header);
-            block->inDevice = 0;
+            block->inDevice = false;
             inDevice--;
             AdvancePending();
         }
     }
     if (!cursor && inDevice == 0 && waveOut)
         EndPlayback();
-    return 1;
 }
 
 void SoundRecorder::EndPlayback() {
@@ -235,23 +232,23 @@ void SoundRecorder::CloseFinishedOutput() {
         platform::WaveOutClose(device);
 }
 
-int32_t SoundRecorder::Stop(int32_t fromDevice) {
+void SoundRecorder::Stop(bool fromDevice) {
     CloseFinishedOutput();
     platform::WaveIn input = nullptr;
     platform::WaveOut output = nullptr;
     uint32_t position = 0;
-    int32_t havePosition = 0;
+    bool havePosition = false;
     {
         Guard guard(RecorderLock());
         if (waveIn) {
             input = waveIn;
-            havePosition = platform::WaveInPosition(input, &position);
-            stopping = 1;
+            havePosition = platform::WaveInPosition(input, &position) != 0;
+            stopping = true;
         } else if (waveOut) {
             output = waveOut;
-            stopping = 1;
+            stopping = true;
         } else {
-            return 1;
+            return;
         }
     }
     // With `stopping` set no notification touches the chain or the device any more, so the
@@ -265,7 +262,7 @@ int32_t SoundRecorder::Stop(int32_t fromDevice) {
         platform::WaveInClose(input);
         Guard guard(RecorderLock());
         waveIn = nullptr;
-        return 1;
+        return;
     }
     platform::WaveOutReset(output);
     {
@@ -273,7 +270,7 @@ int32_t SoundRecorder::Stop(int32_t fromDevice) {
         for (AudioBlock* block = pending; block && inDevice; block = block->next) {
             if (block->inDevice) {
                 platform::WaveOutRelease(output, block->header);
-                block->inDevice = 0;
+                block->inDevice = false;
                 inDevice--;
             }
         }
@@ -283,10 +280,9 @@ int32_t SoundRecorder::Stop(int32_t fromDevice) {
     platform::WaveOutClose(output);
     Guard guard(RecorderLock());
     waveOut = nullptr;
-    return 1;
 }
 
-void SoundRecorder::SettleCapture(uint32_t position, int32_t havePosition) {
+void SoundRecorder::SettleCapture(uint32_t position, bool havePosition) {
     // Blocks before `pending` came back full through the notification. The ones still in the device
     // when the flag was set take their counts from the position, in chain order: the first keeps
     // whatever it holds (it is the last block, also when empty), a queued-ahead block stays only
@@ -306,7 +302,7 @@ void SoundRecorder::SettleCapture(uint32_t position, int32_t havePosition) {
         before += count;
         if (block->inDevice) {
             platform::WaveInRelease(waveIn, block->header);
-            block->inDevice = 0;
+            block->inDevice = false;
         }
         if (count)
             last = block;
@@ -316,27 +312,26 @@ void SoundRecorder::SettleCapture(uint32_t position, int32_t havePosition) {
     inDevice = 0;
 }
 
-int32_t SoundRecorder::Clear() {
+void SoundRecorder::Clear() {
     {
         Guard guard(RecorderLock());
         if (waveIn || waveOut || !head)
-            return 1;
+            return;
     }
     FreeBlocks();
-    return 1;
 }
 
-int32_t SoundRecorder::IsRecording() {
+bool SoundRecorder::IsRecording() {
     Guard guard(RecorderLock());
     return waveIn != nullptr;
 }
 
-int32_t SoundRecorder::IsPlaying() {
+bool SoundRecorder::IsPlaying() {
     Guard guard(RecorderLock());
     return waveOut != nullptr;
 }
 
-int32_t SoundRecorder::HasSound() {
+bool SoundRecorder::HasSound() {
     Guard guard(RecorderLock());
     return head != nullptr;
 }
@@ -363,7 +358,7 @@ platform::WaveHeader* SoundRecorder::AppendBlock(const void* data, uint32_t leng
     header->next = nullptr;
     block->header = header;
     block->next = nullptr;
-    block->inDevice = 0;
+    block->inDevice = false;
     Guard guard(RecorderLock());
     if (!head) {
         head = block;
@@ -374,9 +369,8 @@ platform::WaveHeader* SoundRecorder::AppendBlock(const void* data, uint32_t leng
     return header;
 }
 
-int32_t SoundRecorder::FreeBlocks() {
+void SoundRecorder::FreeBlocks() {
     TrimAfter(nullptr);
-    return 1;
 }
 
 void SoundRecorder::TrimAfter(AudioBlock* last) {
@@ -419,7 +413,7 @@ void SoundRecorder::CaptureBlockReturned(platform::WaveHeader* header) {
     AudioBlock* block = FindInDevice(header);
     if (!block)
         return;
-    block->inDevice = 0;
+    block->inDevice = false;
     inDevice--;
     platform::WaveInRelease(waveIn, header);
     AdvancePending();
@@ -430,7 +424,7 @@ void SoundRecorder::PlaybackBlockReturned(platform::WaveHeader* header) {
     AudioBlock* block = FindInDevice(header);
     if (!block)
         return;
-    block->inDevice = 0;
+    block->inDevice = false;
     inDevice--;
     platform::WaveOutRelease(waveOut, header);
     AdvancePending();

@@ -15,15 +15,15 @@ class FileBuffer;
 
 // A journal and the sound file beside it come from one recording: once a journal has been saved
 // without writing its sound file, the one still there belongs to the journal it replaced, and
-// goes. Returns 1 when there is no sound file beside the journal afterwards.
-int32_t RemoveSoundFile(const char* journalFileName);
+// goes. True when there is no sound file beside the journal afterwards.
+bool RemoveSoundFile(const char* journalFileName);
 
 // One wave buffer with its own data area of SoundRecorder::kBlockSize bytes; the link record, the
 // header and the data area are separate allocations.
 struct AudioBlock {
     platform::WaveHeader* header;
     AudioBlock* next;
-    int32_t inDevice;  // handed to the device and not yet back
+    bool inDevice;  // handed to the device and not yet back
 };
 
 class SoundRecorder {
@@ -34,38 +34,42 @@ class SoundRecorder {
     // Stops a capture or playback still running, then frees the chain.
     virtual ~SoundRecorder();
 
-    int32_t IsAvailable();
-    int32_t StartRecording();
-    int32_t StartPlayback();
+    bool IsAvailable() const;
+    // True when capture or playback runs afterwards.
+    bool StartRecording();
+    bool StartPlayback();
     // Resets and closes the running device. The end of a played-out chain is handled inside the
     // device's own notification, so `fromDevice` changes nothing for the owner's calls.
-    int32_t Stop(int32_t fromDevice);
-    int32_t Clear();
-    int32_t IsRecording();
-    int32_t IsPlaying();
-    int32_t HasSound();
-    int32_t Save(const char* journalFileName);
+    void Stop(bool fromDevice);
+    // Frees the chain when idle.
+    void Clear();
+    bool IsRecording();
+    bool IsPlaying();
+    bool HasSound();
+    // True when the sound file was written, or read (with or without sound in it).
+    bool Save(const char* journalFileName);
     // Leaves the recorder without sound, rather than with another recording's, when the sound
     // file is older than the journal (see RemoveSoundFile).
-    int32_t Load(const char* journalFileName);
+    bool Load(const char* journalFileName);
 
     SoundRecorder(const SoundRecorder&) = delete;
     SoundRecorder& operator=(const SoundRecorder&) = delete;
 
   private:
     // Steps marked "locked" run with the recorder lock held.
-    int32_t ProbeDevice(int32_t direction);
-    int32_t OpenDevice(int32_t direction);
-    int32_t QueueCaptureBlock();   // locked
-    int32_t QueuePlaybackBlock();  // locked
+    enum class Direction { Output, Input };
+    bool ProbeDevice(Direction direction);
+    bool OpenDevice(Direction direction);
+    bool QueueCaptureBlock();   // locked
+    void QueuePlaybackBlock();  // locked
     platform::WaveHeader* AppendBlock(const void* data, uint32_t length);
-    int32_t FreeBlocks();
+    void FreeBlocks();
     void TrimAfter(AudioBlock* last);
     AudioBlock* FindInDevice(const platform::WaveHeader* header);  // locked
     void AdvancePending();                                         // locked
     void CaptureBlockReturned(platform::WaveHeader* header);       // locked
     void PlaybackBlockReturned(platform::WaveHeader* header);      // locked
-    void SettleCapture(uint32_t position, int32_t havePosition);   // locked
+    void SettleCapture(uint32_t position, bool havePosition);      // locked
     void EndPlayback();                                            // locked
     void CloseFinishedOutput();
 
@@ -78,9 +82,9 @@ class SoundRecorder {
     AudioBlock* cursor;
     platform::WaveIn waveIn;
     platform::WaveOut waveOut;
-    int32_t inputAvailable;
-    int32_t outputAvailable;
-    int32_t stopping;
+    bool inputAvailable;
+    bool outputAvailable;
+    bool stopping;
     FileBuffer* file;
     const char* signature;
     // The oldest block in the device (null when none) and how many are there.
@@ -88,7 +92,7 @@ class SoundRecorder {
     int32_t inDevice;
     // Set when a capture block could not be made or queued: the blocks already queued are
     // filled, nothing more is captured until the next start.
-    int32_t captureEnded;
+    bool captureEnded;
     // The output device of a chain that played to its end. It may not be closed inside its own
     // notification: the owner's next start, Stop or the destructor closes it.
     platform::WaveOut playedOut;

@@ -29,11 +29,11 @@ FileBuffer::FileBuffer()
       writeWindow(new uint8_t[kWindowSize]()),
       writeStart(0),
       writeLength(0),
-      clean(1),
+      clean(true),
       target(nullptr),
       tempName(new char[kNameCapacity]()),
-      saving(0),
-      storeFailed(0) {}
+      saving(false),
+      storeFailed(false) {}
 
 FileBuffer::~FileBuffer() {
     if (IsOpen())
@@ -44,7 +44,7 @@ FileBuffer::~FileBuffer() {
     delete[] name;
 }
 
-int32_t FileBuffer::Open(int32_t mode, const char* nameOrFilter, int32_t nameGiven) {
+bool FileBuffer::Open(FileMode mode, const char* nameOrFilter, bool nameGiven) {
     if (IsOpen())
         Close();
     const char* path = nameGiven ? nameOrFilter : ChooseFile(mode, nameOrFilter);
@@ -52,7 +52,7 @@ int32_t FileBuffer::Open(int32_t mode, const char* nameOrFilter, int32_t nameGiv
     return IsOpen();
 }
 
-const char* FileBuffer::ChooseFile(int32_t mode, const char* filter) {
+const char* FileBuffer::ChooseFile(FileMode mode, const char* filter) {
     name[0] = '\0';
     // The default extension is the first pattern without its "*.".
     const char* extension = "";
@@ -61,12 +61,12 @@ const char* FileBuffer::ChooseFile(int32_t mode, const char* filter) {
         if (pattern[0] && pattern[1])
             extension = pattern + 2;
     }
-    platform::FileDialog(mode != 1, filter, extension, name, kNameCapacity);
+    platform::FileDialog(mode == FileMode::Saving, filter, extension, name, kNameCapacity);
     name[kNameCapacity - 1] = '\0';
     return name;
 }
 
-void FileBuffer::OpenByName(int32_t mode, const char* path) {
+void FileBuffer::OpenByName(FileMode mode, const char* path) {
     if (!path || !path[0])
         return;
     if (IsOpen())
@@ -80,9 +80,9 @@ void FileBuffer::OpenByName(int32_t mode, const char* path) {
     }
     if (path != name)
         memmove(name, path, length + 1);
-    clean = 1;
-    storeFailed = 0;
-    if (mode == 1) {
+    clean = true;
+    storeFailed = false;
+    if (mode == FileMode::Reading) {
         file = platform::FileOpenExisting(name);
         if (IsOpen() && platform::FileGetSize(file) > kLargestReadable) {
             platform::FileClose(file);
@@ -118,10 +118,10 @@ void FileBuffer::OpenByName(int32_t mode, const char* path) {
         return;
     }
     target = lock;
-    saving = 1;
+    saving = true;
 }
 
-int32_t FileBuffer::IsOpen() const {
+bool FileBuffer::IsOpen() const {
     return file != nullptr && file != platform::kInvalidFile;
 }
 
@@ -146,14 +146,14 @@ const uint8_t* FileBuffer::ReadAt(uint32_t length, int32_t offset) {
     return readWindow + (start - readStart);
 }
 
-int32_t FileBuffer::WriteAt(const void* data, uint32_t length, int32_t offset) {
+bool FileBuffer::WriteAt(const void* data, uint32_t length, int32_t offset) {
     uint64_t start = offset < 0 ? uint64_t(writeStart) + writeLength : uint64_t(offset);
     if (!IsOpen() || length > kWindowSize || start + length > kOffsetLimit)
-        return 0;
+        return false;
     if (start < writeStart || uint64_t(writeStart) + kWindowSize < start + length) {
         // Moving would drop the window's bytes unless they are stored first.
         if (!clean && writeLength != 0 && !Flush())
-            return 0;
+            return false;
         memset(writeWindow, 0, kWindowSize);
         writeStart = uint32_t(start);
         writeLength = 0;
@@ -161,35 +161,35 @@ int32_t FileBuffer::WriteAt(const void* data, uint32_t length, int32_t offset) {
     uint32_t at = uint32_t(start - writeStart);
     if (length)
         memcpy(writeWindow + at, data, length);
-    clean = 0;
+    clean = false;
     // An overwrite inside the window must not cut off bytes already taken beyond it.
     if (at + length > writeLength)
         writeLength = at + length;
-    return 1;
+    return true;
 }
 
-int32_t FileBuffer::Flush() {
+bool FileBuffer::Flush() {
     if (!IsOpen() || writeLength == 0)
-        return 0;
+        return false;
     uint32_t done = 0;
     if (!platform::FileWriteAt(file, writeStart, writeWindow, writeLength, &done) ||
         done != writeLength) {
         // The window keeps its bytes; the open's outcome is spoilt for good.
-        storeFailed = 1;
-        return 0;
+        storeFailed = true;
+        return false;
     }
-    clean = 1;
-    return 1;
+    clean = true;
+    return true;
 }
 
-int32_t FileBuffer::Close() {
-    int32_t stored = 1;
+bool FileBuffer::Close() {
+    bool stored = true;
     if (IsOpen()) {
         if (!clean && writeLength != 0)
             Flush();
         stored = !storeFailed;
         if (!platform::FileClose(file))
-            stored = 0;
+            stored = false;
         file = nullptr;
         if (saving)
             stored = Commit(stored);
@@ -199,27 +199,27 @@ int32_t FileBuffer::Close() {
     readCount = 0;
     writeStart = 0;
     writeLength = 0;
-    clean = 1;
-    storeFailed = 0;
+    clean = true;
+    storeFailed = false;
     return stored;
 }
 
-int32_t FileBuffer::Commit(int32_t stored) {
+bool FileBuffer::Commit(bool stored) {
     if (target != nullptr && target != platform::kInvalidFile)
         platform::FileClose(target);
     target = nullptr;
-    saving = 0;
+    saving = false;
     if (stored && platform::FileReplace(tempName, name))
-        return 1;
+        return true;
     platform::FileDelete(tempName);
-    return 0;
+    return false;
 }
 
 void FileBuffer::Abandon() {
     platform::FileClose(file);
     file = nullptr;
     if (saving)
-        Commit(0);
+        Commit(false);
 }
 
 uint32_t FileBuffer::GetSize() const {
@@ -231,10 +231,10 @@ const char* FileBuffer::GetFileName() const {
     return name;
 }
 
-int32_t FileBuffer::Remove(const char* path) {
-    return platform::FileDelete(path);
+bool FileBuffer::Remove(const char* path) {
+    return platform::FileDelete(path) != 0;
 }
 
-int32_t FileBuffer::GetModifiedTime(const char* path, uint64_t* milliseconds) {
-    return platform::FileModifiedTime(path, milliseconds);
+bool FileBuffer::GetModifiedTime(const char* path, uint64_t* milliseconds) {
+    return platform::FileModifiedTime(path, milliseconds) != 0;
 }

@@ -62,8 +62,8 @@ TrayIcon::TrayIcon(platform::WindowHandle window, platform::IconHandle icon,
     : notifyData(new platform::NotifyIconRecord()),
       ring(nullptr),
       blinkIcon(blinkIcon),
-      mode(0),
-      shown(0),
+      mode(TrayMode::Hidden),
+      shown(false),
       sentIcon(nullptr),
       sentTip() {
     notifyData->window = window;
@@ -88,35 +88,34 @@ TrayIcon::~TrayIcon() {
     delete notifyData;
 }
 
-int32_t TrayIcon::SetMode(uint32_t newMode) {
+void TrayIcon::SetMode(TrayMode newMode) {
     mode = newMode;
-    return 1;
 }
 
-int32_t TrayIcon::Tick() {
+bool TrayIcon::Tick() {
     switch (mode) {
-        case 0:
+        case TrayMode::Hidden:
             return Remove();
-        case 1:
+        case TrayMode::Steady:
             return ShowSteady();
-        case 2:
+        case TrayMode::Animating:
             if (ring == nullptr)
-                return 0;
+                return false;
             ring = ring->next;
             notifyData->icon = ring->icon;
             return Refresh();
-        case 3:
+        case TrayMode::Blinking:
             if (ring == nullptr)
-                return 0;
+                return false;
             notifyData->icon = notifyData->icon == blinkIcon ? ring->icon : blinkIcon;
             return Refresh();
         default:
-            return 0;
+            return false;
     }
 }
 
-int32_t TrayIcon::SetTexts(const char* tip, const char* balloonText, const char* balloonTitle,
-                           platform::IconHandle icon) {
+void TrayIcon::SetTexts(const char* tip, const char* balloonText, const char* balloonTitle,
+                        platform::IconHandle icon) {
     if (!IsEmpty(tip))
         CopyText(notifyData->tip, sizeof(notifyData->tip), tip);
     if (!IsEmpty(balloonText))
@@ -126,29 +125,27 @@ int32_t TrayIcon::SetTexts(const char* tip, const char* balloonText, const char*
     }
     if (icon != nullptr)
         notifyData->icon = icon;
-    return 1;
 }
 
-int32_t TrayIcon::ShowBalloon() {
+void TrayIcon::ShowBalloon() {
     // The balloon flag rides on one call only, or every later modify would pop it up again.
     notifyData->flags |= NIF_INFO;
     Refresh();
     notifyData->flags &= ~static_cast<uint32_t>(NIF_INFO);
-    return 1;
 }
 
-int32_t TrayIcon::ShowBalloonWith(const char* title, const char* text, uint32_t iconKind,
-                                  uint32_t timeout) {
+void TrayIcon::ShowBalloonWith(const char* title, const char* text, uint32_t iconKind,
+                               uint32_t timeout) {
     if (!IsEmpty(title))
         CopyText(notifyData->infoTitle, sizeof(notifyData->infoTitle), title);
     if (!IsEmpty(text))
         CopyText(notifyData->info, sizeof(notifyData->info), text);
     notifyData->infoFlags = iconKind;
     notifyData->timeout = timeout;
-    return ShowBalloon();
+    ShowBalloon();
 }
 
-int32_t TrayIcon::AddFrame(platform::IconHandle icon) {
+void TrayIcon::AddFrame(platform::IconHandle icon) {
     IconRing* node = new IconRing{icon, nullptr};
     if (ring == nullptr) {
         node->next = node;
@@ -157,27 +154,26 @@ int32_t TrayIcon::AddFrame(platform::IconHandle icon) {
         node->next = ring->next;
         ring->next = node;
     }
-    return 1;
 }
 
 uint32_t TrayIcon::ShellRestartMessage() {
     return platform::ShellRestartMessage();
 }
 
-int32_t TrayIcon::OnShellRestart() {
+bool TrayIcon::OnShellRestart() {
     if (!shown)
-        return 0;
-    int32_t result = Send(NIM_ADD);
+        return false;
+    bool result = Send(NIM_ADD);
     // The same broadcast also comes without a restart (a display change, for one); then the icon
     // is still there and the add is refused, and a modify keeps it up to date instead.
-    if (result == 0)
+    if (!result)
         result = Send(NIM_MODIFY);
     return result;
 }
 
-int32_t TrayIcon::ShowSteady() {
+bool TrayIcon::ShowSteady() {
     if (!shown) {
-        shown = 1;
+        shown = true;
         return Send(NIM_ADD);
     }
     if (notifyData->icon == blinkIcon && ring != nullptr)
@@ -185,28 +181,28 @@ int32_t TrayIcon::ShowSteady() {
     return Refresh();
 }
 
-int32_t TrayIcon::Refresh() {
+bool TrayIcon::Refresh() {
     if (!shown)
         return ShowSteady();
     // The call is synchronous with the shell, which may be busy: a steady icon at rest costs
     // nothing, and a blinking or animated one one call per change.
     bool balloon = (notifyData->flags & NIF_INFO) != 0;
     if (!balloon && notifyData->icon == sentIcon && std::strcmp(notifyData->tip, sentTip) == 0) {
-        return 0;
+        return false;
     }
     return Send(NIM_MODIFY);
 }
 
-int32_t TrayIcon::Remove() {
+bool TrayIcon::Remove() {
     if (!shown)
-        return 0;
-    shown = 0;
+        return false;
+    shown = false;
     return Send(NIM_DELETE);
 }
 
-int32_t TrayIcon::ClearFrames() {
+void TrayIcon::ClearFrames() {
     if (ring == nullptr)
-        return 0;
+        return;
     IconRing* node = ring->next;
     ring->next = nullptr;  // open the ring behind the cursor, so the walk ends at the cursor
     while (node != nullptr) {
@@ -215,13 +211,12 @@ int32_t TrayIcon::ClearFrames() {
         node = following;
     }
     ring = nullptr;
-    return 1;
 }
 
-int32_t TrayIcon::Send(uint32_t action) {
+bool TrayIcon::Send(uint32_t action) {
     if (action != NIM_DELETE) {
         sentIcon = notifyData->icon;
         std::memcpy(sentTip, notifyData->tip, sizeof sentTip);
     }
-    return platform::NotifyIcon(action, *notifyData);
+    return platform::NotifyIcon(action, *notifyData) != 0;
 }

@@ -12,6 +12,14 @@
 #define TIMER_TRAY 0x800
 
 struct IconRing;
+
+// How the icon shows itself; the values are those of the mode argument.
+enum class TrayMode : uint32_t {
+    Hidden = 0,
+    Steady = 1,
+    Animating = 2,
+    Blinking = 3,
+};
 namespace platform {
 struct NotifyIconRecord;
 }
@@ -22,39 +30,39 @@ class TrayIcon {
              platform::IconHandle blinkIcon);
     virtual ~TrayIcon();
 
-    // 0 hidden, 1 steady, 2 animate, 3 blink; applied by the next Tick.
-    int32_t SetMode(uint32_t mode);
-    int32_t Tick();
+    // Applied by the next Tick.
+    void SetMode(TrayMode mode);
+    // True when a call went to the notification area and it took it.
+    bool Tick();
     // Empty texts and a null icon keep what was there; nothing reaches the screen before Tick.
-    int32_t SetTexts(const char* tip, const char* balloonText, const char* balloonTitle,
-                     platform::IconHandle icon);
-    int32_t ShowBalloon();
-    int32_t ShowBalloonWith(const char* title, const char* text, uint32_t iconKind,
-                            uint32_t timeout);
+    void SetTexts(const char* tip, const char* balloonText, const char* balloonTitle,
+                  platform::IconHandle icon);
+    void ShowBalloon();
+    void ShowBalloonWith(const char* title, const char* text, uint32_t iconKind, uint32_t timeout);
     // A new frame goes right behind the current one, which stays current.
-    int32_t AddFrame(platform::IconHandle icon);
+    void AddFrame(platform::IconHandle icon);
 
     // The message the shell broadcasts when it has restarted and forgotten every icon.
     static uint32_t ShellRestartMessage();
-    // Puts the icon back after a shell restart if it was on screen. Returns the call's result,
-    // 0 when the icon was not shown.
-    int32_t OnShellRestart();
+    // Puts the icon back after a shell restart if it was on screen. True when the shell took
+    // it; false also when the icon was not shown.
+    bool OnShellRestart();
 
   private:
     TrayIcon(const TrayIcon&) = delete;
     TrayIcon& operator=(const TrayIcon&) = delete;
 
-    int32_t ShowSteady();
-    int32_t Refresh();
-    int32_t Remove();
-    int32_t ClearFrames();
-    int32_t Send(uint32_t action);
+    bool ShowSteady();
+    bool Refresh();
+    bool Remove();
+    void ClearFrames();
+    bool Send(uint32_t action);
 
     platform::NotifyIconRecord* notifyData;  // sent whole with every call
     IconRing* ring;                          // the current frame; the ring has no head
     platform::IconHandle blinkIcon;
-    uint32_t mode;
-    int32_t shown;  // from the add that was sent to the delete that was sent
+    TrayMode mode;
+    bool shown;  // from the add that was sent to the delete that was sent
     // What the shell was last handed: a tick that would hand it the same again sends nothing.
     platform::IconHandle sentIcon;
     char sentTip[128];

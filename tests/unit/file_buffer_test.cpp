@@ -56,7 +56,7 @@ class FileBufferTest : public ::testing::Test {
 TEST_F(FileBufferTest, ReadWindowRefillsOnlyWhenTheReadLeavesTheLoadedBytes) {
     std::string content = Pattern(2 * kMiB + 100, 1);
     Put(Path("a"), content);
-    ASSERT_EQ(fb->Open(1, Path("a").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForReading(Path("a").c_str()), 1);
 
     EXPECT_EQ(Bytes(fb->ReadAt(100, -1), 100), content.substr(0, 100));  // -1 starts at 0
     EXPECT_EQ(Bytes(fb->ReadAt(50, 10), 50), content.substr(10, 50));
@@ -73,7 +73,7 @@ TEST_F(FileBufferTest, ReadWindowRefillsOnlyWhenTheReadLeavesTheLoadedBytes) {
     // Past the end: zeros, and a reload each time the read is repeated.
     content = Pattern(100, 2);
     Put(Path("b"), content);
-    ASSERT_EQ(fb->Open(1, Path("b").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForReading(Path("b").c_str()), 1);
     EXPECT_EQ(Bytes(fb->ReadAt(40, 0), 40), content.substr(0, 40));
     std::string tail = content.substr(90) + std::string(10, '\0');
     EXPECT_EQ(Bytes(fb->ReadAt(20, 90), 20), tail);
@@ -84,20 +84,20 @@ TEST_F(FileBufferTest, ReadWindowRefillsOnlyWhenTheReadLeavesTheLoadedBytes) {
 
 TEST_F(FileBufferTest, ClosedObjectRefusesAndKeepsTheTriedName) {
     EXPECT_STREQ(fb->GetFileName(), "");
-    EXPECT_EQ(fb->Open(1, Path("missing").c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForReading(Path("missing").c_str()), 0);
     EXPECT_STREQ(fb->GetFileName(), Path("missing").c_str());
     EXPECT_EQ(fb->IsOpen(), 0);
     EXPECT_EQ(fb->ReadAt(1, 0), nullptr);
     EXPECT_EQ(fb->WriteAt("x", 1, 0), 0);
     EXPECT_EQ(fb->Flush(), 0);
     EXPECT_EQ(fb->GetSize(), 0u);
-    EXPECT_EQ(fb->Open(0, Path("no/such/folder").c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForSaving(Path("no/such/folder").c_str()), 0);
     EXPECT_TRUE(Listing().empty());
 }
 
 TEST_F(FileBufferTest, AppendsCrossingTheWindowStoreItAndMoveIt) {
     std::string header = Pattern(40, 3), records;
-    ASSERT_EQ(fb->Open(0, Path("j").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("j").c_str()), 1);
     ASSERT_EQ(fb->WriteAt(header.data(), 40, 0), 1);
     const int fitting = (kMiB - 40) / 20;
     for (int i = 0; i < fitting + 3; ++i) {
@@ -116,7 +116,7 @@ TEST_F(FileBufferTest, AppendsCrossingTheWindowStoreItAndMoveIt) {
 
 TEST_F(FileBufferTest, OverwritesNeverShortenWhatIsStoredAndGapsAreZero) {
     std::string a = Pattern(100, 4), b = Pattern(10, 5);
-    ASSERT_EQ(fb->Open(0, Path("w").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("w").c_str()), 1);
     EXPECT_EQ(fb->Flush(), 0);  // nothing waiting
     EXPECT_EQ(fb->WriteAt(a.data(), 100, 0), 1);
     EXPECT_EQ(fb->WriteAt(b.data(), 10, 0), 1);
@@ -129,7 +129,7 @@ TEST_F(FileBufferTest, OverwritesNeverShortenWhatIsStoredAndGapsAreZero) {
     EXPECT_EQ(Get(Path("w")), b + a.substr(10) + std::string(20, '\0') + "end");
 
     std::string big = Pattern(kMiB + 1, 6);
-    ASSERT_EQ(fb->Open(0, Path("w").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("w").c_str()), 1);
     EXPECT_EQ(fb->WriteAt(big.data(), kMiB + 1, 0), 0);
     EXPECT_EQ(fb->WriteAt(big.data(), kMiB, 0), 1);
     EXPECT_EQ(fb->WriteAt("a", 1, kMiB), 1);  // moves: the old window's bytes must not linger
@@ -140,9 +140,9 @@ TEST_F(FileBufferTest, OverwritesNeverShortenWhatIsStoredAndGapsAreZero) {
 
 TEST_F(FileBufferTest, OpenOnAnOpenObjectStoresPendingWritesFirst) {
     Put(Path("b"), "bee");
-    ASSERT_EQ(fb->Open(0, Path("a").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("a").c_str()), 1);
     fb->WriteAt("pending", 7, -1);
-    ASSERT_EQ(fb->Open(1, Path("b").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForReading(Path("b").c_str()), 1);
     EXPECT_EQ(Get(Path("a")), "pending");
     EXPECT_EQ(Bytes(fb->ReadAt(3, -1), 3), "bee");
     // Left open: destruction must still release the handle.
@@ -150,45 +150,45 @@ TEST_F(FileBufferTest, OpenOnAnOpenObjectStoresPendingWritesFirst) {
 
 TEST_F(FileBufferTest, SaveReplacesTheLockedTargetOnlyAtClose) {
     Put(Path("t"), "old and longer content");
-    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
     EXPECT_STREQ(fb->GetFileName(), Path("t").c_str());
     EXPECT_EQ(fb->GetSize(), 0u);
     fb->WriteAt("new", 3, 0);
     fb->Flush();
     EXPECT_EQ(Get(Path("t")), "old and longer content");
     FileBuffer other;
-    EXPECT_EQ(other.Open(1, Path("t").c_str(), 1), 0);
-    EXPECT_EQ(other.Open(0, Path("t").c_str(), 1), 0);
+    EXPECT_EQ(other.OpenForReading(Path("t").c_str()), 0);
+    EXPECT_EQ(other.OpenForSaving(Path("t").c_str()), 0);
     EXPECT_EQ(fb->Close(), 1);
     EXPECT_EQ(Get(Path("t")), "new");
     EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
 
     ASSERT_EQ(chmod(Path("t").c_str(), 0444), 0);
-    EXPECT_EQ(fb->Open(0, Path("t").c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForSaving(Path("t").c_str()), 0);
     EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
 }
 
 TEST_F(FileBufferTest, OverlongPathsFailWithoutTouchingTheDisk) {
     std::string path = dir + "/" + std::string(FileBuffer::kNameCapacity, 'x');
-    EXPECT_EQ(fb->Open(1, path.c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForReading(path.c_str()), 0);
     EXPECT_STREQ(fb->GetFileName(), "");
     path.resize(FileBuffer::kNameCapacity - 1);
-    EXPECT_EQ(fb->Open(1, path.c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForReading(path.c_str()), 0);
     EXPECT_EQ(fb->GetFileName(), path);
     path.resize(FileBuffer::kNameCapacity - 4);  // fits, but its temporary would not
-    EXPECT_EQ(fb->Open(0, path.c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForSaving(path.c_str()), 0);
     EXPECT_EQ(fake::FileCallCount(fake::kFileOpen), 1);
 }
 
 TEST_F(FileBufferTest, DialogAsksWithTheFilterAndItsDefaultExtension) {
-    EXPECT_EQ(fb->Open(1, kJournalFilter, 0), 0);  // no answer: cancelled
+    EXPECT_EQ(fb->ChooseAndOpen(FileMode::Reading, kJournalFilter), 0);  // no answer: cancelled
     EXPECT_STREQ(fb->GetFileName(), "");
     fake::PushDialogAnswer(Path("chosen.Jnf").c_str());
-    ASSERT_EQ(fb->Open(0, kJournalFilter, 0), 1);
+    ASSERT_EQ(fb->ChooseAndOpen(FileMode::Saving, kJournalFilter), 1);
     EXPECT_EQ(fb->Close(), 1);
     EXPECT_STREQ(fb->GetFileName(), Path("chosen.Jnf").c_str());
     EXPECT_EQ(Listing(), std::vector<std::string>{"chosen.Jnf"});
-    EXPECT_STREQ(fb->ChooseFile(1, ""), "");
+    EXPECT_STREQ(fb->ChooseFile(FileMode::Reading, ""), "");
 
     std::vector<fake::FileDialogShown> shown = fake::FileDialogsShown();
     ASSERT_EQ(shown.size(), 3u);
@@ -223,7 +223,7 @@ TEST_F(FileBufferTest, FailedSaveLeavesThePreviousFileAndNoTemporary) {
             SCOPED_TRACE(std::string(c.what) + " on " + leaf);
             fake::ResetFiles();
             c.arm();
-            ASSERT_EQ(fb->Open(0, Path(leaf).c_str(), 1), 1);
+            ASSERT_EQ(fb->OpenForSaving(Path(leaf).c_str()), 1);
             EXPECT_EQ(fb->WriteAt(big.data(), kMiB, -1), 1);
             EXPECT_EQ(fb->WriteAt("more", 4, -1), c.moveTaken);
             EXPECT_EQ(fb->Close(), 0);
@@ -236,7 +236,7 @@ TEST_F(FileBufferTest, FailedSaveLeavesThePreviousFileAndNoTemporary) {
 
 TEST_F(FileBufferTest, FlushReportsAFailedStoreAndTheSaveStaysSpoilt) {
     Put(Path("t"), "old");
-    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
     fb->WriteAt("new", 3, 0);
     fake::FailFileCall(fake::kFileWrite, 1);
     EXPECT_EQ(fb->Flush(), 0);
@@ -247,8 +247,8 @@ TEST_F(FileBufferTest, FlushReportsAFailedStoreAndTheSaveStaysSpoilt) {
     // The temporary cannot be made: the target stays, or is not left behind when new.
     fake::FailFileCall(fake::kFileCreate, 1);
     fake::FailFileCall(fake::kFileCreate, 2);
-    EXPECT_EQ(fb->Open(0, Path("t").c_str(), 1), 0);
-    EXPECT_EQ(fb->Open(0, Path("new").c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForSaving(Path("t").c_str()), 0);
+    EXPECT_EQ(fb->OpenForSaving(Path("new").c_str()), 0);
     EXPECT_EQ(Get(Path("t")), "old");
     EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
 }
@@ -256,8 +256,8 @@ TEST_F(FileBufferTest, FlushReportsAFailedStoreAndTheSaveStaysSpoilt) {
 TEST_F(FileBufferTest, DestroyingAnOpenSaveAbandonsIt) {
     Put(Path("t"), "old");
     FileBuffer* other = new FileBuffer;
-    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
-    ASSERT_EQ(other->Open(0, Path("new").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
+    ASSERT_EQ(other->OpenForSaving(Path("new").c_str()), 1);
     fb->WriteAt("new", 3, -1);
     fb->Flush();
     other->WriteAt("new", 3, -1);
@@ -271,7 +271,7 @@ TEST_F(FileBufferTest, DestroyingAnOpenSaveAbandonsIt) {
 TEST_F(FileBufferTest, SavesNeverTouchAUsersFileNamedLikeTheTemporaryNorLeaveATarget) {
     Put(Path("t.part~"), "mine");
     Put(Path("t.1.part~"), "mine too");
-    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
     fb->WriteAt("new", 3, -1);
     EXPECT_EQ(fb->Close(), 1);
     EXPECT_EQ(Get(Path("t")), "new");
@@ -283,7 +283,7 @@ TEST_F(FileBufferTest, SavesNeverTouchAUsersFileNamedLikeTheTemporaryNorLeaveATa
     fake::FailFileCall(fake::kFileReplace, 1);
     fake::FailFileCall(fake::kFileDelete, 1);
     fake::FailFileCall(fake::kFileDelete, 2);
-    ASSERT_EQ(fb->Open(0, Path("new").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("new").c_str()), 1);
     fb->WriteAt("x", 1, -1);
     EXPECT_EQ(fb->Close(), 0);
     EXPECT_FALSE(std::filesystem::exists(Path("new")));
@@ -295,7 +295,7 @@ TEST_F(FileBufferTest, FilesOfTwoGibibytesAndMoreAreNotOpenedForReading) {
         SCOPED_TRACE(size);
         Put(Path("big"), "");
         ASSERT_EQ(truncate(Path("big").c_str(), off_t(size)), 0);
-        EXPECT_EQ(fb->Open(1, Path("big").c_str(), 1), size < (uint64_t(1) << 31) ? 1 : 0);
+        EXPECT_EQ(fb->OpenForReading(Path("big").c_str()), size < (uint64_t(1) << 31) ? 1 : 0);
         fb->Close();
     }
 }

@@ -143,7 +143,7 @@ TEST_F(LongRunTest, SevenMinutesWithSoundThroughTheMenuSaveAndLoadWhole) {
     ASSERT_EQ(0, chdir(folder.c_str()));
     fake::SetLoopIdle([] {
         platform::WindowHandle w = fake::LastCreatedWindow();
-        ASSERT_EQ(1, soundEnabled);
+        ASSERT_EQ(1, shell.soundEnabled);
         fake::Dispatch(w, WM_HOTKEY, HOTKEY_RECORD, 0);
         uint32_t fed = 0, seconds = 0;
         while (fake::RecordHookInstalled() && seconds < 1000) {
@@ -155,18 +155,18 @@ TEST_F(LongRunTest, SevenMinutesWithSoundThroughTheMenuSaveAndLoadWhole) {
             seconds++;
         }
         EXPECT_EQ(kExpectedEvents / kPerSecond, seconds);
-        EXPECT_EQ(0, soundRecorder->IsRecording());
+        EXPECT_EQ(0, shell.soundRecorder->IsRecording());
         EXPECT_EQ(0u, fake::DroppedCaptureBytes());
 
         fake::PushDialogAnswer(journal.c_str());
         fake::Dispatch(w, WM_COMMAND, IDM_SAVE, 0);
         fake::Dispatch(w, WM_COMMAND, IDM_EMPTY, 0);
-        EXPECT_EQ(0, journalRecorder->HasEvents());
-        EXPECT_EQ(0, soundRecorder->HasSound());
+        EXPECT_EQ(0, shell.journalRecorder->HasEvents());
+        EXPECT_EQ(0, shell.soundRecorder->HasSound());
         EXPECT_EQ(0, fake::LiveWaveBuffers());
         fake::PushDialogAnswer(journal.c_str());
         fake::Dispatch(w, WM_COMMAND, IDM_LOAD, 0);
-        EXPECT_TRUE(HoldsAllMoves(*journalRecorder, 5000));
+        EXPECT_TRUE(HoldsAllMoves(*shell.journalRecorder, 5000));
         uint64_t sound = uint64_t(seconds) * kSoundPerSecond;
         EXPECT_EQ(int((sound + SoundRecorder::kBlockSize - 1) / SoundRecorder::kBlockSize),
                   fake::LiveWaveBuffers());

@@ -92,10 +92,10 @@ class StopTest : public ::testing::Test {
         EXPECT_EQ(0, AppMain(nullptr, argument, 1));
         EXPECT_EQ(1, fake::QuitPosted());
         EXPECT_EQ(0, fake::QuitCode());
-        EXPECT_EQ(nullptr, journalRecorder);
-        EXPECT_EQ(nullptr, soundRecorder);
-        EXPECT_EQ(nullptr, trayIcon);
-        EXPECT_EQ(nullptr, automationFileName);
+        EXPECT_EQ(nullptr, shell.journalRecorder);
+        EXPECT_EQ(nullptr, shell.soundRecorder);
+        EXPECT_EQ(nullptr, shell.trayIcon);
+        EXPECT_TRUE(shell.automationFileName.empty());
         EXPECT_EQ(nullptr, fake::InstalledHook());
         EXPECT_TRUE(fake::Timers().empty());
         EXPECT_EQ(0, fake::NotifyIconsShown());
@@ -181,9 +181,9 @@ TEST_F(StopTest, ExitInTrayModeFromEveryStateSavesNothingAndLeavesNothing) {
                     EXPECT_EQ(state == kRecording, fake::RecordHookInstalled() != 0);
                     EXPECT_EQ(state == kPlaying, fake::PlaybackHookInstalled() != 0);
                     EXPECT_EQ(state == kRecording && sound == kSoundOn,
-                              soundRecorder->IsRecording() != 0);
+                              shell.soundRecorder->IsRecording());
                     EXPECT_EQ(state == kPlaying && sound == kSoundOn,
-                              soundRecorder->IsPlaying() != 0);
+                              shell.soundRecorder->IsPlaying());
                     // The menu opens from the icon, or from the hotkey while the icon is hidden.
                     if (way == kMenuExit && hidden)
                         Send(WM_HOTKEY, HOTKEY_MENU);
@@ -358,16 +358,16 @@ TEST_F(StopTest, CommandsWhileAFileDialogIsOpenAreRefusedAndExitWaitsForIt) {
                 for (const auto& message : c.whileOpen)
                     Send(message.first, message.second);
                 EXPECT_EQ(nullptr, fake::InstalledHook());
-                ASSERT_NE(nullptr, journalRecorder);
-                EXPECT_EQ(3u, journalRecorder->GetCount());
+                ASSERT_NE(nullptr, shell.journalRecorder);
+                EXPECT_EQ(3u, shell.journalRecorder->GetCount());
             });
             fake::PushDialogAnswer(c.answer);
             Send(WM_COMMAND, c.command);
             if (c.heldAfter < 0) {
-                EXPECT_EQ(nullptr, journalRecorder);
+                EXPECT_EQ(nullptr, shell.journalRecorder);
                 return;
             }
-            EXPECT_EQ(uint32_t(c.heldAfter), journalRecorder->GetCount());
+            EXPECT_EQ(uint32_t(c.heldAfter), shell.journalRecorder->GetCount());
             fake::PostToLoop(Main(), WM_COMMAND, IDM_EXIT, 0);
         };
         RunToExit("");

@@ -46,7 +46,7 @@ class ShellTest : public ::testing::Test {
         ASSERT_EQ(0, chdir(folder.c_str()));
     }
     void TearDown() override {
-        EXPECT_EQ(nullptr, journalRecorder);  // every test ends the program
+        EXPECT_EQ(nullptr, shell.journalRecorder);  // every test ends the program
         EXPECT_EQ(0, fake::OpenFileCount());
         ASSERT_EQ(0, chdir("/"));
         EXPECT_EQ(0, system(("rm -rf '" + folder + "'").c_str()));
@@ -86,10 +86,10 @@ TEST_F(ShellTest, CommandLineGrammarSelectsModeCommandAndLimit) {
         fake::ResetWindows();
         fake::SetLaunchResult(c.launchResult);
         ParseCommandLine(c.argument);
-        EXPECT_EQ(c.trayMode, trayMode);
-        EXPECT_EQ(c.startCommand, startCommand);
-        EXPECT_EQ(c.minutes, timeLimitMinutes);
-        EXPECT_STREQ("", automationFileName);
+        EXPECT_EQ(c.trayMode, shell.trayMode);
+        EXPECT_EQ(c.startCommand, shell.startCommand);
+        EXPECT_EQ(c.minutes, shell.timeLimitMinutes);
+        EXPECT_EQ("", shell.automationFileName);
         if (c.launched) {
             ASSERT_EQ(1u, fake::Launched().size());
             EXPECT_EQ(c.launched, fake::Launched()[0]);
@@ -97,8 +97,6 @@ TEST_F(ShellTest, CommandLineGrammarSelectsModeCommandAndLimit) {
             EXPECT_TRUE(fake::Launched().empty());
         }
     }
-    free(automationFileName);
-    automationFileName = nullptr;
 }
 
 TEST_F(ShellTest, TrayModeStartsEverythingInOrderAndExitEndsWithZero) {
@@ -302,8 +300,8 @@ TEST_F(ShellTest, AJournalIsNeverPairedWithTheSoundOfAnotherRecording) {
         ASSERT_EQ(0, utimensat(AT_FDCWD, "take.Jnf_", hourAgo, 0));
         fake::PushDialogAnswer("take.Jnf");
         fake::Dispatch(w, WM_COMMAND, IDM_LOAD, 0);
-        EXPECT_EQ(1, journalRecorder->HasEvents());
-        EXPECT_EQ(0, soundRecorder->HasSound());
+        EXPECT_EQ(1, shell.journalRecorder->HasEvents());
+        EXPECT_EQ(0, shell.soundRecorder->HasSound());
         PostCommand(IDM_EXIT);
     });
     EXPECT_EQ(0, AppMain(nullptr, "", 1));

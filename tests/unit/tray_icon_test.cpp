@@ -62,7 +62,7 @@ TEST_F(TrayIconTest, StartUpAddsOnceWithTheWelcomeBalloonAndExitDeletes) {
     EXPECT_EQ(tray->Tick(), 0);  // hidden until a mode is set
     EXPECT_TRUE(fake::NotifyCalls().empty());
 
-    tray->SetMode(1);
+    tray->SetMode(TrayMode::Steady);
     tray->ShowBalloon();
     EXPECT_EQ(tray->Tick(), 0);  // a steady icon that changed nothing sends nothing
     tray->SetTexts("Now is [Recording].", "", "", nullptr);
@@ -87,28 +87,28 @@ TEST_F(TrayIconTest, StartUpAddsOnceWithTheWelcomeBalloonAndExitDeletes) {
 }
 
 TEST_F(TrayIconTest, AnimationRunsTheRingInInsertionOrderAndRepeats) {
-    tray->SetMode(2);
+    tray->SetMode(TrayMode::Animating);
     EXPECT_EQ(Ticks(9), (std::vector<uintptr_t>{139, 140, 141, 140, 139, 107, 138, 107, 139}));
 }
 
 TEST_F(TrayIconTest, ModeChangesTakeEffectAtTheNextTick) {
-    tray->SetMode(3);  // nothing animated yet: blinks with the constructor's frame
+    tray->SetMode(TrayMode::Blinking);  // nothing animated yet: blinks with the constructor's frame
     EXPECT_EQ(Ticks(3), (std::vector<uintptr_t>{135, 107, 135}));
-    tray->SetMode(2);
+    tray->SetMode(TrayMode::Animating);
     EXPECT_EQ(Ticks(3), (std::vector<uintptr_t>{139, 140, 141}));
-    tray->SetMode(3);
+    tray->SetMode(TrayMode::Blinking);
     EXPECT_EQ(Ticks(3), (std::vector<uintptr_t>{135, 141, 135}));
-    tray->SetMode(1);  // the blink icon was on show: the frame comes back
+    tray->SetMode(TrayMode::Steady);  // the blink icon was on show: the frame comes back
     EXPECT_EQ(Ticks(1), std::vector<uintptr_t>{141});
 
-    tray->SetMode(3);
+    tray->SetMode(TrayMode::Blinking);
     Ticks(1);
-    tray->SetMode(0);
+    tray->SetMode(TrayMode::Hidden);
     EXPECT_EQ(tray->Tick(), 1);
     EXPECT_EQ(tray->Tick(), 0);
-    tray->SetMode(1);  // re-added as it was, blink icon and all, then repaired
+    tray->SetMode(TrayMode::Steady);  // re-added as it was, blink icon and all, then repaired
     EXPECT_EQ(Ticks(2), (std::vector<uintptr_t>{135, 141}));
-    tray->SetMode(4);
+    tray->SetMode(static_cast<TrayMode>(4));
     EXPECT_EQ(tray->Tick(), 0);
 
     std::vector<uint32_t> actions = Actions();
@@ -117,14 +117,14 @@ TEST_F(TrayIconTest, ModeChangesTakeEffectAtTheNextTick) {
 }
 
 TEST_F(TrayIconTest, TextsAreKeptWhenEmptyAndCutToFit) {
-    EXPECT_EQ(tray->ShowBalloonWith("", nullptr, NIIF_WARNING, 300), 1);  // brings the icon up
-    EXPECT_EQ(tray->Tick(), 1);                                           // mode 0 deletes it
+    tray->ShowBalloonWith("", nullptr, NIIF_WARNING, 300);  // brings the icon up
+    EXPECT_EQ(tray->Tick(), 1);                             // mode 0 deletes it
     EXPECT_EQ(Actions(), (std::vector<uint32_t>{NIM_ADD, NIM_DELETE}));
     EXPECT_EQ(fake::NotifyCalls()[0].infoTitle, "Welcome to you!");
     EXPECT_EQ(fake::NotifyCalls()[0].infoFlags, static_cast<uint32_t>(NIIF_WARNING));
     EXPECT_EQ(fake::NotifyCalls()[0].timeout, 300u);
 
-    tray->SetMode(1);
+    tray->SetMode(TrayMode::Steady);
     tray->SetTexts("", "", "", nullptr);
     Ticks(1);
     EXPECT_EQ(fake::NotifyCalls().back().tip, "Trenmoss v1.0");
@@ -150,7 +150,7 @@ TEST_F(TrayIconTest, ShellRestartPutsTheIconBackOnlyIfItWasShown) {
     EXPECT_EQ(tray->OnShellRestart(), 0);
     EXPECT_TRUE(fake::NotifyCalls().empty());
 
-    tray->SetMode(2);
+    tray->SetMode(TrayMode::Animating);
     tray->ShowBalloon();
     Ticks(2);
     fake::ForgetNotifyIcons();

@@ -58,7 +58,7 @@ class FileBufferWin32Test : public ::testing::Test {
 TEST_F(FileBufferWin32Test, ReadWindowServesFileBytesThenZeros) {
     std::string content = Pattern(kMiB + 100, 1);
     Put("a", content);
-    ASSERT_EQ(fb->Open(1, Path("a").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForReading(Path("a").c_str()), 1);
     EXPECT_EQ(fb->GetSize(), kMiB + 100);
     EXPECT_EQ(Bytes(fb->ReadAt(40, -1), 40), content.substr(0, 40));
     EXPECT_EQ(Bytes(fb->ReadAt(100, -1), 100), content.substr(kMiB));
@@ -67,14 +67,14 @@ TEST_F(FileBufferWin32Test, ReadWindowServesFileBytesThenZeros) {
     EXPECT_TRUE(Bytes(fb->ReadAt(kMiB, 0), kMiB) == content.substr(0, kMiB));
     EXPECT_EQ(fb->Close(), 1);
 
-    EXPECT_EQ(fb->Open(1, Path("missing").c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForReading(Path("missing").c_str()), 0);
     EXPECT_STREQ(fb->GetFileName(), Path("missing").c_str());
-    EXPECT_EQ(fb->Open(0, Path("no\\folder").c_str(), 1), 0);
+    EXPECT_EQ(fb->OpenForSaving(Path("no\\folder").c_str()), 0);
 }
 
 TEST_F(FileBufferWin32Test, WritesReachTheDiskWholeAndInOrder) {
     std::string header = Pattern(40, 2), records;
-    ASSERT_EQ(fb->Open(0, Path("j").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("j").c_str()), 1);
     fb->WriteAt(header.data(), 40, 0);
     for (uint32_t i = 0; i < (kMiB - 40) / 20 + 2; ++i) {
         std::string record = Pattern(20, i);
@@ -92,7 +92,7 @@ TEST_F(FileBufferWin32Test, WritesReachTheDiskWholeAndInOrder) {
 
 TEST_F(FileBufferWin32Test, SaveReplacesTheLockedTargetOnlyAtClose) {
     Put("t", "old and longer content");
-    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
     fb->WriteAt("new", 3, 0);
     EXPECT_EQ(fb->Flush(), 1);
     EXPECT_EQ(fb->GetSize(), 3u);
@@ -101,13 +101,13 @@ TEST_F(FileBufferWin32Test, SaveReplacesTheLockedTargetOnlyAtClose) {
     EXPECT_EQ(reader, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
     FileBuffer* other = new FileBuffer;
-    EXPECT_EQ(other->Open(0, Path("t").c_str(), 1), 0);
+    EXPECT_EQ(other->OpenForSaving(Path("t").c_str()), 0);
     EXPECT_EQ(fb->Close(), 1);
     EXPECT_EQ(Get("t"), "new");
 
     // Destroyed while open, a save leaves an existing target as it was and a new one absent.
-    ASSERT_EQ(fb->Open(0, Path("t").c_str(), 1), 1);
-    ASSERT_EQ(other->Open(0, Path("new").c_str(), 1), 1);
+    ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
+    ASSERT_EQ(other->OpenForSaving(Path("new").c_str()), 1);
     fb->WriteAt("newer", 5, 0);
     fb->Flush();
     other->WriteAt("new", 3, 0);
@@ -123,7 +123,7 @@ TEST_F(FileBufferWin32Test, SaveReplacesTheLockedTargetOnlyAtClose) {
     if (writer != INVALID_HANDLE_VALUE) {  // Wine run as root does not enforce read-only files
         CloseHandle(writer);
     } else {
-        EXPECT_EQ(fb->Open(0, Path("t").c_str(), 1), 0);
+        EXPECT_EQ(fb->OpenForSaving(Path("t").c_str()), 0);
         EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
     }
 }

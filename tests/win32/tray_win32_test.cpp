@@ -46,7 +46,7 @@ TEST(TrayWin32, ShellTakesTheIconAndTheTrayTicksOnItsTimer) {
 
     {
         TrayIcon tray(window, icon, nullptr);
-        tray.SetMode(1);
+        tray.SetMode(TrayMode::Steady);
         tray.ShowBalloon();
         EXPECT_EQ(tray.Tick(), 0);  // nothing changed: nothing is sent
         tray.SetTexts("Now is [Recording].", "", "", nullptr);

