@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/journal_commands.h"
 #include "cli/journal_edit.h"
+#include "cli/journal_info.h"
 #include "cli/journal_io.h"
 #include "cli/journal_text.h"
 #include "sound/sound_file_format.h"
@@ -17,93 +19,12 @@ namespace qvjournal {
 
 namespace {
 
-const int kDone = 0;
-const int kRefused = 2;
-
 // Text files are written for the editors of the system they are made on; build reads both.
 #ifdef _WIN32
 const char kLineEnd[] = "\r\n";
 #else
 const char kLineEnd[] = "\n";
 #endif
-
-const char kOverview[] =
-    "usage: qvjournal COMMAND [ARGUMENTS] [OPTIONS] INPUT... -o OUTPUT\n"
-    "\n"
-    "Reads and changes the journal files (.Jnf) that Quorvatellianis records; load the result\n"
-    "with Load Record or play it with -P. A journal's sound track, the file beside it named\n"
-    "with _ appended, follows wherever the timeline is kept.\n"
-    "\n"
-    "commands:\n"
-    "  info FILE                             what a journal holds, whether the program loads it\n"
-    "  dump FILE [-o TEXT]                   its events as text, one a line\n"
-    "  build TEXT -o FILE                    a journal made from such a text\n"
-    "  repeat N [--gap MS] FILE -o OUT       the recording N times in a row\n"
-    "  cat [--gap MS] FILE... -o OUT         recordings one after another\n"
-    "  cut [--from MS] [--to MS] FILE -o OUT the events from one time to another\n"
-    "  speed FACTOR [--from MS] [--to MS] FILE -o OUT\n"
-    "                                        faster (2) or slower (0.5)\n"
-    "  moves --drop FILE -o OUT              without its mouse moves\n"
-    "  moves --simplify MS FILE -o OUT       runs of moves closer than MS merged into the last\n"
-    "\n"
-    "Times are milliseconds from the first event. 'qvjournal COMMAND --help' tells more.\n"
-    "Every output is written whole or not at all: a file it replaces stays as it was until\n"
-    "the new one is complete. Exit code 0 when done, 2 when refused.\n";
-
-struct Command {
-    const char* name;
-    const char* usage;
-    const char* help;
-    const char* options;   // accepted besides --help, with a value unless marked '!'
-    const char* argument;  // the word before the inputs (N, FACTOR), or null
-    int fewestInputs;
-    int mostInputs;
-    int output;  // 0 none, 1 optional, 2 required
-};
-
-const Command kCommands[] = {
-    {"info", "info FILE",
-     "Shows the header's fields, the events by kind, their first and last time and span,\n"
-     "whether the program would load the file (and if not, why), and the sound track beside\n"
-     "it. Exit code 2 when the program would not load the file.\n",
-     "", nullptr, 1, 1, 0},
-    {"dump", "dump FILE [-o TEXT]",
-     "Writes the events as text, one a line: the gap in ms since the event before, then what\n"
-     "happened (the key by name with its scan code, the button, the wheel's turn, the screen\n"
-     "position). Edit it and make a journal of it again with build; without -o the text goes\n"
-     "to the standard output.\n",
-     "--output", nullptr, 1, 1, 1},
-    {"build", "build TEXT -o FILE",
-     "Makes a journal of a text as dump writes it. A dumped file builds to the very same\n"
-     "bytes. A line that cannot be read is reported with its number, and nothing is written.\n"
-     "FILE gets no sound track: one left beside it from before is removed.\n",
-     "--output", nullptr, 1, 1, 2},
-    {"repeat", "repeat N [--gap MS] FILE -o OUT",
-     "Plays the recording N times in a row. Between the end of one time and the start of the\n"
-     "next it waits MS, by default as long as between its last two events. The sound track\n"
-     "is repeated with it, cut or filled with silence to each start.\n",
-     "--output --gap", "N", 1, 1, 2},
-    {"cat", "cat [--gap MS] FILE... -o OUT",
-     "Joins recordings one after another. Between the end of one and the start of the next\n"
-     "it waits MS, by default as long as between the last two events of the one before. Their\n"
-     "sound tracks are joined the same way; one without a track is silent.\n",
-     "--output --gap", nullptr, 1, 1000000, 2},
-    {"cut", "cut [--from MS] [--to MS] FILE -o OUT",
-     "Keeps the events from --from to --to ms after the first event, both ends included\n"
-     "(default: from the start, to the end). Kept events keep their times; the sound track\n"
-     "is cut to start at the first kept event and end at --to.\n",
-     "--output --from --to", nullptr, 1, 1, 2},
-    {"speed", "speed FACTOR [--from MS] [--to MS] FILE -o OUT",
-     "Plays faster (FACTOR above 1: 2 halves every pause) or slower (below 1: 0.5 doubles\n"
-     "them). With --from and --to only the pauses between events within that part change.\n"
-     "The sound cannot follow: OUT gets no sound track, and one left from before is removed.\n",
-     "--output --from --to", "FACTOR", 1, 1, 2},
-    {"moves", "moves (--drop | --simplify MS) FILE -o OUT",
-     "--drop leaves out every mouse move; --simplify MS merges each run of moves that follow\n"
-     "one another by less than MS into its last move. Clicks, keys and the wheel stay where\n"
-     "they were, and so does the sound track.\n",
-     "--output --drop! --simplify", nullptr, 1, 1, 2},
-};
 
 struct Option {
     std::string name;
@@ -128,20 +49,14 @@ class Tool {
             fprintf(out, "qvjournal %s\n", QV_VERSION);
             return kDone;
         }
-        for (const Command& c : kCommands) {
-            if (name == c.name) {
-                command = &c;
-                return Parse(argc, argv) ? Dispatch() : kRefused;
-            }
-        }
+        command = FindCommand(name);
+        if (command)
+            return Parse(argc, argv) ? Dispatch() : kRefused;
         return Refuse("unknown command '" + name + "' (qvjournal --help lists the commands)");
     }
 
   private:
-    int Refuse(const std::string& what) {
-        fprintf(err, "qvjournal: %s\n", what.c_str());
-        return kRefused;
-    }
+    int Refuse(const std::string& what) { return qvjournal::Refuse(err, what); }
 
     bool Complain(const std::string& what) {
         Refuse(what);
@@ -266,7 +181,7 @@ class Tool {
         output = Value("--output");
         std::string name = command->name;
         if (name == "info")
-            return Info(positional[0]);
+            return Info(out, err, positional[0]);
         if (name == "dump")
             return Dump(positional[0]);
         if (name == "build")
@@ -275,93 +190,6 @@ class Tool {
     }
 
     // ---- info ---------------------------------------------------------------------------
-
-    int Info(const std::string& path) {
-        JournalImage image;
-        journal::Refusal refusal;
-        uint32_t size;
-        std::string why;
-        bool loads = ReadJournal(path, &image, &refusal, &size, &why);
-        if (!loads && refusal == journal::Refusal::kNone)
-            return Refuse(path + ": " + why);
-        const JournalHeader& h = image.header;
-        fprintf(out, "file:         %s, %u bytes\n", path.c_str(), size);
-        fprintf(out, "loads:        %s\n",
-                loads ? "yes" : ("no: " + DescribeRefusal(refusal, h, size)).c_str());
-        if (refusal != journal::Refusal::kShort && refusal != journal::Refusal::kSignature) {
-            fprintf(out, "header:       header size %u, record size %u, %u records\n", h.headerSize,
-                    h.recordSize, h.count);
-            fprintf(out, "header times: first %u, last %u, duration %u\n", h.firstTime, h.lastTime,
-                    h.duration);
-        }
-        if (loads)
-            Events(image.events);
-        Sound(path, loads ? Span(image.events, 0, image.events.size()) : 0);
-        if (!loads)
-            return Refuse(path + " would not load: " + DescribeRefusal(refusal, h, size));
-        return kDone;
-    }
-
-    void Events(const std::vector<platform::EventRecord>& events) {
-        uint64_t keys = 0, buttons = 0, moves = 0, wheel = 0;
-        for (const platform::EventRecord& e : events) {
-            uint32_t kind = e.message & 0xFFFF;
-            if (kind == 0x100 || kind == 0x101 || kind == 0x104 || kind == 0x105)
-                keys++;
-            else if (kind == 0x200)
-                moves++;
-            else if (kind == 0x20A || kind == 0x20E)
-                wheel++;
-            else if (kind >= 0x201 && kind <= 0x20D)
-                buttons++;
-        }
-        uint64_t other = events.size() - keys - buttons - moves - wheel;
-        fprintf(out,
-                "events:       %zu (keys %llu, buttons %llu, moves %llu, wheel %llu, other "
-                "%llu)\n",
-                events.size(), (unsigned long long)keys, (unsigned long long)buttons,
-                (unsigned long long)moves, (unsigned long long)wheel, (unsigned long long)other);
-        if (events.empty())
-            return;
-        uint64_t span = Span(events, 0, events.size());
-        fprintf(out, "first time:   %u ms\nlast time:    %u ms\n", events.front().time,
-                events.back().time);
-        fprintf(out, "duration:     %llu ms (%s)\n", (unsigned long long)span,
-                Seconds(span).c_str());
-    }
-
-    static std::string Seconds(uint64_t ms) {
-        char text[40];
-        snprintf(text, sizeof text, "%llu.%03u s", (unsigned long long)(ms / 1000),
-                 unsigned(ms % 1000));
-        return text;
-    }
-
-    void Sound(const std::string& path, uint64_t span) {
-        Companion kind;
-        std::vector<uint8_t> track;
-        std::string why, name = CompanionName(path);
-        if (!ReadCompanion(path, &kind, &track, &why)) {
-            fprintf(out, "sound:        %s\n", why.c_str());
-            return;
-        }
-        if (kind == Companion::kNone) {
-            fprintf(out, "sound:        none (no %s beside it)\n", name.c_str());
-        } else if (kind == Companion::kForeign) {
-            fprintf(out, "sound:        none (%s is not a sound file of this program)\n",
-                    name.c_str());
-        } else if (kind == Companion::kStale) {
-            fprintf(out,
-                    "sound:        none (%s was written before the journal, by an earlier "
-                    "recording)\n",
-                    name.c_str());
-        } else {
-            uint64_t ms = track.size() * 1000 / sound::kBytesPerSecond;
-            fprintf(out, "sound:        %s, %s of sound (%zu bytes)%s\n", name.c_str(),
-                    Seconds(ms).c_str(), track.size(),
-                    span && ms + 1000 < span ? ", shorter than the events" : "");
-        }
-    }
 
     // ---- dump and build -----------------------------------------------------------------
 

@@ -97,3 +97,7 @@ class SoundRecorder {
     // notification: the owner's next start, Stop or the destructor closes it.
     platform::WaveOut playedOut;
 };
+
+// The one recorder of the process: the device notifications reach it through this pointer,
+// under the recorder lock (sound_lock.h).
+extern SoundRecorder* soundRecorderInstance;

@@ -1,8 +1,9 @@
 // The Win32 input layer's inner pieces, shared by its files and seen by its tests:
 // journal_hooks.cpp (the native journal hooks and the platform operations that choose between
 // them and the emulation), record_source.cpp (recording on low-level hooks), playback_sink.cpp
-// (the playback timeline and its timer thread), inject.cpp (events turned into SendInput) and
-// hold_back.cpp (the user's own input kept out of a playback).
+// (the playback timeline and its timer thread), deadline.cpp (the waits that thread makes),
+// inject.cpp (events turned into SendInput) and hold_back.cpp (the user's own input kept out of
+// a playback).
 #pragma once
 
 #include <windows.h>
@@ -50,6 +51,9 @@ bool PlaybackSinkInstalled();
 typedef void (*InjectionObserver)(LONGLONG released, LONGLONG injected);
 void SetInjectionObserver(InjectionObserver observer);
 
+// A waitable timer for WaitForDeadline; *raisedResolution tells that the system's timer
+// resolution was raised for it (timeEndPeriod(1) undoes it). Null when none can be made.
+HANDLE CreateDeadlineTimer(bool* raisedResolution);
 // Waits for the QueryPerformanceCounter moment `deadline`: on `timer` (a waitable timer) for the
 // most part, spinning through the last `spinTicks`. Returns false as soon as `stopping` is set
 // (with `stop` signalled), true at the deadline. A timer that cannot be set falls back to timed

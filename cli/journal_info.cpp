@@ -1,0 +1,98 @@
+// The `info` command: a journal's header, events and sound track, and whether it loads.
+#include "cli/journal_info.h"
+
+#include <cstdio>
+
+#include "cli/journal_commands.h"
+#include "cli/journal_edit.h"
+#include "cli/journal_io.h"
+#include "sound/sound_file_format.h"
+
+namespace qvjournal {
+
+void PrintEvents(FILE* out, const std::vector<platform::EventRecord>& events) {
+    uint64_t keys = 0, buttons = 0, moves = 0, wheel = 0;
+    for (const platform::EventRecord& e : events) {
+        uint32_t kind = e.message & 0xFFFF;
+        if (kind == 0x100 || kind == 0x101 || kind == 0x104 || kind == 0x105)
+            keys++;
+        else if (kind == 0x200)
+            moves++;
+        else if (kind == 0x20A || kind == 0x20E)
+            wheel++;
+        else if (kind >= 0x201 && kind <= 0x20D)
+            buttons++;
+    }
+    uint64_t other = events.size() - keys - buttons - moves - wheel;
+    fprintf(out,
+            "events:       %zu (keys %llu, buttons %llu, moves %llu, wheel %llu, other "
+            "%llu)\n",
+            events.size(), (unsigned long long)keys, (unsigned long long)buttons,
+            (unsigned long long)moves, (unsigned long long)wheel, (unsigned long long)other);
+    if (events.empty())
+        return;
+    uint64_t span = Span(events, 0, events.size());
+    fprintf(out, "first time:   %u ms\nlast time:    %u ms\n", events.front().time,
+            events.back().time);
+    fprintf(out, "duration:     %llu ms (%s)\n", (unsigned long long)span, Seconds(span).c_str());
+}
+
+std::string Seconds(uint64_t ms) {
+    char text[40];
+    snprintf(text, sizeof text, "%llu.%03u s", (unsigned long long)(ms / 1000),
+             unsigned(ms % 1000));
+    return text;
+}
+
+void PrintSound(FILE* out, const std::string& path, uint64_t span) {
+    Companion kind;
+    std::vector<uint8_t> track;
+    std::string why, name = CompanionName(path);
+    if (!ReadCompanion(path, &kind, &track, &why)) {
+        fprintf(out, "sound:        %s\n", why.c_str());
+        return;
+    }
+    if (kind == Companion::kNone) {
+        fprintf(out, "sound:        none (no %s beside it)\n", name.c_str());
+    } else if (kind == Companion::kForeign) {
+        fprintf(out, "sound:        none (%s is not a sound file of this program)\n", name.c_str());
+    } else if (kind == Companion::kStale) {
+        fprintf(out,
+                "sound:        none (%s was written before the journal, by an earlier "
+                "recording)\n",
+                name.c_str());
+    } else {
+        uint64_t ms = track.size() * 1000 / sound::kBytesPerSecond;
+        fprintf(out, "sound:        %s, %s of sound (%zu bytes)%s\n", name.c_str(),
+                Seconds(ms).c_str(), track.size(),
+                span && ms + 1000 < span ? ", shorter than the events" : "");
+    }
+}
+
+int Info(FILE* out, FILE* err, const std::string& path) {
+    JournalImage image;
+    journal::Refusal refusal;
+    uint32_t size;
+    std::string why;
+    bool loads = ReadJournal(path, &image, &refusal, &size, &why);
+    if (!loads && refusal == journal::Refusal::kNone)
+        return Refuse(err, path + ": " + why);
+    const JournalHeader& h = image.header;
+    fprintf(out, "file:         %s, %u bytes\n", path.c_str(), size);
+    fprintf(out, "loads:        %s\n",
+            loads ? "yes" : ("no: " + DescribeRefusal(refusal, h, size)).c_str());
+    if (refusal != journal::Refusal::kShort && refusal != journal::Refusal::kSignature) {
+        fprintf(out, "header:       header size %u, record size %u, %u records\n", h.headerSize,
+                h.recordSize, h.count);
+        fprintf(out, "header times: first %u, last %u, duration %u\n", h.firstTime, h.lastTime,
+                h.duration);
+    }
+    if (loads)
+        PrintEvents(out, image.events);
+    PrintSound(out, path, loads ? Span(image.events, 0, image.events.size()) : 0);
+    if (!loads)
+        return Refuse(err, path + " would not load: " + DescribeRefusal(refusal, h, size));
+    return kDone;
+}
+
+}  // namespace qvjournal
