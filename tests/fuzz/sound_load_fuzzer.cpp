@@ -62,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Once more from the saved file: the track it gives saves to the same bytes again.
         Check(recorder.Load(saved.c_str()) == 1, "the saved file does not load");
     }
-    Check(recorder.Clear() == 1 && fake::LiveWaveBuffers() == 0, "Clear kept audio buffers");
+    recorder.Clear();
+    Check(fake::LiveWaveBuffers() == 0, "Clear kept audio buffers");
     return 0;
 }
