@@ -34,8 +34,6 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import qvtest  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -149,7 +147,7 @@ def start_blinking(work):
     """Loads a journal that waits ten minutes after its first event and plays it."""
     journal = os.path.join(work, "long.jnf")
     qvtest.write_journal(journal, [(0x200, 500, 300, 1000), (0x200, 510, 310, 601000)])
-    qvtest.open_menu((150, 120))
+    qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key(*(["Down"] * 9), "Return")  # Load Record
     qvtest.answer_file_dialog("Open", journal)
     qvtest.key("ctrl+alt+shift+p")

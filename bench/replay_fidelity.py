@@ -38,8 +38,6 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import qvtest  # noqa: E402
 
 WM_KEYDOWN, WM_KEYUP, WM_MOUSEMOVE = 0x100, 0x101, 0x200
@@ -57,7 +55,6 @@ SCANS.update(zip("zxcvbnm", range(0x2C, 0x33)))
 # Moves stay well inside the probe's client area (window at 100,100, 600x400) wherever it opens.
 MOVE_BOX = (160, 180, 640, 460)
 COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 400"
-MENU_ORIGIN = (150, 120)
 
 
 # ---- the journal ---------------------------------------------------------------------------
@@ -360,8 +357,7 @@ def play_automation(exe, probe_exe, events, work):
     shutil.copy(probe_exe, os.path.join(work, "probe.exe"))
     qvtest.write_journal(os.path.join(work, COMMAND + "_"), events)
     log = os.path.join(work, "run.log")
-    words = COMMAND.split(" ")
-    run = qvtest.start_exe(exe, "-P" + words[0], *words[1:], cwd=work)
+    run = qvtest.start_run(exe, "-P", COMMAND, work)
     duration = (events[-1][3] - events[0][3]) / 1000.0
     try:
         code = run.wait(duration + 60)
@@ -376,10 +372,6 @@ def play_automation(exe, probe_exe, events, work):
     return observed
 
 
-def open_menu():
-    qvtest.open_menu(MENU_ORIGIN)
-
-
 def play_tray(exe, probe_exe, events, speed, work):
     """Other speeds: Higher/Lower Speed from the menu, Load Record, then Ctrl+Alt+Shift+P."""
     steps = {8: ["h"], 16: [], 32: ["Down"] * 5 + ["Return"]}
@@ -387,14 +379,12 @@ def play_tray(exe, probe_exe, events, speed, work):
     os.makedirs(work)
     journal = os.path.join(work, "bench.jnf")
     qvtest.write_journal(journal, events)
-    app = qvtest.start_exe(exe)
-    time.sleep(3)
-    qvtest.check(app.poll() is None, "the program exited at start")
+    app = qvtest.start_tray(exe)
     if steps[speed]:
-        open_menu()
+        qvtest.open_menu(qvtest.MENU_CORNER)
         qvtest.key(*steps[speed])  # "&Lower Speed" shares L with "&Load Record"
         time.sleep(0.5)
-    open_menu()
+    qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key(*(["Down"] * 9), "Return")  # &Load Record
     qvtest.answer_file_dialog("Open", journal)
 
@@ -414,7 +404,7 @@ def play_tray(exe, probe_exe, events, speed, work):
     observed = qvtest.read_probe_log(probe.log_path)
     shutil.copy(probe.log_path, os.path.join(work, "..", "probe-tray-%d.log" % speed))
     probe.quit()
-    open_menu()
+    qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key("x")
     try:
         app.wait(15)

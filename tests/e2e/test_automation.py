@@ -8,27 +8,13 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvtest  # noqa: E402
 
 COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 120"
 
 
-def start_run(exe, switch, command, cwd):
-    """Starts an automation run as a user types it: wine joins the words with blanks, unquoted."""
-    words = command.split(" ")
-    return qvtest.start_exe(exe, switch + words[0], *words[1:], cwd=cwd)
-
-
 def letters(log_path):
     return "".join(e.char for e in qvtest.read_probe_log(log_path) if e.kind == "WM_CHAR")
-
-
-def wait_exit(proc, seconds, what):
-    try:
-        return proc.wait(seconds)
-    except Exception:
-        raise qvtest.TestFailure("%s did not end within %d s" % (what, seconds))
 
 
 def check_journal(path):
@@ -46,7 +32,7 @@ def test(args):
     log = os.path.join(work, "run.log")
     journal = os.path.join(work, COMMAND + "_")
 
-    record = start_run(args.exe, "-R", COMMAND, work)
+    record = qvtest.start_run(args.exe, "-R", COMMAND, work)
     qvtest.wait_until(lambda: os.path.exists(log) and "ready" in open(log).read(), timeout=20,
                       what="the probe launched by the record run")
     qvtest.mouse_move(400, 300)  # the run's first event: replayed at once, before the probe is up
@@ -55,26 +41,23 @@ def test(args):
     qvtest.type_text("automation", delay_ms=60)
     time.sleep(0.3)
     qvtest.key("ctrl+alt+shift+Delete")
-    code = wait_exit(record, 20, "the record run")
-    qvtest.check(code == 0, "the record run exited with %d" % code)
+    qvtest.wait_exit(record, 20, "the record run", expect=0)
     qvtest.check(letters(log) == "automation", "the probe saw %r" % letters(log))
     count = check_journal(journal)
     open(log + ".quit", "w").close()
     qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10, what="the first probe to quit")
     print("recorded %d events" % count)
 
-    play = start_run(args.exe, "-P", COMMAND, work)
-    code = wait_exit(play, 60, "the play run")
-    qvtest.check(code == 0, "the play run exited with %d" % code)
+    play = qvtest.start_run(args.exe, "-P", COMMAND, work)
+    qvtest.wait_exit(play, 60, "the play run", expect=0)
     qvtest.check(letters(log) == "automation", "the replayed probe saw %r" % letters(log))
     open(log + ".quit", "w").close()
 
-    idle = start_run(args.exe, "-P", "probe.exe --log idle.log --timeout 60", work)
+    idle = qvtest.start_run(args.exe, "-P", "probe.exe --log idle.log --timeout 60", work)
     time.sleep(4)
     qvtest.check(idle.poll() is None, "a play run without its journal ended by itself")
     qvtest.key("ctrl+alt+shift+Delete")
-    code = wait_exit(idle, 20, "the idle play run")
-    qvtest.check(code == 0, "the idle play run exited with %d" % code)
+    qvtest.wait_exit(idle, 20, "the idle play run", expect=0)
     open(os.path.join(work, "idle.log.quit"), "w").close()
 
 

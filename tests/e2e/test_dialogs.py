@@ -9,21 +9,12 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvtest  # noqa: E402
-
-MENU_ORIGIN = (150, 120)  # the menu opens with its top-left corner at the mouse
-
-
-def open_menu():
-    qvtest.open_menu(MENU_ORIGIN)
-
 
 def test(args):
     folder = qvtest.scratch("files")
     os.makedirs(folder)
-    app = qvtest.start_exe(args.exe)
-    time.sleep(3)
+    app = qvtest.start_tray(args.exe)
 
     probe = qvtest.start_probe(args.probe, qvtest.scratch("recorded.log"), timeout_s=120)
     probe.focus()
@@ -33,10 +24,10 @@ def test(args):
     qvtest.key("ctrl+alt+shift+s")
     probe.quit()
 
-    open_menu()
+    qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key("s")  # &Save Record
     qvtest.wait_window("^Save As$", timeout=15)
-    open_menu()
+    qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key("e")  # &Empty Record, while the dialog is open
     time.sleep(0.5)
     qvtest.check(app.poll() is None, "the program ended while its Save dialog was open")
@@ -52,10 +43,10 @@ def test(args):
     qvtest.check(len(data) == 40 + 20 * count and count >= 10, "%d bytes, %d records"
                  % (len(data), count))
 
-    open_menu()
+    qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key("e")  # &Empty Record
     time.sleep(0.5)
-    open_menu()
+    qvtest.open_menu(qvtest.MENU_CORNER)
     # "&Load Record" shares its letter with "&Lower Speed": walk down to it instead.
     qvtest.key(*(["Down"] * 9), "Return")
     qvtest.answer_file_dialog("Open", saved)

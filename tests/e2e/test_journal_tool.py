@@ -9,16 +9,10 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvtest  # noqa: E402
 
 COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 120"
 WORD = "abc"
-
-
-def start_run(exe, switch, cwd):
-    words = COMMAND.split(" ")
-    return qvtest.start_exe(exe, switch + words[0], *words[1:], cwd=cwd)
 
 
 def qvjournal(tool, *words, cwd):
@@ -48,13 +42,6 @@ def letters(log_path):
     return "".join(e.char for e in qvtest.read_probe_log(log_path) if e.kind == "WM_CHAR")
 
 
-def wait_exit(proc, seconds, what):
-    try:
-        return proc.wait(seconds)
-    except subprocess.TimeoutExpired:
-        raise qvtest.TestFailure("%s did not end within %d s" % (what, seconds))
-
-
 def test(args):
     qvtest.check(args.tool, "--tool qvjournal.exe is needed")
     work = qvtest.scratch("work")
@@ -63,7 +50,7 @@ def test(args):
     log = os.path.join(work, "run.log")
     journal = COMMAND + "_"
 
-    record = start_run(args.exe, "-R", work)
+    record = qvtest.start_run(args.exe, "-R", COMMAND, work)
     qvtest.wait_until(lambda: os.path.exists(log) and "ready" in open(log).read(), timeout=20,
                       what="the probe launched by the record run")
     # The first event, replayed at once, before the probe is up: a move, wherever the pointer is.
@@ -74,7 +61,7 @@ def test(args):
     qvtest.type_text(WORD, delay_ms=60)
     time.sleep(0.3)
     qvtest.key("ctrl+alt+shift+Delete")
-    qvtest.check(wait_exit(record, 20, "the record run") == 0, "the record run failed")
+    qvtest.wait_exit(record, 20, "the record run", expect=0)
     open(log + ".quit", "w").close()
     qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10, what="the probe to quit")
 
@@ -83,8 +70,8 @@ def test(args):
     qvjournal(args.tool, "repeat", "3", "--gap", "300", "typing.Jnf", "-o", journal, cwd=work)
     print(qvjournal(args.tool, "info", journal, cwd=work).strip())
 
-    play = start_run(args.exe, "-P", work)
-    qvtest.check(wait_exit(play, 60, "the play run") == 0, "the play run failed")
+    play = qvtest.start_run(args.exe, "-P", COMMAND, work)
+    qvtest.wait_exit(play, 60, "the play run", expect=0)
     qvtest.check(letters(log) == WORD * 3, "the probe saw %r" % letters(log))
     open(log + ".quit", "w").close()
 

@@ -8,7 +8,6 @@ import sys
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvtest  # noqa: E402
 from qvtest import check  # noqa: E402
 

@@ -7,7 +7,6 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvtest  # noqa: E402
 
 # A replayed gap may differ from the recorded one by this much on a loaded machine.
@@ -31,9 +30,7 @@ def user_input(probe):
 
 
 def test(args):
-    app = qvtest.start_exe(args.exe)
-    time.sleep(3)  # the program shows no window of its own; give it time to register its hotkeys
-    qvtest.check(app.poll() is None, "the program exited at start with %s" % app.poll())
+    app = qvtest.start_tray(args.exe)
 
     second = qvtest.start_exe(args.exe)
     try:
@@ -53,7 +50,7 @@ def test(args):
     qvtest.click(1, *probe.client_to_screen(300, 200))
     time.sleep(0.2)
     qvtest.key("ctrl+alt+shift+s")
-    time.sleep(0.5)
+    probe.wait_quiet()
     recorded = user_input(probe)
     probe.quit()
     qvtest.check(len(recorded) >= 20, "the probe saw too little while recording: %s" % recorded)
@@ -68,7 +65,7 @@ def test(args):
     last = recorded[-1][0]
     qvtest.wait_until(lambda: any(w == last for w, _ in user_input(replay)), timeout=30,
                       what="the replay of the last recorded event %s" % (last,))
-    time.sleep(0.5)
+    replay.wait_quiet()
     replayed = user_input(replay)
     qvtest.check([w for w, _ in replayed] == [w for w, _ in recorded],
                  "replayed input differs:\nrecorded %s\nreplayed %s"

@@ -9,7 +9,6 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvtest  # noqa: E402
 
 RATE = 22050
@@ -59,8 +58,7 @@ def test(args):
     subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "1", "-b", "16", tone, "synth",
                     str(RECORD_SECONDS + 8), "sine", str(TONE_HZ), "vol", "0.6"], check=True)
 
-    app = qvtest.start_exe(args.exe)
-    time.sleep(3)
+    app = qvtest.start_tray(args.exe)
     probe = qvtest.start_probe(args.probe, qvtest.scratch("probe.log"), timeout_s=600)
     probe.focus()
     player = subprocess.Popen(["paplay", "--device=nul", tone])

@@ -1,8 +1,9 @@
 """Ending the program as a user does, from a running state: Exit from the menu while recording
 with the icon hidden and while playing (tray mode, sound on: the harness has a sound server),
 a record run that ends at its one-minute limit, a record run closed by another program, and a
-play run stopped midway with Ctrl+Alt+Shift+Delete. Every run exits with code 0; tray mode leaves no file, the record run
-leaves exactly its journal, the play run leaves its journal as it was."""
+play run stopped midway with Ctrl+Alt+Shift+Delete. Every run exits with code 0; tray mode
+leaves no file, the record run leaves exactly its journal, the play run leaves its journal as it
+was."""
 
 import os
 import shutil
@@ -11,19 +12,10 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvtest  # noqa: E402
 
 COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 150"
 WM_MOUSEMOVE = 0x200
-
-
-def wait_exit(proc, seconds, what):
-    try:
-        code = proc.wait(seconds)
-    except Exception:
-        raise qvtest.TestFailure("%s did not end within %d s" % (what, seconds))
-    qvtest.check(code == 0, "%s exited with %d" % (what, code))
 
 
 def exit_from_menu(app, what):
@@ -36,24 +28,8 @@ def listing(folder):
     return sorted(os.listdir(folder))
 
 
-def start_run(exe, switch, cwd):
-    words = COMMAND.split(" ")
-    return qvtest.start_exe(exe, switch + words[0], *words[1:], cwd=cwd)
-
-
-def quit_run_probe(work):
-    log = os.path.join(work, "run.log")
-    if os.path.exists(log):
-        open(log + ".quit", "w").close()
-        qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10,
-                          what="the probe of the run to quit")
-        os.remove(log + ".quit")
-
-
 def tray_exit_while_recording_hidden(args, work):
-    app = qvtest.start_exe(args.exe, cwd=work)
-    time.sleep(3)
-    qvtest.check(app.poll() is None, "the program exited at start")
+    app = qvtest.start_tray(args.exe, cwd=work)
     qvtest.key("ctrl+alt+shift+h")
     qvtest.key("ctrl+alt+shift+r")
     time.sleep(0.3)
@@ -64,8 +40,7 @@ def tray_exit_while_recording_hidden(args, work):
 
 
 def tray_exit_while_playing(args, work):
-    app = qvtest.start_exe(args.exe, cwd=work)
-    time.sleep(3)
+    app = qvtest.start_tray(args.exe, cwd=work)
     probe = qvtest.start_probe(args.probe, qvtest.scratch("tray.log"), timeout_s=120)
     probe.focus()
     qvtest.key("ctrl+alt+shift+r")
@@ -85,7 +60,7 @@ def tray_exit_while_playing(args, work):
 
 def record_run_ends_at_its_limit(args, work):
     journal = os.path.join(work, COMMAND + "_")
-    run = start_run(args.exe, "-R", work)
+    run = qvtest.start_run(args.exe, "-R", COMMAND, work)
     qvtest.wait_until(lambda: os.path.exists(os.path.join(work, "run.log")), timeout=20,
                       what="the probe launched by the record run")
     time.sleep(2)  # the probe can be up before the run's hook is
@@ -94,12 +69,12 @@ def record_run_ends_at_its_limit(args, work):
     time.sleep(61)
     qvtest.check(run.poll() is None, "the record run ended before its limit")
     qvtest.mouse_move(420, 310)  # now the events span more than a minute
-    wait_exit(run, 10, "the record run past its limit")
+    qvtest.wait_exit(run, 10, "the record run past its limit", expect=0)
     print("record run ended %.1f s after its first event" % (time.monotonic() - started))
     written = qvtest.read_journal(journal)
     qvtest.check(written.count >= 2 and written.duration > 60000,
                  "%d events over %d ms" % (written.count, written.duration))
-    quit_run_probe(work)
+    qvtest.quit_run_probe(work)
     qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
                  "the record run left %s" % listing(work))
 
@@ -107,7 +82,7 @@ def record_run_ends_at_its_limit(args, work):
 def record_run_closed_from_outside(args, work):
     """taskkill without /f sends WM_CLOSE to the program's windows, as a task manager does."""
     journal = os.path.join(work, COMMAND + "_")
-    run = start_run(args.exe, "-R", work)
+    run = qvtest.start_run(args.exe, "-R", COMMAND, work)
     qvtest.wait_until(lambda: os.path.exists(os.path.join(work, "run.log")), timeout=20,
                       what="the probe launched by the record run")
     time.sleep(2)
@@ -115,10 +90,10 @@ def record_run_closed_from_outside(args, work):
     qvtest.mouse_move(420, 310)
     subprocess.run(["wine", "taskkill", "/im", os.path.basename(args.exe)], timeout=20,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_exit(run, 10, "the record run closed from outside")
+    qvtest.wait_exit(run, 10, "the record run closed from outside", expect=0)
     written = qvtest.read_journal(journal)
     qvtest.check(written.count >= 2, "the closed record run saved %d events" % written.count)
-    quit_run_probe(work)
+    qvtest.quit_run_probe(work)
     qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
                  "the closed record run left %s" % listing(work))
 
@@ -130,14 +105,14 @@ def play_run_stopped_midway(args, work):
                                  (WM_MOUSEMOVE, 220, 220, 41100)])
     with open(journal, "wb") as f:
         f.write(data)
-    run = start_run(args.exe, "-P", work)
+    run = qvtest.start_run(args.exe, "-P", COMMAND, work)
     time.sleep(4)
     qvtest.check(run.poll() is None, "the play run ended before its 40-second pause")
     qvtest.key("ctrl+alt+shift+Delete")
-    wait_exit(run, 10, "the play run stopped midway")
+    qvtest.wait_exit(run, 10, "the play run stopped midway", expect=0)
     with open(journal, "rb") as f:
         qvtest.check(f.read() == data, "the play run changed its journal")
-    quit_run_probe(work)
+    qvtest.quit_run_probe(work)
     qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
                  "the play run left %s" % listing(work))
 

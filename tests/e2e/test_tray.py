@@ -8,7 +8,6 @@ import sys
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvtest  # noqa: E402
 
 ICON = (989, 690)  # the icon's centre in the 1000x700 desktop's notification area

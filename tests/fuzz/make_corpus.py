@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/{journal,sound,text}: small
 valid files and near misses, one change away from being valid or invalid. Run again after a
-format change; the files are checked in."""
+format change (with PYTHONPATH=tools, for the test kit's journal encoder); the files are
+checked in."""
 
 import os
 import struct
+import sys
+
+sys.dont_write_bytecode = True
+from qvtest import journal_bytes as journal  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SIG = b"Quorvatellianis"
@@ -19,21 +24,6 @@ EVENTS = [
     (0x104, 0x3812, 0x8001, 0xFFFFFFF0, 0),        # Alt down just before the tick count wraps
     (0x105, 0x3812, 0x8001, 0x00000010, 0),        # and up after it
 ]
-
-
-def journal(events, header_size=40, record_size=20, count=None, first=None, last=None,
-            duration=None, signature=SIG + b"\0"):
-    times = [e[3] for e in events] or [0]
-    first = times[0] if first is None else first
-    last = times[-1] if last is None else last
-    duration = (last - first) & 0xFFFFFFFF if duration is None else duration
-    count = len(events) if count is None else count
-    data = signature.ljust(16, b"\0")[:16]
-    data += struct.pack("<6I", header_size, record_size, count, first, last, duration)
-    data = data.ljust(header_size, b"\xAA")[:max(header_size, 40)]
-    for e in events:
-        data += struct.pack("<5I", *e).ljust(record_size, b"\xEE")
-    return data
 
 
 def sound(payload, signature=SIG + b"\0"):

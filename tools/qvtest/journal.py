@@ -1,0 +1,58 @@
+"""Journal files as the tests write and check them (docs/journal-format.md)."""
+
+import collections
+import struct
+
+from .run import check
+
+JOURNAL_SIGNATURE = b"Quorvatellianis\0"
+Journal = collections.namedtuple("Journal", "count first last duration times")
+
+
+def journal_header(count, first, last, header_size=40, record_size=20, duration=None,
+                   signature=JOURNAL_SIGNATURE):
+    """The first 40 bytes of a journal file; any field may be given a value that lies."""
+    if duration is None:
+        duration = (last - first) & 0xFFFFFFFF
+    return signature.ljust(16, b"\0")[:16] + struct.pack(
+        "<6I", header_size, record_size, count, first, last, duration)
+
+
+def journal_records(events, record_size=20):
+    """(message, paramL, paramH, time[, hwnd]) events as records, padded with 0xEE."""
+    return b"".join(struct.pack("<5I", *(v & 0xFFFFFFFF for v in (tuple(e) + (0,))[:5]))
+                    .ljust(record_size, b"\xEE") for e in events)
+
+
+def journal_bytes(events, header_size=40, record_size=20, count=None, first=None, last=None,
+                  duration=None, signature=JOURNAL_SIGNATURE):
+    """A journal file of the events; each header field follows from them unless given. A header
+    longer than 40 bytes is padded with 0xAA."""
+    times = [e[3] for e in events] or [0]
+    head = journal_header(len(events) if count is None else count,
+                          times[0] if first is None else first,
+                          times[-1] if last is None else last,
+                          header_size, record_size, duration, signature)
+    return head.ljust(header_size, b"\xAA") + journal_records(events, record_size)
+
+
+def write_journal(path, events):
+    with open(path, "wb") as f:
+        f.write(journal_bytes(events))
+
+
+def read_journal(path):
+    """Checks a journal file the program wrote (signature, a 40-byte header, 20-byte records, the
+    duration) and returns its header's figures and the records' times as a Journal."""
+    with open(path, "rb") as f:
+        data = f.read()
+    check(len(data) >= 40, "journal too short: %d bytes" % len(data))
+    check(data[:16] == JOURNAL_SIGNATURE, "signature field %r" % data[:16])
+    header_size, record_size, count, first, last, duration = struct.unpack("<6I", data[16:40])
+    check((header_size, record_size) == (40, 20), "sizes %d/%d" % (header_size, record_size))
+    check(len(data) == 40 + 20 * count, "%d bytes for %d records" % (len(data), count))
+    check((last - first) & 0xFFFFFFFF == duration, "duration %d" % duration)
+    times = [struct.unpack_from("<I", data, 40 + 20 * i + 12)[0] for i in range(count)]
+    return Journal(count, first, last, duration, times)
+
+

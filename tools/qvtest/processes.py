@@ -1,0 +1,51 @@
+"""Windows programs under wine: starting them as a user would, waiting for them, ending them."""
+
+import os
+import subprocess
+
+from .run import TestFailure, check, wait_until
+
+_started = []
+
+
+def wine_path(path):
+    """The Windows name (Z:\\...) of a Unix path, for arguments handed to Windows programs."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def start_exe(exe, *args, cwd=None, stdout=None, stderr=None):
+    """Starts a Windows program under wine (it joins the harness's desktop); returns the Popen.
+
+    Unix paths in args must be converted with wine_path() first. The process is stopped by
+    cleanup() unless it ended before."""
+    if not os.path.isfile(exe):
+        raise TestFailure("no such program: %s" % exe)
+    proc = subprocess.Popen(["wine", os.path.abspath(exe)] + [str(a) for a in args], cwd=cwd,
+                            stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
+    return track(proc)
+
+
+def track(proc):
+    """Has cleanup() stop a process started otherwise than by start_exe."""
+    _started.append(proc)
+    return proc
+
+
+def stop(proc, timeout=5.0):
+    """Ends a process started here: TERM, then KILL after timeout s. Returns its exit code."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+    return proc.returncode
+
+
+def cleanup():
+    """Stops every process start_exe() started that is still running."""
+    while _started:
+        stop(_started.pop())
+
+
