@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,22 @@ namespace fake {
 // Forgets every window, timer, hotkey, menu, hook and logged call; restores the defaults.
 void ResetWindows();
 
-// The calls made so far, one line each ("SendToWindow 0x801 4 1", "StartTimer 0x801 1000").
-std::vector<std::string>& CallLog();
+// One platform call: its name, its numbers in the order the call takes them, and a text it was
+// given (a class name, a command line; "own" or "other" for the hook CallNextHook passes on).
+struct Call {
+    std::string name;
+    std::vector<int64_t> args = {};
+    std::string text = {};
+    bool operator==(const Call& other) const {
+        return name == other.name && args == other.args && text == other.text;
+    }
+};
+void PrintTo(const Call& call, std::ostream* out);  // how test failures show a call
+
+// The calls made so far, in order.
+std::vector<Call>& CallLog();
 void ClearCallLog();
-// The logged calls whose line starts with `prefix`.
-std::vector<std::string> CallsStartingWith(const std::string& prefix);
+std::vector<Call> CallsOf(const std::string& name);
 
 // Messages posted to the fake loop; RunMessageLoop dispatches them in order until PostQuit,
 // and returns -1 when they run out without a quit.

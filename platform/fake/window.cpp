@@ -1,9 +1,9 @@
 // Fake window, process and input services for host tests.
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,7 +21,7 @@ struct Posted {
 };
 
 struct State {
-    std::vector<std::string> log;
+    std::vector<fake::Call> log;
     std::map<std::string, platform::WindowProcedure> classes;
     std::map<platform::WindowHandle, platform::WindowProcedure> windows;
     uintptr_t nextHandle = 0x1000;
@@ -51,14 +51,8 @@ State& S() {
     return state;
 }
 
-void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Log(const char* format, ...) {
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    S().log.push_back(line);
+void Log(const char* name, std::vector<int64_t> args = {}, std::string text = "") {
+    S().log.push_back({name, std::move(args), std::move(text)});
 }
 
 void RemoveTimer(platform::WindowHandle window, uintptr_t id) {
@@ -82,20 +76,28 @@ namespace fake {
 void ResetWindows() {
     S() = State();
 }
-std::vector<std::string>& CallLog() {
+std::vector<Call>& CallLog() {
     return S().log;
 }
 void ClearCallLog() {
     S().log.clear();
 }
 
-std::vector<std::string> CallsStartingWith(const std::string& prefix) {
-    std::vector<std::string> found;
-    for (const std::string& line : S().log) {
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(line);
+std::vector<Call> CallsOf(const std::string& name) {
+    std::vector<Call> found;
+    for (const Call& call : S().log) {
+        if (call.name == name)
+            found.push_back(call);
     }
     return found;
+}
+
+void PrintTo(const Call& call, std::ostream* out) {
+    *out << call.name;
+    for (int64_t arg : call.args)
+        *out << ' ' << arg;
+    if (!call.text.empty())
+        *out << " \"" << call.text << '"';
 }
 
 void PostToLoop(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
@@ -212,13 +214,13 @@ namespace platform {
 
 int RegisterMainWindowClass(InstanceHandle, const char* className, WindowProcedure procedure,
                             int iconId, int menuId) {
-    Log("RegisterMainWindowClass %s icon=%d menu=%d", className, iconId, menuId);
+    Log("RegisterMainWindowClass", {iconId, menuId}, className);
     S().classes[className] = procedure;
     return 1;
 }
 
 WindowHandle CreateHiddenWindow(InstanceHandle, const char* className) {
-    Log("CreateHiddenWindow %s", className);
+    Log("CreateHiddenWindow", {}, className);
     auto found = S().classes.find(className);
     if (S().windowCreationFails || found == S().classes.end())
         return nullptr;
@@ -239,24 +241,23 @@ void DestroyWindowNow(WindowHandle window) {
 }
 
 intptr_t DefaultWindowProcedure(WindowHandle, uint32_t message, uintptr_t wParam, intptr_t) {
-    Log("DefaultWindowProcedure 0x%x %lu", message, static_cast<unsigned long>(wParam));
+    Log("DefaultWindowProcedure", {message, int64_t(wParam)});
     return 0;
 }
 
 intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    Log("SendToWindow 0x%x %lu %ld", message, static_cast<unsigned long>(wParam),
-        static_cast<long>(lParam));
+    Log("SendToWindow", {message, int64_t(wParam), lParam});
     return fake::Dispatch(window, message, wParam, lParam);
 }
 
 void PostQuit(int exitCode) {
-    Log("PostQuit %d", exitCode);
+    Log("PostQuit", {exitCode});
     S().quitPosted = 1;
     S().quitCode = exitCode;
 }
 
 int RunMessageLoop(InstanceHandle, int acceleratorId) {
-    Log("RunMessageLoop %d", acceleratorId);
+    Log("RunMessageLoop", {acceleratorId});
     while (!S().quitPosted) {
         if (S().queue.empty() && S().loopIdle) {
             void (*idle)() = S().loopIdle;
@@ -274,19 +275,19 @@ int RunMessageLoop(InstanceHandle, int acceleratorId) {
 }
 
 int StartTimer(WindowHandle window, uintptr_t id, uint32_t milliseconds) {
-    Log("StartTimer 0x%lx %u", static_cast<unsigned long>(id), milliseconds);
+    Log("StartTimer", {int64_t(id), milliseconds});
     RemoveTimer(window, id);
     S().timers.push_back({window, id, milliseconds});
     return 1;
 }
 
 void StopTimer(WindowHandle window, uintptr_t id) {
-    Log("StopTimer 0x%lx", static_cast<unsigned long>(id));
+    Log("StopTimer", {int64_t(id)});
     RemoveTimer(window, id);
 }
 
 int RegisterGlobalHotkey(WindowHandle, int id, uint32_t modifiers, uint32_t virtualKey) {
-    Log("RegisterHotKey 0x%x %u 0x%x", id, modifiers, virtualKey);
+    Log("RegisterHotKey", {id, modifiers, virtualKey});
     S().hotkeys.push_back({id, modifiers, virtualKey});
     return 1;
 }
@@ -297,12 +298,12 @@ MenuHandle DetachPopupMenu(WindowHandle) {
 }
 
 void CheckMenuCommand(MenuHandle, uint32_t command, int checked) {
-    Log("CheckMenuCommand %u %d", command, checked);
+    Log("CheckMenuCommand", {command, checked});
     S().checked[command] = checked;
 }
 
 void EnableMenuCommand(MenuHandle, uint32_t command, int enabled) {
-    Log("EnableMenuCommand %u %d", command, enabled);
+    Log("EnableMenuCommand", {command, enabled});
     S().enabled[command] = enabled;
 }
 
@@ -322,18 +323,18 @@ IconHandle LoadIconResource(InstanceHandle, int id) {
 }
 
 uint32_t LaunchProgram(const char* command) {
-    Log("LaunchProgram [%s]", command);
+    Log("LaunchProgram", {}, command);
     S().launched.push_back(command);
     return S().launchResult;
 }
 
 uint32_t CreateInstanceMutex(const char* name) {
-    Log("CreateInstanceMutex %s", name);
+    Log("CreateInstanceMutex", {}, name);
     return S().mutexError;
 }
 
 void SetSystemParameter(uint32_t action, uint32_t value) {
-    Log("SetSystemParameter %u %u", action, value);
+    Log("SetSystemParameter", {action, value});
 }
 
 HookHandle InstallRecordHook(InstanceHandle, HookProcedure procedure) {
@@ -364,8 +365,8 @@ void RemoveHook(HookHandle hook) {
 }
 
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {
-    Log("CallNextHook %s %d %lu %ld", hook == S().hook && hook ? "own" : "other", code,
-        static_cast<unsigned long>(wParam), static_cast<long>(lParam));
+    Log("CallNextHook", {code, int64_t(wParam), lParam},
+        hook == S().hook && hook ? "own" : "other");
     return S().nextHookResult;
 }
 

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -81,16 +81,6 @@ inline Bytes ReadFile(const std::string& path, bool* exists = nullptr) {
     }
     close(fd);
     return bytes;
-}
-
-inline uint32_t GetU32(const uint8_t* bytes) {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
-
-inline void PutU32(Bytes& bytes, uint32_t value) {
-    for (int i = 0; i < 4; i++)
-        bytes.push_back(uint8_t(value >> (8 * i)));
 }
 
 }  // namespace fuzz

@@ -5,10 +5,9 @@
 // - an accepted recording saves to the canonical file (40-byte header, 20-byte records), which
 //   loads again to the same events;
 // - no file handle stays open and nothing is left beside the saved file.
-#include <stddef.h>
-#include <stdint.h>
-#include <string.h>
-
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -17,13 +16,14 @@
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_window.h"
 #include "platform/window.h"
+#include "tests/common/journal_image.h"
 #include "tests/fuzz/fuzz_files.h"
 
 namespace {
 
 using fuzz::Bytes;
 using fuzz::Check;
-using fuzz::GetU32;
+using testkit::GetU32;
 
 const char kSignature[] = "Quorvatellianis";
 const uint32_t kHeader = 40;
@@ -104,18 +104,6 @@ bool Parse(const uint8_t* data, size_t size, std::vector<platform::EventRecord>*
     return true;
 }
 
-Bytes Canonical(const std::vector<platform::EventRecord>& events) {
-    Bytes bytes(kSignature, kSignature + sizeof kSignature);
-    bytes.resize(16, 0);
-    uint32_t first = events.front().time, last = events.back().time;
-    for (uint32_t value : {kHeader, kRecord, uint32_t(events.size()), first, last, last - first})
-        fuzz::PutU32(bytes, value);
-    for (const platform::EventRecord& e : events)
-        for (uint32_t value : {e.message, e.paramL, e.paramH, e.time, e.hwnd})
-            fuzz::PutU32(bytes, value);
-    return bytes;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -149,7 +137,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(recorder.Save(saved.c_str()) == 1, "an accepted recording could not be saved");
     Check(fake::OpenFileCount() == 0, "Save left a file open");
     Check(access(savedTemporary.c_str(), F_OK) != 0, "Save left its temporary behind");
-    Check(fuzz::ReadFile(saved) == Canonical(expected), "the saved file is not canonical");
+    std::string canonical = testkit::JournalImage(expected);
+    Check(fuzz::ReadFile(saved) == Bytes(canonical.begin(), canonical.end()),
+          "the saved file is not canonical");
     Check(recorder.Load(saved.c_str()) == 1, "the saved file does not load");
     Check(Holds(recorder, expected), "the saved file loads to other events");
     Check(fake::OpenFileCount() == 0, "Load left a file open");

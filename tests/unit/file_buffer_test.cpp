@@ -1,11 +1,9 @@
 // FileBuffer over the host file service: windows, names, dialogs and saves that never destroy
 // the previous file.
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,48 +12,28 @@
 #include "platform/fake/fake_file.h"
 #include "storage/file_buffer.h"
 #include "tests/common/bytes.h"
+#include "tests/common/folder_test.h"
 
 namespace {
 
 const uint32_t kMiB = FileBuffer::kWindowSize;
 const char kJournalFilter[] = "Journal File(*.Jnf)\0*.Jnf\0";
 
-class FileBufferTest : public ::testing::Test {
+class FileBufferTest : public testkit::FolderTest {
   protected:
-    void SetUp() override {
-        fake::ResetFiles();
-        char dirTemplate[] = "/tmp/file_buffer_testXXXXXX";
-        ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-        dir = dirTemplate;
-    }
+    void SetUp() override { fake::ResetFiles(); }
     void TearDown() override {
         delete fb;
         EXPECT_EQ(fake::OpenFileCount(), 0) << "leaked file handles";
-        std::filesystem::remove_all(dir);
         fake::ResetFiles();
     }
-    std::string Path(const char* leaf) const { return dir + "/" + leaf; }
-    static void Put(const std::string& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    static std::string Get(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::vector<std::string> Listing() const {
-        std::vector<std::string> names;
-        for (auto& entry : std::filesystem::directory_iterator(dir))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }
 
-    std::string dir;
     FileBuffer* fb = new FileBuffer;
 };
 
 TEST_F(FileBufferTest, ReadWindowRefillsOnlyWhenTheReadLeavesTheLoadedBytes) {
     std::string content = Pattern(2 * kMiB + 100, 1);
-    Put(Path("a"), content);
+    Write(Path("a"), content);
     ASSERT_EQ(fb->OpenForReading(Path("a").c_str()), 1);
 
     EXPECT_EQ(Bytes(fb->ReadAt(100, -1), 100), content.substr(0, 100));  // -1 starts at 0
@@ -72,7 +50,7 @@ TEST_F(FileBufferTest, ReadWindowRefillsOnlyWhenTheReadLeavesTheLoadedBytes) {
 
     // Past the end: zeros, and a reload each time the read is repeated.
     content = Pattern(100, 2);
-    Put(Path("b"), content);
+    Write(Path("b"), content);
     ASSERT_EQ(fb->OpenForReading(Path("b").c_str()), 1);
     EXPECT_EQ(Bytes(fb->ReadAt(40, 0), 40), content.substr(0, 40));
     std::string tail = content.substr(90) + std::string(10, '\0');
@@ -111,7 +89,7 @@ TEST_F(FileBufferTest, AppendsCrossingTheWindowStoreItAndMoveIt) {
     EXPECT_EQ(fb->GetSize(), kMiB - 16);  // the move stored the first window
     EXPECT_EQ(fake::FileCallCount(fake::kFileWrite), 1);
     EXPECT_EQ(fb->Close(), 1);
-    EXPECT_TRUE(Get(Path("j")) == header + records);
+    EXPECT_TRUE(Read(Path("j")) == header + records);
 }
 
 TEST_F(FileBufferTest, OverwritesNeverShortenWhatIsStoredAndGapsAreZero) {
@@ -126,7 +104,7 @@ TEST_F(FileBufferTest, OverwritesNeverShortenWhatIsStoredAndGapsAreZero) {
     EXPECT_EQ(fb->Flush(), 1);
     EXPECT_EQ(fb->Close(), 1);
     EXPECT_EQ(fake::FileCallCount(fake::kFileWrite), 2);  // Close after Flush stores nothing
-    EXPECT_EQ(Get(Path("w")), b + a.substr(10) + std::string(20, '\0') + "end");
+    EXPECT_EQ(Read(Path("w")), b + a.substr(10) + std::string(20, '\0') + "end");
 
     std::string big = Pattern(kMiB + 1, 6);
     ASSERT_EQ(fb->OpenForSaving(Path("w").c_str()), 1);
@@ -135,32 +113,32 @@ TEST_F(FileBufferTest, OverwritesNeverShortenWhatIsStoredAndGapsAreZero) {
     EXPECT_EQ(fb->WriteAt("a", 1, kMiB), 1);  // moves: the old window's bytes must not linger
     EXPECT_EQ(fb->WriteAt("b", 1, kMiB + 10), 1);
     EXPECT_EQ(fb->Close(), 1);
-    EXPECT_TRUE(Get(Path("w")) == big.substr(0, kMiB) + "a" + std::string(9, '\0') + "b");
+    EXPECT_TRUE(Read(Path("w")) == big.substr(0, kMiB) + "a" + std::string(9, '\0') + "b");
 }
 
 TEST_F(FileBufferTest, OpenOnAnOpenObjectStoresPendingWritesFirst) {
-    Put(Path("b"), "bee");
+    Write(Path("b"), "bee");
     ASSERT_EQ(fb->OpenForSaving(Path("a").c_str()), 1);
     fb->WriteAt("pending", 7, -1);
     ASSERT_EQ(fb->OpenForReading(Path("b").c_str()), 1);
-    EXPECT_EQ(Get(Path("a")), "pending");
+    EXPECT_EQ(Read(Path("a")), "pending");
     EXPECT_EQ(Bytes(fb->ReadAt(3, -1), 3), "bee");
     // Left open: destruction must still release the handle.
 }
 
 TEST_F(FileBufferTest, SaveReplacesTheLockedTargetOnlyAtClose) {
-    Put(Path("t"), "old and longer content");
+    Write(Path("t"), "old and longer content");
     ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
     EXPECT_STREQ(fb->GetFileName(), Path("t").c_str());
     EXPECT_EQ(fb->GetSize(), 0u);
     fb->WriteAt("new", 3, 0);
     fb->Flush();
-    EXPECT_EQ(Get(Path("t")), "old and longer content");
+    EXPECT_EQ(Read(Path("t")), "old and longer content");
     FileBuffer other;
     EXPECT_EQ(other.OpenForReading(Path("t").c_str()), 0);
     EXPECT_EQ(other.OpenForSaving(Path("t").c_str()), 0);
     EXPECT_EQ(fb->Close(), 1);
-    EXPECT_EQ(Get(Path("t")), "new");
+    EXPECT_EQ(Read(Path("t")), "new");
     EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
 
     ASSERT_EQ(chmod(Path("t").c_str(), 0444), 0);
@@ -169,7 +147,7 @@ TEST_F(FileBufferTest, SaveReplacesTheLockedTargetOnlyAtClose) {
 }
 
 TEST_F(FileBufferTest, OverlongPathsFailWithoutTouchingTheDisk) {
-    std::string path = dir + "/" + std::string(FileBuffer::kNameCapacity, 'x');
+    std::string path = folder + "/" + std::string(FileBuffer::kNameCapacity, 'x');
     EXPECT_EQ(fb->OpenForReading(path.c_str()), 0);
     EXPECT_STREQ(fb->GetFileName(), "");
     path.resize(FileBuffer::kNameCapacity - 1);
@@ -217,7 +195,7 @@ TEST_F(FileBufferTest, FailedSaveLeavesThePreviousFileAndNoTemporary) {
         {"replace", [] { fake::FailFileCall(fake::kFileReplace, 1); }, 1},
     };
     std::string old = Pattern(3000, 7), big = Pattern(kMiB, 8);
-    Put(Path("t"), old);
+    Write(Path("t"), old);
     for (const Case& c : cases) {
         for (const char* leaf : {"t", "new"}) {
             SCOPED_TRACE(std::string(c.what) + " on " + leaf);
@@ -227,7 +205,7 @@ TEST_F(FileBufferTest, FailedSaveLeavesThePreviousFileAndNoTemporary) {
             EXPECT_EQ(fb->WriteAt(big.data(), kMiB, -1), 1);
             EXPECT_EQ(fb->WriteAt("more", 4, -1), c.moveTaken);
             EXPECT_EQ(fb->Close(), 0);
-            EXPECT_TRUE(Get(Path("t")) == old);
+            EXPECT_TRUE(Read(Path("t")) == old);
             EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
             EXPECT_EQ(fake::OpenFileCount(), 0);
         }
@@ -235,26 +213,26 @@ TEST_F(FileBufferTest, FailedSaveLeavesThePreviousFileAndNoTemporary) {
 }
 
 TEST_F(FileBufferTest, FlushReportsAFailedStoreAndTheSaveStaysSpoilt) {
-    Put(Path("t"), "old");
+    Write(Path("t"), "old");
     ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
     fb->WriteAt("new", 3, 0);
     fake::FailFileCall(fake::kFileWrite, 1);
     EXPECT_EQ(fb->Flush(), 0);
     EXPECT_EQ(fb->Flush(), 1);  // the window kept its bytes
     EXPECT_EQ(fb->Close(), 0);  // but an earlier store failed
-    EXPECT_EQ(Get(Path("t")), "old");
+    EXPECT_EQ(Read(Path("t")), "old");
 
     // The temporary cannot be made: the target stays, or is not left behind when new.
     fake::FailFileCall(fake::kFileCreate, 1);
     fake::FailFileCall(fake::kFileCreate, 2);
     EXPECT_EQ(fb->OpenForSaving(Path("t").c_str()), 0);
     EXPECT_EQ(fb->OpenForSaving(Path("new").c_str()), 0);
-    EXPECT_EQ(Get(Path("t")), "old");
+    EXPECT_EQ(Read(Path("t")), "old");
     EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
 }
 
 TEST_F(FileBufferTest, DestroyingAnOpenSaveAbandonsIt) {
-    Put(Path("t"), "old");
+    Write(Path("t"), "old");
     FileBuffer* other = new FileBuffer;
     ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
     ASSERT_EQ(other->OpenForSaving(Path("new").c_str()), 1);
@@ -264,19 +242,19 @@ TEST_F(FileBufferTest, DestroyingAnOpenSaveAbandonsIt) {
     delete other;
     delete fb;
     fb = nullptr;
-    EXPECT_EQ(Get(Path("t")), "old");
+    EXPECT_EQ(Read(Path("t")), "old");
     EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
 }
 
 TEST_F(FileBufferTest, SavesNeverTouchAUsersFileNamedLikeTheTemporaryNorLeaveATarget) {
-    Put(Path("t.part~"), "mine");
-    Put(Path("t.1.part~"), "mine too");
+    Write(Path("t.part~"), "mine");
+    Write(Path("t.1.part~"), "mine too");
     ASSERT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
     fb->WriteAt("new", 3, -1);
     EXPECT_EQ(fb->Close(), 1);
-    EXPECT_EQ(Get(Path("t")), "new");
-    EXPECT_EQ(Get(Path("t.part~")), "mine");
-    EXPECT_EQ(Get(Path("t.1.part~")), "mine too");
+    EXPECT_EQ(Read(Path("t")), "new");
+    EXPECT_EQ(Read(Path("t.part~")), "mine");
+    EXPECT_EQ(Read(Path("t.1.part~")), "mine too");
     EXPECT_EQ(Listing().size(), 3u);
 
     // A new save that fails leaves no target behind, also when nothing can be deleted.
@@ -293,7 +271,7 @@ TEST_F(FileBufferTest, FilesOfTwoGibibytesAndMoreAreNotOpenedForReading) {
     // Sparse: no disk space is taken.
     for (uint64_t size : {(uint64_t(1) << 31) - 1, uint64_t(1) << 31, (uint64_t(1) << 32) + 60}) {
         SCOPED_TRACE(size);
-        Put(Path("big"), "");
+        Write(Path("big"), "");
         ASSERT_EQ(truncate(Path("big").c_str(), off_t(size)), 0);
         EXPECT_EQ(fb->OpenForReading(Path("big").c_str()), size < (uint64_t(1) << 31) ? 1 : 0);
         fb->Close();

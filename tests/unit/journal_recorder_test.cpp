@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -79,14 +80,15 @@ TEST_F(JournalRecorderTest, RecordingInstallsHookSwitchesScreenSaverAndNotifiesI
     fake::RecordEvent(Key(1100, 'B'));
     EXPECT_EQ(1, recorder->Stop());
 
-    std::vector<std::string> expected = {"InstallRecordHook",
-                                         "SetSystemParameter 97 1",
-                                         "SetSystemParameter 17 0",
-                                         "SendToWindow 0x801 1 0",
-                                         "RemoveHook",
-                                         "SendToWindow 0x801 4 1",
-                                         "SetSystemParameter 97 0",
-                                         "SetSystemParameter 17 1"};
+    const std::vector<fake::Call> expected = {
+        {"InstallRecordHook"},
+        {"SetSystemParameter", {SPI_SETSCREENSAVERRUNNING, 1}},
+        {"SetSystemParameter", {SPI_SETSCREENSAVEACTIVE, 0}},
+        {"SendToWindow", {WM_JOURNALSTATE, JOURNAL_RECORDING, 0}},
+        {"RemoveHook"},
+        {"SendToWindow", {WM_JOURNALSTATE, JOURNAL_STOPPED, STOPPED_RECORDING}},
+        {"SetSystemParameter", {SPI_SETSCREENSAVERRUNNING, 0}},
+        {"SetSystemParameter", {SPI_SETSCREENSAVEACTIVE, 1}}};
     EXPECT_EQ(expected, fake::CallLog());
     ASSERT_EQ(2u, notifications.size());
     EXPECT_EQ(1, notifications[0].recording);  // started: the hook is already in place
@@ -122,7 +124,7 @@ TEST_F(JournalRecorderTest, HookThatCannotBeInstalledRefusesAfterEmptyingTheList
     EXPECT_EQ(0, recorder->StartRecording());
     EXPECT_EQ(0, recorder->HasEvents());  // a new recording never continues an old list
     EXPECT_TRUE(notifications.empty());
-    EXPECT_TRUE(fake::CallsStartingWith("SetSystemParameter").empty());
+    EXPECT_TRUE(fake::CallsOf("SetSystemParameter").empty());
 }
 
 TEST_F(JournalRecorderTest, RecordHookPausesAroundSystemModalDialogsAndPassesNegativeCodes) {
@@ -136,8 +138,8 @@ TEST_F(JournalRecorderTest, RecordHookPausesAroundSystemModalDialogsAndPassesNeg
     EXPECT_EQ(0, fake::CallRecordHook(7));
     fake::SetNextHookResult(42);
     EXPECT_EQ(42, fake::CallRecordHook(-1, 99));
-    EXPECT_EQ(std::vector<std::string>{"CallNextHook own -1 0 99"},
-              fake::CallsStartingWith("CallNextHook"));
+    const std::vector<fake::Call> passedOn = {{"CallNextHook", {-1, 0, 99}, "own"}};
+    EXPECT_EQ(passedOn, fake::CallsOf("CallNextHook"));
     EXPECT_EQ(hook, fake::InstalledHook());
     EXPECT_EQ(2u, recorder->GetCount());
     EXPECT_EQ(3u, recorder->GetHead()->next->record.time);
@@ -289,7 +291,9 @@ TEST_F(JournalRecorderTest, StopNotificationMayDestroyTheRecorder) {
     destroyOnStop = true;
     recorder->CheckTimeLimit();
     recorder = nullptr;
-    EXPECT_TRUE(fake::CallsStartingWith("SetSystemParameter 17 1").size() >= 2);
+    const fake::Call saverBack{"SetSystemParameter", {SPI_SETSCREENSAVEACTIVE, 1}};
+    const std::vector<fake::Call>& calls = fake::CallLog();
+    EXPECT_GE(std::count(calls.begin(), calls.end(), saverBack), 2);
 }
 
 }  // namespace

@@ -4,12 +4,11 @@
 // keep (journal) or drop (sound) what was held, never a part of the file. Inputs found by the
 // loaders' fuzz targets are pinned at the end.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,10 +17,10 @@
 #include "platform/fake/fake_wave.h"
 #include "platform/fake/fake_window.h"
 #include "sound/sound_recorder.h"
+#include "tests/common/folder_test.h"
+#include "tests/common/journal_image.h"
 
 namespace {
-
-typedef std::vector<uint8_t> Bytes;
 
 const char kSignature[] = "Quorvatellianis";
 // Enough events for the journal to fill two write windows and start a third.
@@ -31,19 +30,6 @@ const uint32_t kTrackBytes = SoundRecorder::kBlockSize + SoundRecorder::kBlockSi
 
 intptr_t IgnoreMessages(platform::WindowHandle, uint32_t, uintptr_t, intptr_t) {
     return 0;
-}
-
-Bytes Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    Bytes bytes(in ? size_t(in.tellg()) : 0);
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bytes;
-}
-
-void Write(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // One way for a call to fail: its kind, and how to arm it for the nth call from now.
@@ -70,28 +56,16 @@ std::vector<Fault> SaveFaults() {
     };
 }
 
-class FileFaultTest : public ::testing::Test {
+class FileFaultTest : public testkit::FolderTest {
   protected:
     void SetUp() override {
         fake::ResetWindows();
         fake::ResetFiles();
         fake::ResetWave();
-        char pattern[] = "/tmp/reliability-files-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        folder = pattern;
     }
     void TearDown() override {
         fake::ResetFiles();
         EXPECT_EQ(0, fake::OpenFileCount());
-        std::filesystem::remove_all(folder);
-    }
-    std::string Path(const char* leaf) const { return folder + "/" + leaf; }
-    std::vector<std::string> Listing() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
     }
 
     // Runs `save` with each fault armed for the 1st, 2nd, ... call of its kind until the fault
@@ -99,7 +73,7 @@ class FileFaultTest : public ::testing::Test {
     // it, the target holds `previous` (or is absent) when the save said 0, and `complete` when
     // it said 1. `others` lists the files besides the target that must be there throughout.
     void SaveUnderEveryFault(const std::function<int32_t()>& save, const std::string& target,
-                             const Bytes& previous, const Bytes& complete,
+                             const std::string& previous, const std::string& complete,
                              std::vector<std::string> others) {
         std::string leaf = std::filesystem::path(target).filename().string();
         std::vector<std::string> withTarget = others, withoutTarget = others;
@@ -146,8 +120,6 @@ class FileFaultTest : public ::testing::Test {
         fake::ResetFiles();
         std::filesystem::remove(target);
     }
-
-    std::string folder;
 };
 
 class JournalFaultTest : public FileFaultTest {
@@ -183,12 +155,12 @@ class JournalFaultTest : public FileFaultTest {
 TEST_F(JournalFaultTest, EveryFailingCallOfASaveKeepsThePreviousFile) {
     Record(3, 77);
     ASSERT_EQ(1, recorder->Save(Path("old.Jnf").c_str()));
-    Bytes previous = Read(Path("old.Jnf"));
+    std::string previous = Read(Path("old.Jnf"));
     std::filesystem::remove(Path("old.Jnf"));
 
     Record(kManyEvents, 5);
     ASSERT_EQ(1, recorder->Save(Path("good.Jnf").c_str()));
-    Bytes complete = Read(Path("good.Jnf"));
+    std::string complete = Read(Path("good.Jnf"));
     ASSERT_EQ(40u + 20u * kManyEvents, complete.size());
     std::filesystem::remove(Path("good.Jnf"));
     std::vector<uint32_t> held = Held();
@@ -196,7 +168,7 @@ TEST_F(JournalFaultTest, EveryFailingCallOfASaveKeepsThePreviousFile) {
     for (const char* leaf : {"keep.Jnf", "new.Jnf"}) {
         std::string target = Path(leaf);
         SaveUnderEveryFault([&] { return recorder->Save(target.c_str()); }, target,
-                            leaf[0] == 'k' ? previous : Bytes(), complete, {});
+                            leaf[0] == 'k' ? previous : std::string(), complete, {});
     }
     EXPECT_TRUE(Held() == held) << "a save changed the recording";
 }
@@ -236,10 +208,10 @@ class SoundFaultTest : public FileFaultTest {
         FileFaultTest::TearDown();
     }
     // A sound file of this program holding `length` bytes of sound that start at `seed`.
-    Bytes SoundFile(uint32_t length, uint8_t seed) {
-        Bytes bytes(kSignature, kSignature + sizeof kSignature);
+    std::string SoundFile(uint32_t length, uint8_t seed) {
+        std::string bytes(kSignature, sizeof kSignature);
         for (uint32_t i = 0; i < length; i++)
-            bytes.push_back(uint8_t(seed + i * 7 + (i >> 9)));
+            bytes += char(seed + i * 7 + (i >> 9));
         return bytes;
     }
 
@@ -247,8 +219,8 @@ class SoundFaultTest : public FileFaultTest {
 };
 
 TEST_F(SoundFaultTest, EveryFailingCallOfASaveKeepsThePreviousFile) {
-    Bytes previous = SoundFile(5000, 1);
-    Bytes complete = SoundFile(kTrackBytes, 2);
+    std::string previous = SoundFile(5000, 1);
+    std::string complete = SoundFile(kTrackBytes, 2);
     Write(Path("source.Jnf_"), complete);
     ASSERT_EQ(1, recorder->Load(Path("source.Jnf").c_str()));
     ASSERT_EQ(2, fake::LiveWaveBuffers());
@@ -256,13 +228,13 @@ TEST_F(SoundFaultTest, EveryFailingCallOfASaveKeepsThePreviousFile) {
     for (const char* leaf : {"keep.Jnf", "new.Jnf"}) {
         std::string journal = Path(leaf);
         SaveUnderEveryFault([&] { return recorder->Save(journal.c_str()); }, journal + "_",
-                            leaf[0] == 'k' ? previous : Bytes(), complete, {"source.Jnf_"});
+                            leaf[0] == 'k' ? previous : std::string(), complete, {"source.Jnf_"});
     }
     EXPECT_EQ(2, fake::LiveWaveBuffers());
 }
 
 TEST_F(SoundFaultTest, ALoadThatCannotReadEveryByteHoldsNoSound) {
-    Bytes file = SoundFile(kTrackBytes, 3);
+    std::string file = SoundFile(kTrackBytes, 3);
     Write(Path("rec.Jnf_"), file);
     for (fake::FileCall call : {fake::kFileOpen, fake::kFileRead}) {
         for (int nth = 1;; nth++) {
@@ -292,16 +264,13 @@ TEST_F(SoundFaultTest, ALoadThatCannotReadEveryByteHoldsNoSound) {
 TEST_F(JournalFaultTest, FilesShorterThanTheHeaderAreRefused) {
     // 39 bytes claiming a 39-byte header and no records: the loader used to read the missing
     // fortieth byte as zero and accept the file as an empty journal, dropping the recording.
-    const uint8_t found[] = {'Q', 'u', 'o', 'r', 'v', 'a', 't', 'e', 'l', 'l', 'i', 'a', 'n',
-                             'i', 's', 0,   39,  0,   0,   0,   20,  40,  0,   0,   0,   0,
-                             0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0};
+    std::string bytes = testkit::JournalImage({}, {.headerSize = 39, .recordSize = 0x2814});
     Record(2, 40);
     std::vector<uint32_t> held = Held();
-    Bytes bytes(found, found + sizeof found);
-    for (size_t length = sizeof found; length >= 17; length--) {
+    for (size_t length = 39; length >= 17; length--) {
         SCOPED_TRACE(length);
         bytes.resize(length);
-        bytes[16] = uint8_t(length);
+        bytes[16] = char(length);
         Write(Path("short.Jnf"), bytes);
         EXPECT_EQ(0, recorder->Load(Path("short.Jnf").c_str()));
         EXPECT_TRUE(Held() == held);

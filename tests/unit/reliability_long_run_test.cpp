@@ -2,7 +2,6 @@
 // through the record hook, with the one-second limit tick. The recording stops at its limit with
 // every event, saves and loads whole, and its memory grows with the events and nothing else.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include "platform/fake/fake_wave.h"
 #include "platform/fake/fake_window.h"
 #include "sound/sound_recorder.h"
+#include "tests/common/folder_test.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
@@ -83,20 +83,13 @@ void FeedSecond(uint32_t* fed, uint32_t firstTime, const std::function<void()>& 
     return ::testing::AssertionSuccess();
 }
 
-class LongRunTest : public ::testing::Test {
+class LongRunTest : public testkit::FolderTest {
   protected:
-    void SetUp() override {
-        ResetFakePlatform();
-        char pattern[] = "/tmp/reliability-long-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        folder = pattern;
-    }
+    void SetUp() override { ResetFakePlatform(); }
     void TearDown() override {
         EXPECT_EQ(0, fake::OpenFileCount());
-        std::filesystem::remove_all(folder);
         fake::ResetWave();
     }
-    std::string folder;
 };
 
 TEST_F(LongRunTest, SevenMinutesAcrossTheTickWrapStopAtTheLimitWithEveryEvent) {
@@ -123,7 +116,7 @@ TEST_F(LongRunTest, SevenMinutesAcrossTheTickWrapStopAtTheLimitWithEveryEvent) {
     EXPECT_GE(perEvent, double(sizeof(platform::EventRecord)));
     EXPECT_LE(perEvent, 64.0) << "more than the event and its link";
 
-    std::string path = folder + "/long.Jnf";
+    std::string path = Path("long.Jnf");
     ASSERT_EQ(1, recorder->Save(path.c_str()));
     EXPECT_EQ(40u + 20u * kExpectedEvents, std::filesystem::file_size(path));
     ASSERT_EQ(1, recorder->Load(path.c_str()));
@@ -139,8 +132,8 @@ TEST_F(LongRunTest, SevenMinutesAcrossTheTickWrapStopAtTheLimitWithEveryEvent) {
 // at the limit, both files are written by Save Record and read back by Load Record.
 TEST_F(LongRunTest, SevenMinutesWithSoundThroughTheMenuSaveAndLoadWhole) {
     static std::string journal;
-    journal = folder + "/long.Jnf";
-    ASSERT_EQ(0, chdir(folder.c_str()));
+    journal = Path("long.Jnf");
+    EnterFolder();
     fake::SetLoopIdle([] {
         platform::WindowHandle w = fake::LastCreatedWindow();
         ASSERT_EQ(1, shell.soundEnabled);
@@ -173,7 +166,6 @@ TEST_F(LongRunTest, SevenMinutesWithSoundThroughTheMenuSaveAndLoadWhole) {
         fake::PostToLoop(w, WM_COMMAND, IDM_EXIT, 0);
     });
     EXPECT_EQ(0, AppMain(nullptr, "", 1));
-    ASSERT_EQ(0, chdir("/"));
     EXPECT_EQ(40u + 20u * kExpectedEvents, std::filesystem::file_size(journal));
     EXPECT_EQ(16u + uint64_t(kExpectedEvents / kPerSecond) * kSoundPerSecond,
               std::filesystem::file_size(journal + "_"));

@@ -1,12 +1,10 @@
 // The shell driven through its entry point and main window, over the fake platform.
 #include "app/shell.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <string>
@@ -19,6 +17,7 @@
 #include "platform/fake/fake_wave.h"
 #include "platform/fake/fake_window.h"
 #include "sound/sound_recorder.h"
+#include "tests/common/folder_test.h"
 #include "tray/tray_icon.h"
 
 namespace {
@@ -35,27 +34,22 @@ void PostHotkey(uint32_t id) {
     fake::PostToLoop(fake::LastCreatedWindow(), WM_HOTKEY, id, 0);
 }
 
-class ShellTest : public ::testing::Test {
+class ShellTest : public testkit::FolderTest {
   protected:
     void SetUp() override {
         fake::ResetWindows();
         fake::ResetFiles();
         fake::ResetNotify();
-        char pattern[] = "/tmp/shell-test-XXXXXX";
-        folder = mkdtemp(pattern);
-        ASSERT_EQ(0, chdir(folder.c_str()));
+        EnterFolder();
     }
     void TearDown() override {
         EXPECT_EQ(nullptr, shell.journalRecorder);  // every test ends the program
         EXPECT_EQ(0, fake::OpenFileCount());
-        ASSERT_EQ(0, chdir("/"));
-        EXPECT_EQ(0, system(("rm -rf '" + folder + "'").c_str()));
     }
     long FileSize(const char* name) {
         std::ifstream in(name, std::ios::binary | std::ios::ate);
         return in ? static_cast<long>(in.tellg()) : -1;
     }
-    std::string folder;
 };
 
 struct GrammarCase {
@@ -269,7 +263,10 @@ TEST_F(ShellTest, ConfigurationAndUnknownCommandsGoToTheDefaultProcedure) {
         fake::ClearCallLog();
         fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_CONFIG, 0);
         fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, 40000, 0);
-        EXPECT_EQ(2u, fake::CallsStartingWith("DefaultWindowProcedure 0x111").size());
+        const std::vector<fake::Call> passed = {
+            {"DefaultWindowProcedure", {WM_COMMAND, IDM_CONFIG}},
+            {"DefaultWindowProcedure", {WM_COMMAND, 40000}}};
+        EXPECT_EQ(passed, fake::CallsOf("DefaultWindowProcedure"));
         PostCommand(IDM_EXIT);
     });
     EXPECT_EQ(0, AppMain(nullptr, "", 1));

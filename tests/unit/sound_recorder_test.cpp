@@ -1,12 +1,10 @@
 // SoundRecorder over the fake wave devices, whose own threads fill and play the buffers, and the
 // sound file over the host file service. A chain is inspected by playing it: the fake logs every
 // buffer's length and every byte heard.
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -17,6 +15,7 @@
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_wave.h"
 #include "sound/sound_recorder.h"
+#include "tests/common/folder_test.h"
 
 namespace {
 
@@ -71,7 +70,7 @@ void Capture(SoundRecorder& recorder, uint64_t bytes) {
     recorder.Stop(0);
 }
 
-class SoundTest : public ::testing::Test {
+class SoundTest : public testkit::FolderTest {
   protected:
     void SetUp() override {
         fake::ResetWave();
@@ -84,32 +83,15 @@ class SoundTest : public ::testing::Test {
             ADD_FAILURE() << "wave service: " << fault;
         EXPECT_EQ(fake::LiveWaveBuffers(), 0);
         fake::ResetWave();
-        if (!dir.empty())
-            std::filesystem::remove_all(dir);
     }
     SoundRecorder& Make(const char* signature = kSignature) {
         recorder.reset(new SoundRecorder(signature));
         return *recorder;
     }
-    // A journal file name in a fresh directory; the sound file is this name with "_".
-    std::string Journal() {
-        if (dir.empty()) {
-            char pattern[] = "/tmp/sound_testXXXXXX";
-            EXPECT_NE(mkdtemp(pattern), nullptr);
-            dir = pattern;
-        }
-        return dir + "/rec.Jnf";
-    }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    static void Write(const std::string& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-    }
+    // A journal file name in the test's folder; the sound file is this name with "_".
+    std::string Journal() { return Path("rec.Jnf"); }
 
     std::unique_ptr<SoundRecorder> recorder;
-    std::string dir;
 };
 
 typedef SoundTest SoundRecorderTest;
