@@ -1,7 +1,6 @@
 #include "sound/sound_file_format.h"
 
-#include <string.h>
-
+#include <cstring>
 #include <new>
 
 #include "storage/file_buffer.h"

@@ -1,7 +1,7 @@
 #include "storage/file_buffer.h"
 
-#include <stdio.h>
-#include <string.h>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/file.h"
 

@@ -1,13 +1,13 @@
 // Host file service over POSIX files. Win32 behaviour that the storage code depends on is
 // emulated: share mode 0 (a file open here cannot be opened, replaced or deleted again until it
 // is closed) and read-only files refusing write access even to root.
-#include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 

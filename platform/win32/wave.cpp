@@ -4,9 +4,9 @@
 // that came back: the notifications, and whatever they hand the device, run outside the driver.
 #include <windows.h>
 #include <mmsystem.h>
-#include <stddef.h>
-#include <stdlib.h>
 
+#include <cstddef>
+#include <cstdlib>
 #include <new>
 
 #include "platform/wave.h"

@@ -3,10 +3,9 @@
 //   after that header as the track; anything else loads as no sound;
 // - a loaded track saves back to the very same file, which loads again to the same track;
 // - no file handle or audio buffer stays behind, and nothing is left beside the saved file.
-#include <stddef.h>
-#include <stdint.h>
-#include <string.h>
-
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "platform/fake/fake_file.h"

@@ -5,9 +5,8 @@
 //   bytes again;
 // - bytes that the program loads as a journal dump to a text that builds to those very bytes;
 // - no file handle stays open.
-#include <stddef.h>
-#include <stdint.h>
-
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
