@@ -18,9 +18,8 @@ void SendCommand(uint32_t command) {
 }
 
 void ShowStatusTip() {
-    if (shell.trayVisible && shell.trayIcon && shell.journalRecorder) {
+    if (shell.trayVisible && shell.trayIcon && shell.journalRecorder)
         shell.trayIcon->SetTexts(shell.journalRecorder->GetStatusText(), "", "", nullptr);
-    }
 }
 
 void SaveRecord() {
@@ -238,11 +237,10 @@ intptr_t OnHotkey(uintptr_t id) {
             SendCommand(IDM_HIDE);
             break;
         case HOTKEY_MENU:
-            if (shell.trayMode) {
+            if (shell.trayMode)
                 ShowPopupMenu();
-            } else {
+            else
                 SendCommand(IDM_EXIT);
-            }
             break;
         default:
             break;

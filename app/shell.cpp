@@ -76,11 +76,10 @@ void ParseCommandLine(const char* argumentText) {
             shell.timeLimitMinutes = 7;
             return;
     }
-    if (platform::LaunchProgram(command) > 31) {
+    if (platform::LaunchProgram(command) > 31)
         shell.trayMode = false;
-    } else {
+    else
         shell.timeLimitMinutes = 7;
-    }
 }
 
 void RegisterMainClass(platform::InstanceHandle instance) {

@@ -220,10 +220,9 @@ JournalRecorder* RecorderWithFileEvents() {
 void BM_Save(benchmark::State& state) {
     JournalRecorder* recorder = RecorderWithFileEvents();
     std::string path = Scratch("bench-save.jnf");
-    for (auto _ : state) {
+    for (auto _ : state)
         if (!recorder->Save(path.c_str()))
             state.SkipWithError("save failed");
-    }
     state.SetBytesProcessed(state.iterations() * kFileBytes);
     delete recorder;
     unlink(path.c_str());
@@ -257,10 +256,9 @@ void BM_LoadValidate(benchmark::State& state) {
     std::string path = Scratch("bench-load.jnf");
     if (!recorder->Save(path.c_str()))
         state.SkipWithError("save failed");
-    for (auto _ : state) {
+    for (auto _ : state)
         if (!recorder->Load(path.c_str()) || recorder->GetCount() != kFileEvents)
             state.SkipWithError("load failed");
-    }
     state.SetBytesProcessed(state.iterations() * kFileBytes);
     delete recorder;
     unlink(path.c_str());

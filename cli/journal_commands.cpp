@@ -80,10 +80,9 @@ int Refuse(FILE* err, const std::string& what) {
 }
 
 const Command* FindCommand(const std::string& name) {
-    for (const Command& command : kCommands) {
+    for (const Command& command : kCommands)
         if (name == command.name)
             return &command;
-    }
     return nullptr;
 }
 

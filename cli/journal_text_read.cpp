@@ -40,9 +40,8 @@ bool ParseSigned(const std::string& text, int64_t smallest, int64_t largest, int
     uint64_t magnitude;
     std::string digits = negative || (!text.empty() && text[0] == '+') ? text.substr(1) : text;
     if (digits.empty() || digits[0] < '0' || digits[0] > '9' ||
-        !ParseUnsigned(digits, uint64_t(largest) + 1, &magnitude)) {
+        !ParseUnsigned(digits, uint64_t(largest) + 1, &magnitude))
         return false;
-    }
     int64_t result = negative ? -int64_t(magnitude) : int64_t(magnitude);
     if (result < smallest || result > largest)
         return false;
@@ -198,9 +197,8 @@ class Parser {
         int64_t x, y;
         if (comma == std::string::npos ||
             !ParseSigned(token.substr(0, comma), INT32_MIN, INT32_MAX, &x) ||
-            !ParseSigned(token.substr(comma + 1), INT32_MIN, INT32_MAX, &y)) {
+            !ParseSigned(token.substr(comma + 1), INT32_MIN, INT32_MAX, &y))
             return Fail("the screen position as X,Y", token);
-        }
         e->paramL = uint32_t(int32_t(x));
         e->paramH = uint32_t(int32_t(y));
         return true;

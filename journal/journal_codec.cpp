@@ -79,9 +79,8 @@ Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* 
         return Refusal::kShort;
     size_t length = strlen(signature);
     if (length >= kSignatureSize || memcmp(header.signature, signature, length) != 0 ||
-        header.signature[length] != '\0') {
+        header.signature[length] != '\0')
         return Refusal::kSignature;
-    }
     if (header.recordSize < kRecordSize || header.recordSize > FileBuffer::kWindowSize)
         return Refusal::kRecordSize;
     uint64_t total = static_cast<uint64_t>(header.headerSize) +

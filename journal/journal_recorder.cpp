@@ -145,9 +145,8 @@ void JournalRecorder::SetSpeed(SpeedKind kind) {
 }
 
 void JournalRecorder::CheckTimeLimit() {
-    if (IsRecording() && HasEvents() && tail->record.time - head->record.time > timeLimit) {
+    if (IsRecording() && HasEvents() && tail->record.time - head->record.time > timeLimit)
         Stop();
-    }
 }
 
 bool JournalRecorder::Clear() {
@@ -201,11 +200,10 @@ bool JournalRecorder::AppendEvent(const platform::EventRecord& record) {
     JournalEvent* event = new (chunks->Slot(chunks->used++)) JournalEvent;
     event->record = record;
     event->next = nullptr;
-    if (tail) {
+    if (tail)
         tail->next = event;
-    } else {
+    else
         head = event;
-    }
     tail = event;
     count++;
     return true;
@@ -232,11 +230,10 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
 }
 
 void JournalRecorder::Advance() {
-    if (cursor->next) {
+    if (cursor->next)
         cursor = cursor->next;
-    } else {
+    else
         Stop();
-    }
 }
 
 void JournalRecorder::SwitchScreenSaver(bool start) {
@@ -250,9 +247,8 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
         return platform::CallNextHook(self->recordHook, code, wParam, lParam);
     switch (code) {
         case HC_ACTION:
-            if (self->recordingActive) {
+            if (self->recordingActive)
                 self->AppendEvent(*reinterpret_cast<const platform::EventRecord*>(lParam));
-            }
             break;
         case HC_SYSMODALON:
             self->recordingActive = false;

@@ -139,11 +139,10 @@ platform::WaveHeader* SoundRecorder::AppendBlock(const void* data, uint32_t leng
     block->next = nullptr;
     block->inDevice = false;
     Guard guard(RecorderLock());
-    if (!head) {
+    if (!head)
         head = block;
-    } else {
+    else
         cursor->next = block;
-    }
     cursor = block;
     return header;
 }

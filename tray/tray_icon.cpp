@@ -120,9 +120,8 @@ void TrayIcon::SetTexts(const char* tip, const char* balloonText, const char* ba
         CopyText(notifyData->tip, sizeof(notifyData->tip), tip);
     if (!IsEmpty(balloonText))
         CopyText(notifyData->info, sizeof(notifyData->info), balloonText);
-    if (!IsEmpty(balloonTitle)) {
+    if (!IsEmpty(balloonTitle))
         CopyText(notifyData->infoTitle, sizeof(notifyData->infoTitle), balloonTitle);
-    }
     if (icon != nullptr)
         notifyData->icon = icon;
 }
@@ -187,9 +186,8 @@ bool TrayIcon::Refresh() {
     // The call is synchronous with the shell, which may be busy: a steady icon at rest costs
     // nothing, and a blinking or animated one one call per change.
     bool balloon = (notifyData->flags & NIF_INFO) != 0;
-    if (!balloon && notifyData->icon == sentIcon && std::strcmp(notifyData->tip, sentTip) == 0) {
+    if (!balloon && notifyData->icon == sentIcon && std::strcmp(notifyData->tip, sentTip) == 0)
         return false;
-    }
     return Send(NIM_MODIFY);
 }
 

@@ -85,10 +85,9 @@ void ClearCallLog() {
 
 std::vector<Call> CallsOf(const std::string& name) {
     std::vector<Call> found;
-    for (const Call& call : S().log) {
+    for (const Call& call : S().log)
         if (call.name == name)
             found.push_back(call);
-    }
     return found;
 }
 

@@ -34,14 +34,12 @@ HANDLE CreateDeadlineTimer(bool* raisedResolution) {
     if (createEx) {
         HANDLE timer =
             createEx(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
-        if (timer) {
+        if (timer)
             return timer;
-        }
     }
     HANDLE timer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
-    if (timer && timeBeginPeriod(1) == TIMERR_NOERROR) {
+    if (timer && timeBeginPeriod(1) == TIMERR_NOERROR)
         *raisedResolution = true;
-    }
     return timer;
 }
 
@@ -49,43 +47,36 @@ bool WaitForDeadline(LONGLONG deadline, HANDLE timer, HANDLE stop,
                      const std::atomic<bool>& stopping, LONGLONG frequency, LONGLONG spinTicks) {
     HANDLE stopOrTimer[2] = {stop, timer};
     for (;;) {
-        if (stopping.load()) {
+        if (stopping.load())
             return false;
-        }
         LONGLONG sleepTicks = deadline - spinTicks - Now();
-        if (sleepTicks <= 0) {
+        if (sleepTicks <= 0)
             break;
-        }
         DWORD woke;
         LARGE_INTEGER due;
         // Relative, in 100 ns units; split so that long waits cannot overflow.
         due.QuadPart =
             -(sleepTicks / frequency * 10000000 + sleepTicks % frequency * 10000000 / frequency);
-        if (due.QuadPart == 0) {
+        if (due.QuadPart == 0)
             due.QuadPart = -1;
-        }
         if (timer && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
             woke = WaitForMultipleObjects(2, stopOrTimer, FALSE, INFINITE);
-            if (woke == WAIT_FAILED) {
+            if (woke == WAIT_FAILED)
                 timer = nullptr;
-            }
         } else {
             // Without a timer, whole milliseconds on the stop event; the spin does the rest.
             LONGLONG milliseconds = sleepTicks * 1000 / frequency;
-            if (milliseconds == 0) {
+            if (milliseconds == 0)
                 break;
-            }
             woke = WaitForSingleObject(
                 stop, milliseconds < 0x7FFFFFFF ? static_cast<DWORD>(milliseconds) : 0x7FFFFFFF);
         }
-        if (woke == WAIT_OBJECT_0) {
+        if (woke == WAIT_OBJECT_0)
             return false;
-        }
     }
     while (Now() < deadline) {
-        if (stopping.load(std::memory_order_relaxed)) {
+        if (stopping.load(std::memory_order_relaxed))
             return false;
-        }
         YieldProcessor();
     }
     return !stopping.load();

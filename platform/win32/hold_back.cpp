@@ -47,13 +47,11 @@ uint32_t Modifiers() {
 }
 
 LRESULT CALLBACK HoldBackKeyboard(int code, WPARAM wParam, LPARAM lParam) {
-    if (code != HC_ACTION) {
+    if (code != HC_ACTION)
         return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
     const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
-    if (key->dwExtraInfo == kPlaybackInputTag) {
+    if (key->dwExtraInfo == kPlaybackInputTag)
         return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
     uint8_t vk = static_cast<uint8_t>(key->vkCode);
     bool up = (key->flags & LLKHF_UP) != 0;
     holdBack.down[vk] = !up;
@@ -62,18 +60,16 @@ LRESULT CALLBACK HoldBackKeyboard(int code, WPARAM wParam, LPARAM lParam) {
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
     if (up) {
-        if (!holdBack.releasePasses[vk]) {
+        if (!holdBack.releasePasses[vk])
             return 1;
-        }
         holdBack.releasePasses[vk] = false;
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
     HWND window;
     int id;
     uint32_t modifiers = Modifiers();
-    if (FindHotkey(modifiers, vk, &window, &id)) {
+    if (FindHotkey(modifiers, vk, &window, &id))
         PostMessageW(window, WM_HOTKEY, static_cast<WPARAM>(id), MAKELPARAM(modifiers, vk));
-    }
     return 1;
 }
 
@@ -103,13 +99,11 @@ bool IsButtonUp(WPARAM message) {
 }
 
 LRESULT CALLBACK HoldBackMouse(int code, WPARAM wParam, LPARAM lParam) {
-    if (code != HC_ACTION) {
+    if (code != HC_ACTION)
         return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
     const MSLLHOOKSTRUCT* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
-    if (mouse->dwExtraInfo == kPlaybackInputTag) {
+    if (mouse->dwExtraInfo == kPlaybackInputTag)
         return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
     uint8_t button = ButtonKey(wParam, mouse->mouseData);
     if (MenuIsOpen()) {
         if (button)
@@ -142,12 +136,10 @@ DWORD WINAPI HoldBackThread(void*) {
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         }
     }
-    if (keyboard) {
+    if (keyboard)
         UnhookWindowsHookEx(keyboard);
-    }
-    if (mouse) {
+    if (mouse)
         UnhookWindowsHookEx(mouse);
-    }
     return 0;
 }
 
@@ -164,9 +156,8 @@ void EndHoldBackThread() {
 bool HoldBackUserInput() {
     holdBack = HoldBack();
     holdBack.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!holdBack.ready) {
+    if (!holdBack.ready)
         return false;
-    }
     holdBack.thread = CreateThread(nullptr, 0, HoldBackThread, nullptr, 0, &holdBack.threadId);
     if (!holdBack.thread) {
         CloseHandle(holdBack.ready);
@@ -183,9 +174,8 @@ bool HoldBackUserInput() {
 }
 
 void ReleaseUserInput() {
-    if (holdBack.thread) {
+    if (holdBack.thread)
         EndHoldBackThread();
-    }
 }
 
 }  // namespace win32

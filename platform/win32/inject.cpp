@@ -19,15 +19,13 @@ enum HeldButton : uint32_t {
 };
 
 LONG Normalise(int32_t coordinate, int origin, int extent) {
-    if (extent <= 1) {
+    if (extent <= 1)
         return 0;
-    }
     int64_t offset = static_cast<int64_t>(coordinate) - origin;
-    if (offset < 0) {
+    if (offset < 0)
         offset = 0;
-    } else if (offset > extent - 1) {
+    else if (offset > extent - 1)
         offset = extent - 1;
-    }
     // Rounded so that the system's conversion back lands on the very pixel.
     return static_cast<LONG>((offset * 65535 + (extent - 1) / 2) / (extent - 1));
 }
@@ -190,14 +188,11 @@ void ReleaseHeld(const HeldInput& held) {
         {kHeldMiddle, MOUSEEVENTF_MIDDLEUP, 0}, {kHeldX1, MOUSEEVENTF_XUP, XBUTTON1},
         {kHeldX2, MOUSEEVENTF_XUP, XBUTTON2},
     };
-    for (const auto& button : kButtons) {
-        if (held.buttons & button.held) {
+    for (const auto& button : kButtons)
+        if (held.buttons & button.held)
             inputs[count++] = MouseInput(held.lastX, held.lastY, button.action, button.data);
-        }
-    }
-    if (count) {
+    if (count)
         SendInput(count, inputs, sizeof(INPUT));
-    }
 }
 
 }  // namespace win32

@@ -71,9 +71,8 @@ HookProcedure nativePlaybackProcedure;
 
 LRESULT CALLBACK NativeRecordThunk(int code, WPARAM wParam, LPARAM lParam) {
     HookProcedure procedure = nativeRecordProcedure;
-    if (!procedure) {
+    if (!procedure)
         return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
     if (code == HC_ACTION && lParam != 0) {
         EventRecord record = win32::FromEventMsg(*reinterpret_cast<const EVENTMSG*>(lParam));
         return procedure(code, wParam, reinterpret_cast<intptr_t>(&record));
@@ -83,9 +82,8 @@ LRESULT CALLBACK NativeRecordThunk(int code, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK NativePlaybackThunk(int code, WPARAM wParam, LPARAM lParam) {
     HookProcedure procedure = nativePlaybackProcedure;
-    if (!procedure) {
+    if (!procedure)
         return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
     if (code == HC_GETNEXT && lParam != 0) {
         // Start from the system's record so that a procedure that writes nothing (a paused
         // playback) leaves it as it was.
@@ -105,49 +103,43 @@ HINSTANCE ModuleOrSelf(InstanceHandle instance) {
 }  // namespace
 
 HookHandle InstallRecordHook(InstanceHandle instance, HookProcedure procedure) {
-    if (!procedure) {
+    if (!procedure)
         return nullptr;
-    }
     if (win32::NativeJournalHooksPreferred()) {
         nativeRecordProcedure = procedure;
         HHOOK hook =
             SetWindowsHookExA(WH_JOURNALRECORD, NativeRecordThunk, ModuleOrSelf(instance), 0);
-        if (hook) {
+        if (hook)
             return hook;
-        }
     }
     return win32::InstallEmulatedRecord(ModuleOrSelf(instance), procedure);
 }
 
 HookHandle InstallPlaybackHook(InstanceHandle instance, HookProcedure procedure) {
-    if (!procedure) {
+    if (!procedure)
         return nullptr;
-    }
     if (win32::NativeJournalHooksPreferred()) {
         nativePlaybackProcedure = procedure;
         HHOOK hook =
             SetWindowsHookExA(WH_JOURNALPLAYBACK, NativePlaybackThunk, ModuleOrSelf(instance), 0);
-        if (hook) {
+        if (hook)
             return hook;
-        }
     }
     return win32::InstallEmulatedPlayback(procedure);
 }
 
 void RemoveHook(HookHandle hook) {
-    if (win32::IsRecordSourceHandle(hook)) {
+    if (win32::IsRecordSourceHandle(hook))
         win32::RemoveEmulatedRecord();
-    } else if (win32::IsPlaybackSinkHandle(hook)) {
+    else if (win32::IsPlaybackSinkHandle(hook))
         win32::RemoveEmulatedPlayback();
-    } else if (hook) {
+    else if (hook)
         UnhookWindowsHookEx(static_cast<HHOOK>(hook));
-    }
 }
 
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {
-    if (win32::IsRecordSourceHandle(hook) || win32::IsPlaybackSinkHandle(hook)) {
+    if (win32::IsRecordSourceHandle(hook) || win32::IsPlaybackSinkHandle(hook))
         return 0;
-    }
     return CallNextHookEx(static_cast<HHOOK>(hook), code, wParam, lParam);
 }
 

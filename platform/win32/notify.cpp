@@ -29,9 +29,8 @@ void Widen(const char (&text)[N], WCHAR (&wide)[M]) {
     int written = 0;
     if (length > 0) {
         written = MultiByteToWideChar(936, 0, text, length, wide, static_cast<int>(M - 1));
-        if (written == 0) {
+        if (written == 0)
             written = MultiByteToWideChar(CP_ACP, 0, text, length, wide, static_cast<int>(M - 1));
-        }
     }
     wide[written] = 0;
 }

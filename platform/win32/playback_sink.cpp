@@ -124,9 +124,8 @@ DWORD WINAPI SinkTimerThread(void*) {
             // The main thread reports it processed and asks for the next ones a little ahead,
             // so that the next event's deadline never waits for the main thread.
             if (!WaitForDeadline(front.deadline - sink.aheadTicks, sink.timer, sink.stop,
-                                 sinkStopping, sink.frequency, sink.spinTicks)) {
+                                 sinkStopping, sink.frequency, sink.spinTicks))
                 return 0;
-            }
             EnterCriticalSection(&sink.lock);
             sink.queue[sink.first].fillPosted = true;
             LeaveCriticalSection(&sink.lock);
@@ -134,15 +133,13 @@ DWORD WINAPI SinkTimerThread(void*) {
             continue;
         }
         if (!WaitForDeadline(front.deadline, sink.timer, sink.stop, sinkStopping, sink.frequency,
-                             sink.spinTicks)) {
+                             sink.spinTicks))
             return 0;
-        }
         LONGLONG released = Now();
         Inject(sink.held, front.event);
         InjectionObserver observer = injectionObserver.load();
-        if (observer) {
+        if (observer)
             observer(released, Now());
-        }
         EnterCriticalSection(&sink.lock);
         sink.first = (sink.first + 1) % kQueueSize;
         sink.count--;
@@ -165,9 +162,8 @@ LONGLONG DeadlineAfter(PlaybackSink& sink, uint32_t delay, LONGLONG now) {
     sink.elapsedMs += delay;
     LONGLONG deadline = sink.base + static_cast<LONGLONG>(sink.elapsedMs * sink.frequency / 1000);
     bool restart = now - deadline > kMaxCatchUpMs * sink.frequency / 1000;
-    if (restart) {
+    if (restart)
         deadline = now;
-    }
     // Restarting at the deadline itself also keeps the products small on long playbacks.
     if (restart || sink.elapsedMs >= (1u << 30)) {
         sink.base = deadline;
@@ -188,16 +184,14 @@ bool Report(PlaybackSink& sink, uint32_t generation) {
 
 // Asks for events until the queue holds what is due in the next kCommitAheadMs.
 void Fill(uint32_t generation) {
-    if (!SinkIsCurrent(generation)) {
+    if (!SinkIsCurrent(generation))
         return;
-    }
     PlaybackSink& sink = playbackSink;
     // The procedure may remove the sink (or remove it and install another) from inside any
     // call: after each one, nothing is touched unless this sink is still the current one.
     if (sink.awaiting) {
-        if (sink.awaitingDeadline - Now() > sink.aheadTicks) {
+        if (sink.awaitingDeadline - Now() > sink.aheadTicks)
             return;  // not due yet: the timer thread asks again
-        }
         sink.awaiting = false;
         if (!Report(sink, generation))
             return;
@@ -207,15 +201,13 @@ void Fill(uint32_t generation) {
         bool full = sink.count == kQueueSize;
         sink.fillWhenRoom = full;
         LeaveCriticalSection(&sink.lock);
-        if (full) {
+        if (full)
             return;
-        }
         EventRecord event = {};
         uint32_t delay = static_cast<uint32_t>(
             sink.procedure(HC_GETNEXT, 0, reinterpret_cast<intptr_t>(&event)));
-        if (!SinkIsCurrent(generation)) {
+        if (!SinkIsCurrent(generation))
             return;
-        }
         LONGLONG now = Now();
         LONGLONG deadline = DeadlineAfter(sink, delay, now);
         bool soon = deadline - now <= sink.aheadTicks;
@@ -264,21 +256,16 @@ void ReleaseSinkResources(PlaybackSink& sink, bool drain) {
         }
         CloseHandle(sink.thread);
     }
-    if (sink.lockMade) {
+    if (sink.lockMade)
         DeleteCriticalSection(&sink.lock);
-    }
-    if (sink.stop) {
+    if (sink.stop)
         CloseHandle(sink.stop);
-    }
-    if (sink.wake) {
+    if (sink.wake)
         CloseHandle(sink.wake);
-    }
-    if (sink.timer) {
+    if (sink.timer)
         CloseHandle(sink.timer);
-    }
-    if (sink.raisedTimerResolution) {
+    if (sink.raisedTimerResolution)
         timeEndPeriod(1);
-    }
     if (sink.window) {
         // Also fine from inside the window's own procedure (removal during HC_SKIP): the
         // procedure touches nothing of the window afterwards.
@@ -293,9 +280,8 @@ void SetInjectionObserver(InjectionObserver observer) {
 }
 
 HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
-    if (playbackSink.procedure) {
+    if (playbackSink.procedure)
         return nullptr;
-    }
     static ATOM windowClass;
     if (!windowClass) {
         WNDCLASSW description = {};
@@ -303,9 +289,8 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
         description.hInstance = GetModuleHandleW(nullptr);
         description.lpszClassName = kSinkWindowClass;
         windowClass = RegisterClassW(&description);
-        if (!windowClass) {
+        if (!windowClass)
             return nullptr;
-        }
     }
     PlaybackSink& sink = playbackSink;
     sink = PlaybackSink();
@@ -324,9 +309,8 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     sink.timer = CreateDeadlineTimer(&sink.raisedTimerResolution);
     // A timer wakes up to about a timer period late; that last stretch is spun instead.
     sink.spinTicks = sink.frequency * (sink.raisedTimerResolution ? 2 : 1) / 1000;
-    if (sink.window && sink.stop && sink.wake && sink.timer) {
+    if (sink.window && sink.stop && sink.wake && sink.timer)
         sink.thread = CreateThread(nullptr, 0, SinkTimerThread, nullptr, 0, nullptr);
-    }
     if (!sink.thread) {
         ReleaseSinkResources(sink, false);
         sink = PlaybackSink();
@@ -345,17 +329,15 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
 
 void RemoveEmulatedPlayback() {
     PlaybackSink& sink = playbackSink;
-    if (!sink.procedure) {
+    if (!sink.procedure)
         return;
-    }
     sink.procedure = nullptr;
     // Removed by the procedure from inside its report of the last event: the playback ran to
     // its end. From anywhere else it is a Stop.
     ReleaseSinkResources(sink, sink.insideSkip);
     ReleaseHeld(sink.held);
-    if (sink.holdingBack) {
+    if (sink.holdingBack)
         ReleaseUserInput();
-    }
     sink = PlaybackSink();
 }
 

@@ -27,12 +27,10 @@ uint32_t KeyTargetWindow() {
     GUITHREADINFO info;
     info.cbSize = sizeof(info);
     if (GetGUIThreadInfo(0, &info)) {
-        if (info.hwndFocus) {
+        if (info.hwndFocus)
             return HandleToField(info.hwndFocus);
-        }
-        if (info.hwndActive) {
+        if (info.hwndActive)
             return HandleToField(info.hwndActive);
-        }
     }
     return HandleToField(GetForegroundWindow());
 }
@@ -106,21 +104,18 @@ LRESULT CALLBACK RecordMouseProc(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 HookHandle InstallEmulatedRecord(InstanceHandle instance, HookProcedure procedure) {
-    if (recordSource.procedure) {
+    if (recordSource.procedure)
         return nullptr;
-    }
     HINSTANCE module = static_cast<HINSTANCE>(instance);
     // Set before installing: input may arrive as soon as the first hook is in.
     recordSource.procedure = procedure;
     recordSource.keyboard = SetWindowsHookExW(WH_KEYBOARD_LL, RecordKeyboardProc, module, 0);
     recordSource.mouse = SetWindowsHookExW(WH_MOUSE_LL, RecordMouseProc, module, 0);
     if (!recordSource.keyboard || !recordSource.mouse) {
-        if (recordSource.keyboard) {
+        if (recordSource.keyboard)
             UnhookWindowsHookEx(recordSource.keyboard);
-        }
-        if (recordSource.mouse) {
+        if (recordSource.mouse)
             UnhookWindowsHookEx(recordSource.mouse);
-        }
         recordSource = RecordSource();
         return nullptr;
     }
@@ -128,9 +123,8 @@ HookHandle InstallEmulatedRecord(InstanceHandle instance, HookProcedure procedur
 }
 
 void RemoveEmulatedRecord() {
-    if (!recordSource.procedure) {
+    if (!recordSource.procedure)
         return;
-    }
     UnhookWindowsHookEx(recordSource.keyboard);
     UnhookWindowsHookEx(recordSource.mouse);
     recordSource = RecordSource();

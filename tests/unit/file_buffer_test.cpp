@@ -83,6 +83,7 @@ TEST_F(FileBufferTest, AppendsCrossingTheWindowStoreItAndMoveIt) {
         records += record;
         ASSERT_EQ(fb->WriteAt(record.data(), 20, -1), 1);
         if (i == fitting - 1) {
+            // The window is full and nothing of it stored yet.
             EXPECT_EQ(fb->GetSize(), 0u) << "unflushed bytes counted";
         }
     }

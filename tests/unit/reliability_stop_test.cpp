@@ -140,6 +140,7 @@ TEST_P(TrayStopTest, ExitFromEveryStateSavesNothingAndLeavesNothing) {
             Send(WM_HOTKEY, HOTKEY_RECORD);
             RecordKeys(3, 10);
             if (sound == kSoundOn) {
+                // About 1.4 s of sound is recorded meanwhile.
                 ASSERT_TRUE(fake::RunWave(30000));
             }
         }
@@ -148,6 +149,7 @@ TEST_P(TrayStopTest, ExitFromEveryStateSavesNothingAndLeavesNothing) {
             Send(WM_HOTKEY, HOTKEY_PLAY);
             PlayEvents(1);
             if (sound == kSoundOn) {
+                // The track plays for a moment.
                 ASSERT_TRUE(fake::RunWave(1000));
             }
         }

@@ -184,9 +184,8 @@ TEST_F(ShellTest, PlayRunWithoutItsFileIdlesUntilTheMenuHotkey) {
 TEST_F(ShellTest, TrayClicksOpenTheMenuOnlyOnButtonRelease) {
     fake::SetLoopIdle([] {
         platform::WindowHandle w = fake::LastCreatedWindow();
-        for (intptr_t mouse : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONDBLCLK}) {
+        for (intptr_t mouse : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONDBLCLK})
             fake::Dispatch(w, WM_TRAYNOTIFY, 0, mouse);
-        }
         EXPECT_EQ(0, fake::PopupShownCount());
         fake::Dispatch(w, WM_TRAYNOTIFY, 0, WM_LBUTTONUP);
         fake::Dispatch(w, WM_TRAYNOTIFY, 0, WM_RBUTTONUP);
@@ -212,10 +211,9 @@ TEST_F(ShellTest, StartAndStopNotificationsDriveTheIconAndItsBalloons) {
         for (uintptr_t code : {0u, 3u, 5u, 6u, 7u, 9u})
             fake::Dispatch(w, WM_JOURNALSTATE, code, 0);
         std::vector<std::string> titles;
-        for (const fake::NotifyCall& call : fake::NotifyCalls()) {
+        for (const fake::NotifyCall& call : fake::NotifyCalls())
             if (call.flags & NIF_INFO)
                 titles.push_back(call.infoTitle);
-        }
         std::vector<std::string> expected = {"\xBE\xAF\xB8\xE6!", "\xCD\xA8\xD6\xAA!"};
         EXPECT_EQ(expected, titles);
         PostCommand(IDM_EXIT);

@@ -42,15 +42,15 @@ bool PumpUntil(DWORD milliseconds, Done done) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        if (GetTickCount() - start >= milliseconds) {
+        if (GetTickCount() - start >= milliseconds)
             return done();
-        }
     }
     return true;
 }
 
 void Pump(DWORD milliseconds) {
-    PumpUntil(milliseconds, [] { return false; });
+    PumpUntil(
+        milliseconds, [] { return false; });
 }
 
 // ---- the target: a focused window that logs its input messages --------------------------------
@@ -69,9 +69,8 @@ LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     if ((message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
         (message >= WM_MOUSEFIRST && message <= WM_MOUSEHWHEEL) || message == WM_HOTKEY) {
         POINT p = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        if (message != WM_MOUSEWHEEL && message != WM_MOUSEHWHEEL) {  // those are in screen ones
+        if (message != WM_MOUSEWHEEL && message != WM_MOUSEHWHEEL)  // those are in screen ones
             ClientToScreen(window, &p);
-        }
         delivered.push_back({message, wParam, lParam, p, GetKeyState(VK_SHIFT) < 0});
         return 0;
     }
@@ -127,11 +126,9 @@ class InputLayer : public ::testing::Test {
     }
     void TearDown() override {
         // A failed test may leave a hook behind; it must not disturb the next one.
-        for (platform::HookHandle hook : {lastPlayback, lastRecord}) {
-            if (platform::win32::IsEmulatedHook(hook)) {
+        for (platform::HookHandle hook : {lastPlayback, lastRecord})
+            if (platform::win32::IsEmulatedHook(hook))
                 platform::RemoveHook(hook);
-            }
-        }
         DestroyWindow(target);
     }
     HWND target = nullptr;
@@ -178,16 +175,14 @@ intptr_t ScriptProcedure(int code, uintptr_t, intptr_t lParam) {
     s.calls.push_back({code, s.cursor, result});
     if (code == HC_SKIP) {
         s.skippedAt.push_back(Ticks());
-        if (s.cursor == s.stallAt) {
+        if (s.cursor == s.stallAt)
             Sleep(30);
-        }
         if (s.cursor + 1 < s.events.size()) {
             ++s.cursor;
         } else if (!s.finished) {
             s.finished = true;
-            if (s.removeAtEnd) {
+            if (s.removeAtEnd)
                 platform::RemoveHook(s.handle);
-            }
         }
     }
     return result;
@@ -292,9 +287,8 @@ TEST_F(InputLayer, PlaybackHoldsAnAbsoluteTimelineThatAStalledLoopCannotDelay) {
     size_t count = std::max<size_t>(60, env ? std::strtoul(env, nullptr, 10) : 0);
     Script s;
     s.stallAt = 20;
-    for (size_t i = 0, time = 5000; i < count; time += kGaps[++i % 10]) {
+    for (size_t i = 0, time = 5000; i < count; time += kGaps[++i % 10])
         s.Add(WM_MOUSEMOVE, 120 + i % 300, 150 + i % 7, time);
-    }
     injectedAt.clear();
     platform::win32::SetInjectionObserver(NoteInjection);
     ASSERT_NE(Play(s), nullptr);
@@ -460,9 +454,8 @@ TEST(NativeJournal, RecordsReachTheSystemWithoutTheWheelAndButtonBits) {
 std::vector<EventRecord> records;
 
 intptr_t RecordProcedure(int code, uintptr_t, intptr_t lParam) {
-    if (code == HC_ACTION) {
+    if (code == HC_ACTION)
         records.push_back(*reinterpret_cast<const EventRecord*>(lParam));
-    }
     return 0;
 }
 
@@ -503,13 +496,11 @@ TEST_F(InputLayer, RecordsForeignInputAsJournalRecordsButNotOurPlayback) {
     };
     // Moves come along with every mouse input; everything else arrives once, in order.
     std::vector<EventRecord> actions;
-    for (const EventRecord& r : records) {
-        if (r.message != WM_MOUSEMOVE) {
+    for (const EventRecord& r : records)
+        if (r.message != WM_MOUSEMOVE)
             actions.push_back(r);
-        } else {
+        else
             EXPECT_TRUE(r.paramL == 150 ? r.paramH == 160 : r.paramL == 170 && r.paramH == 180);
-        }
-    }
     ASSERT_EQ(actions.size(), sizeof(expected) / sizeof(expected[0]));
     for (size_t i = 0; i < actions.size(); ++i) {
         EXPECT_EQ(actions[i].message, expected[i].message) << "record " << i;

@@ -53,10 +53,9 @@ TEST(TrayWin32, ShellTakesTheIconAndTheTrayTicksOnItsTimer) {
         EXPECT_NE(tray.Tick(), 0);  // a modify: the balloon's add reached the shell
         MSG message = {};
         DWORD deadline = GetTickCount() + 3000;
-        while (message.wParam != TIMER_TRAY && GetTickCount() < deadline) {
+        while (message.wParam != TIMER_TRAY && GetTickCount() < deadline)
             if (!PeekMessageA(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE))
                 Sleep(10);
-        }
         EXPECT_EQ(message.wParam, static_cast<WPARAM>(TIMER_TRAY));
     }
     record.id = 1;  // the tray's own id: gone with the tray
