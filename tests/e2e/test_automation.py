@@ -44,21 +44,20 @@ def test(args):
     qvtest.wait_exit(record, 20, "the record run", expect=0)
     qvtest.check(letters(log) == "automation", "the probe saw %r" % letters(log))
     count = check_journal(journal)
-    open(log + ".quit", "w").close()
-    qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10, what="the first probe to quit")
+    qvtest.quit_run_probe(work)
     print("recorded %d events" % count)
 
     play = qvtest.start_run(args.exe, "-P", COMMAND, work)
     qvtest.wait_exit(play, 60, "the play run", expect=0)
     qvtest.check(letters(log) == "automation", "the replayed probe saw %r" % letters(log))
-    open(log + ".quit", "w").close()
+    qvtest.quit_run_probe(work)
 
     idle = qvtest.start_run(args.exe, "-P", "probe.exe --log idle.log --timeout 60", work)
     time.sleep(4)
     qvtest.check(idle.poll() is None, "a play run without its journal ended by itself")
     qvtest.key("ctrl+alt+shift+Delete")
     qvtest.wait_exit(idle, 20, "the idle play run", expect=0)
-    open(os.path.join(work, "idle.log.quit"), "w").close()
+    qvtest.quit_run_probe(work, "idle.log")
 
 
 qvtest.main(test)

@@ -62,8 +62,7 @@ def test(args):
     time.sleep(0.3)
     qvtest.key("ctrl+alt+shift+Delete")
     qvtest.wait_exit(record, 20, "the record run", expect=0)
-    open(log + ".quit", "w").close()
-    qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10, what="the probe to quit")
+    qvtest.quit_run_probe(work)
 
     end = end_of_typing(qvjournal(args.tool, "dump", journal, cwd=work))
     qvjournal(args.tool, "cut", "--to", str(end), journal, "-o", "typing.Jnf", cwd=work)
@@ -73,7 +72,7 @@ def test(args):
     play = qvtest.start_run(args.exe, "-P", COMMAND, work)
     qvtest.wait_exit(play, 60, "the play run", expect=0)
     qvtest.check(letters(log) == WORD * 3, "the probe saw %r" % letters(log))
-    open(log + ".quit", "w").close()
+    qvtest.quit_run_probe(work)
 
 
 qvtest.main(test)

@@ -11,26 +11,15 @@ sys.dont_write_bytecode = True
 import qvtest  # noqa: E402
 
 ICON = (989, 690)  # the icon's centre in the 1000x700 desktop's notification area
-# The right-hand eye: balloon tails reach the icon's upper left, never this corner.
-EYE = "8x9+990+690"
 # "Hide Me" in the menu that a click on the icon opens (shifted left and up to fit the screen).
 HIDE_ME = (870, 642)
 
 
-def grab(area=EYE):
+def grab(area=qvtest.TRAY_ICON_EYE):
     """A fingerprint of the screen area WxH+X+Y."""
     result = subprocess.run(["import", "-window", "root", "-crop", area, "+repage", "-format",
                              "%#", "info:"], capture_output=True, text=True, timeout=30)
     return result.stdout.strip()
-
-
-def icon_shown():
-    """True while the eye area holds the icon's black outline (the task bar and the desktop
-    behind it hold no black)."""
-    result = subprocess.run(["import", "-window", "root", "-crop", EYE, "+repage", "-format",
-                             "%[fx:minima.intensity]", "info:"], capture_output=True, text=True,
-                            timeout=30)
-    return float(result.stdout.strip() or 1) < 0.1
 
 
 def samples(count, interval):
@@ -44,8 +33,7 @@ def samples(count, interval):
 def test(args):
     out = args.out or qvtest.scratch("shots")
     shot = lambda name: qvtest.screenshot(os.path.join(out, name))
-    app = qvtest.start_exe(args.exe)
-    qvtest.wait_until(icon_shown, timeout=15, what="the icon to appear")
+    app = qvtest.start_tray(args.exe)
     time.sleep(2.5)  # the welcome balloon shows about 2 s after the call
     shot("tray-welcome.png")
 
@@ -68,17 +56,16 @@ def test(args):
     qvtest.check(len(set(blinks)) == 2, "the icon did not blink while playing: %d distinct "
                  "images" % len(set(blinks)))
     # One of the two is the empty blink frame.
-    qvtest.wait_until(lambda: not icon_shown(), timeout=2, interval=0.05, what="a blink")
+    qvtest.wait_until(lambda: not qvtest.tray_icon_shown(), timeout=2, interval=0.05,
+                      what="a blink")
     probe.quit()
-    time.sleep(3)
     # Steady again, on whichever frame the animation stopped.
     steady = qvtest.wait_until(lambda: len(set(samples(4, 0.2))) == 1 and grab(), timeout=10,
                                what="the icon to be steady again")
-    qvtest.check(icon_shown(), "the icon stayed blank after the playback")
+    qvtest.check(qvtest.tray_icon_shown(), "the icon stayed blank after the playback")
 
     closed_area = grab("120x50+840+376")
-    qvtest.click(1, *ICON)
-    time.sleep(0.8)
+    qvtest.show_menu(lambda: qvtest.click(1, *ICON))
     shot("tray-menu.png")
     # The menu opens above the icon, shifted left to fit: its first rows lie here.
     menu_area = "120x50+840+376"
@@ -87,17 +74,16 @@ def test(args):
     qvtest.wait_until(lambda: grab(menu_area) == closed_area, timeout=5,
                       what="the menu to close after a click elsewhere")
 
-    qvtest.click(3, *ICON)
-    time.sleep(0.8)
+    qvtest.show_menu(lambda: qvtest.click(3, *ICON))
     qvtest.click(1, *HIDE_ME)
-    qvtest.wait_until(lambda: not icon_shown(), timeout=5, what="Hide Me to remove the icon")
+    qvtest.wait_until(lambda: not qvtest.tray_icon_shown(), timeout=5,
+                      what="Hide Me to remove the icon")
     shot("tray-hidden.png")
     qvtest.key("ctrl+alt+shift+h")
     qvtest.wait_until(lambda: grab() == steady, timeout=5, what="Ctrl+Alt+Shift+H to bring it back")
 
-    code = qvtest.exit_from_menu(app)
-    qvtest.check(code == 0, "the program exited with %d" % code)
-    qvtest.wait_until(lambda: not icon_shown(), timeout=5, what="the icon to go at exit")
+    qvtest.check(qvtest.exit_from_menu(app) == 0, "the program exited with an error")
+    qvtest.wait_until(lambda: not qvtest.tray_icon_shown(), timeout=5, what="the icon to go at exit")
 
 
 qvtest.main(test)

@@ -112,11 +112,16 @@ def open_menu(at=(500, 400)):
     """Opens the program's menu with Ctrl+Alt+Shift+Delete at the given mouse position, waits for
     it to be shown (a new untitled window) and gives X focus to the desktop, through which Wine
     passes keys to the menu."""
-    shown = set(find_windows("^$"))
     mouse_move(*at)
-    key("ctrl+alt+shift+Delete")
-    wait_until(lambda: set(find_windows("^$")) - shown, timeout=10, what="the program's menu")
+    show_menu(lambda: key("ctrl+alt+shift+Delete"))
     focus(desktop_window())
+
+
+def show_menu(action):
+    """Does what opens the program's menu and waits for it: a new untitled window."""
+    shown = set(find_windows("^$"))
+    action()
+    wait_until(lambda: set(find_windows("^$")) - shown, timeout=10, what="the program's menu")
 
 
 def exit_from_menu(app, timeout=15.0, at=(500, 400)):
