@@ -7,7 +7,6 @@ was."""
 
 import os
 import shutil
-import subprocess
 import sys
 import time
 
@@ -88,8 +87,8 @@ def record_run_closed_from_outside(args, work):
     time.sleep(2)
     qvtest.mouse_move(400, 300)
     qvtest.mouse_move(420, 310)
-    subprocess.run(["wine", "taskkill", "/im", os.path.basename(args.exe)], timeout=20,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    code, said = qvtest.wine_command("taskkill", "/im", os.path.basename(args.exe))
+    qvtest.check(code == 0, "taskkill exited with %d: %s" % (code, said))
     qvtest.wait_exit(run, 10, "the record run closed from outside", expect=0)
     written = qvtest.read_journal(journal)
     qvtest.check(written.count >= 2, "the closed record run saved %d events" % written.count)

@@ -25,6 +25,18 @@ def start_exe(exe, *args, cwd=None, stdout=None, stderr=None):
     return track(proc)
 
 
+def wine_command(*args, timeout=30.0):
+    """Runs one of Wine's own console programs (`taskkill`, `reg`, ...) to its end; returns its
+    exit code and what it printed. Wine sometimes cannot create a process at all and says so
+    ("Application could not be started"): nothing ran then, so the start is tried once more."""
+    for attempt in (1, 2):
+        done = subprocess.run(["wine"] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+        text = done.stdout.decode("utf-8", "replace").strip()
+        if attempt == 2 or "Application could not be started" not in text:
+            return done.returncode, text
+
+
 def track(proc):
     """Has cleanup() stop a process started otherwise than by start_exe."""
     _started.append(proc)
