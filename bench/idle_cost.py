@@ -5,7 +5,7 @@ icon blinks through a playback that waits.
 
     python3 bench/idle_cost.py --exe quorvatellianis.exe --out DIR [--seconds 60]
 
-Runs inside tools/harness (re-runs itself inside one when started outside). Two windows of the
+Runs inside tools/harness (re-runs itself inside one when started outside). Windows of the
 same length are measured on the harness's processes (everything carrying its QV_HARNESS_ID: Xvfb,
 wineserver, the Wine desktop and services, the program):
 
