@@ -85,7 +85,10 @@ def test(args):
     seconds = len(recorded) / RATE
     qvtest.check(RECORD_SECONDS - 2 < seconds < RECORD_SECONDS + 5,
                  "%.1f s of sound for a %d s recording" % (seconds, RECORD_SECONDS))
-    check_tone(recorded, "the saved track", boundary=BLOCK)
+    # Inside a block every sample is the capture driver's: the 64-bit Wine once dropped 19
+    # samples 11 s into the first block (one broken period of 22,000). One period in 1000 is
+    # tolerated there; at the block boundary, which is ours, none is.
+    check_tone(recorded, "the saved track", boundary=BLOCK, allowed=len(recorded) // 50 // 1000)
     tone_offset = first_loud(recorded)
     print("saved %.2f s of sound, unbroken across the block boundary" % seconds)
 
