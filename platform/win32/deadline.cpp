@@ -5,6 +5,7 @@
 #include <mmsystem.h>
 
 #include "platform/win32/input_win32.h"
+#include "platform/win32/report.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -38,6 +39,8 @@ HANDLE CreateDeadlineTimer(bool* raisedResolution) {
             return timer;
     }
     HANDLE timer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+    if (!timer)
+        ReportLastError("CreateWaitableTimerW", "the playback's clock; timing on waits instead");
     if (timer && timeBeginPeriod(1) == TIMERR_NOERROR)
         *raisedResolution = true;
     return timer;

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include "platform/file.h"
+#include "platform/win32/report.h"
 
 namespace platform {
 
@@ -12,6 +13,14 @@ namespace {
 HANDLE Open(const char* path, DWORD disposition) {
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        // A name already taken is how a save finds a free temporary name: an answer, not a fault.
+        if (!(disposition == CREATE_NEW &&
+              (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)))
+            win32::ReportFailure("CreateFileA", error, "\"%s\", %s", path,
+                                 disposition == CREATE_NEW ? "CREATE_NEW" : "OPEN_EXISTING");
+    }
     return h;  // INVALID_HANDLE_VALUE is kInvalidFile
 }
 
@@ -19,7 +28,11 @@ HANDLE Open(const char* path, DWORD disposition) {
 int Seek(HANDLE h, uint32_t offset) {
     LONG high = 0;
     DWORD low = SetFilePointer(h, static_cast<LONG>(offset), &high, FILE_BEGIN);
-    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+        win32::ReportLastError("SetFilePointer", "offset %lu", static_cast<unsigned long>(offset));
+        return 0;
+    }
+    return 1;
 }
 
 HANDLE Usable(FileHandle file) {
@@ -52,8 +65,11 @@ int FileReadAt(FileHandle file, uint32_t offset, void* data, uint32_t length, ui
     *done = 0;
     if (!h || !Seek(h, offset))
         return 0;
-    if (!ReadFile(h, data, length, &n, nullptr))
+    if (!ReadFile(h, data, length, &n, nullptr)) {
+        win32::ReportLastError("ReadFile", "%lu bytes at %lu", static_cast<unsigned long>(length),
+                               static_cast<unsigned long>(offset));
         return 0;
+    }
     *done = n;
     return 1;
 }
@@ -65,8 +81,11 @@ int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t len
     *done = 0;
     if (!h || !Seek(h, offset))
         return 0;
-    if (!WriteFile(h, data, length, &n, nullptr))
+    if (!WriteFile(h, data, length, &n, nullptr)) {
+        win32::ReportLastError("WriteFile", "%lu bytes at %lu", static_cast<unsigned long>(length),
+                               static_cast<unsigned long>(offset));
         return 0;
+    }
     *done = n;
     return 1;
 }
@@ -78,8 +97,10 @@ uint64_t FileGetSize(FileHandle file) {
     DWORD high = 0;
     SetLastError(NO_ERROR);
     DWORD low = GetFileSize(h, &high);
-    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        win32::ReportLastError("GetFileSize", nullptr);
         return 0;
+    }
     return static_cast<uint64_t>(high) << 32 | low;
 }
 
@@ -90,7 +111,11 @@ int FileClose(FileHandle file) {
     // Reach the disk before a save's temporary replaces its target; a late write error shows
     // up here rather than never.
     int flushed = FlushFileBuffers(h) != 0;
+    if (!flushed)
+        win32::ReportLastError("FlushFileBuffers", nullptr);
     int closed = CloseHandle(h) != 0;
+    if (!closed)
+        win32::ReportLastError("CloseHandle", "a file");
     return flushed && closed;
 }
 
@@ -114,8 +139,11 @@ int FileReplace(const char* from, const char* to) {
     for (size_t attempt = 0;; ++attempt) {
         if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return 1;
-        if (attempt == sizeof kWaits / sizeof kWaits[0] || !Transient(GetLastError()))
+        if (attempt == sizeof kWaits / sizeof kWaits[0] || !Transient(GetLastError())) {
+            win32::ReportLastError("MoveFileExA", "\"%s\" to \"%s\", after %u attempts", from, to,
+                                   static_cast<unsigned>(attempt + 1));
             return 0;
+        }
         Sleep(kWaits[attempt]);
     }
 }
@@ -124,7 +152,10 @@ int FileDelete(const char* path) {
     if (DeleteFileA(path))
         return 1;
     DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return 1;
+    win32::ReportFailure("DeleteFileA", error, "\"%s\"", path);
+    return 0;
 }
 
 int FileModifiedTime(const char* path, uint64_t* milliseconds) {
@@ -164,8 +195,14 @@ void FileDialog(int save, const char* filter, const char* defaultExtension, char
     ofn.lpstrDefExt = defaultExtension && defaultExtension[0] ? defaultExtension : nullptr;
     BOOL chosen = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
     // On failure the buffer may hold a required size rather than a path.
-    if (!chosen)
+    if (!chosen) {
         name[0] = '\0';
+        // 0 is the user's Cancel; anything else is the dialog's own failure, in its own codes.
+        DWORD error = CommDlgExtendedError();
+        if (error)
+            win32::ReportFailure(save ? "GetSaveFileNameA" : "GetOpenFileNameA", error,
+                                 "dialog error 0x%lx", static_cast<unsigned long>(error));
+    }
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
+#include "platform/win32/report.h"
 
 namespace platform {
 
@@ -111,6 +112,7 @@ HookHandle InstallRecordHook(InstanceHandle instance, HookProcedure procedure) {
             SetWindowsHookExA(WH_JOURNALRECORD, NativeRecordThunk, ModuleOrSelf(instance), 0);
         if (hook)
             return hook;
+        win32::ReportLastError("SetWindowsHookExA", "WH_JOURNALRECORD; recording on the emulation");
     }
     return win32::InstallEmulatedRecord(ModuleOrSelf(instance), procedure);
 }
@@ -124,6 +126,7 @@ HookHandle InstallPlaybackHook(InstanceHandle instance, HookProcedure procedure)
             SetWindowsHookExA(WH_JOURNALPLAYBACK, NativePlaybackThunk, ModuleOrSelf(instance), 0);
         if (hook)
             return hook;
+        win32::ReportLastError("SetWindowsHookExA", "WH_JOURNALPLAYBACK; playing on the emulation");
     }
     return win32::InstallEmulatedPlayback(procedure);
 }

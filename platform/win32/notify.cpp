@@ -5,6 +5,7 @@
 
 #include "platform/notify.h"
 #include "platform/win32/notify_win32.h"
+#include "platform/win32/report.h"
 
 static_assert(NIM_ADD == 0 && NIM_MODIFY == 1 && NIM_DELETE == 2, "notification calls");
 static_assert(NIF_MESSAGE == 1 && NIF_ICON == 2 && NIF_TIP == 4 && NIF_INFO == 0x10,
@@ -62,7 +63,12 @@ void ToShellRecord(const NotifyIconRecord& record, NOTIFYICONDATAW* data) {
 int NotifyIcon(uint32_t action, const NotifyIconRecord& record) {
     NOTIFYICONDATAW data;
     win32::ToShellRecord(record, &data);
-    return Shell_NotifyIconW(action, &data) ? 1 : 0;
+    SetLastError(NO_ERROR);
+    if (Shell_NotifyIconW(action, &data))
+        return 1;
+    // The shell often gives no reason; the error then reads 0.
+    win32::ReportLastError("Shell_NotifyIconW", "action %u, flags 0x%x", action, record.flags);
+    return 0;
 }
 
 uint32_t ShellRestartMessage() {

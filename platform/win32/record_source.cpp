@@ -4,6 +4,7 @@
 
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
+#include "platform/win32/report.h"
 
 namespace platform {
 namespace win32 {
@@ -110,7 +111,11 @@ HookHandle InstallEmulatedRecord(InstanceHandle instance, HookProcedure procedur
     // Set before installing: input may arrive as soon as the first hook is in.
     recordSource.procedure = procedure;
     recordSource.keyboard = SetWindowsHookExW(WH_KEYBOARD_LL, RecordKeyboardProc, module, 0);
+    if (!recordSource.keyboard)
+        ReportLastError("SetWindowsHookExW", "WH_KEYBOARD_LL, to record");
     recordSource.mouse = SetWindowsHookExW(WH_MOUSE_LL, RecordMouseProc, module, 0);
+    if (!recordSource.mouse)
+        ReportLastError("SetWindowsHookExW", "WH_MOUSE_LL, to record");
     if (!recordSource.keyboard || !recordSource.mouse) {
         if (recordSource.keyboard)
             UnhookWindowsHookEx(recordSource.keyboard);

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "platform/wave.h"
+#include "platform/win32/report.h"
 
 // WaveHeader is handed to the system as its own header, field for field.
 static_assert(sizeof(platform::WaveHeader) == sizeof(WAVEHDR), "WaveHeader size");
@@ -48,6 +49,13 @@ struct WaveInDevice : WaveDevice {};
 struct WaveOutDevice : WaveDevice {};
 
 namespace {
+
+// The wave calls answer with a result code; a refusal is also told to a listening debugger.
+MMRESULT Checked(const char* call, MMRESULT result) {
+    if (result != MMSYSERR_NOERROR)
+        win32::ReportWaveFailure(call, result, nullptr);
+    return result;
+}
 
 const size_t kMostQueued = sizeof(WaveDevice::queued) / sizeof(WaveDevice::queued[0]);
 
@@ -122,11 +130,13 @@ Device* Open(bool input, const WaveFormat* format, WaveCallback callback) {
         DWORD_PTR signal = reinterpret_cast<DWORD_PTR>(device->signal);
         if (input) {
             HWAVEIN system = nullptr;
-            opened = waveInOpen(&system, WAVE_MAPPER, &f, signal, 0, CALLBACK_EVENT);
+            opened = Checked("waveInOpen",
+                             waveInOpen(&system, WAVE_MAPPER, &f, signal, 0, CALLBACK_EVENT));
             device->system = system;
         } else {
             HWAVEOUT system = nullptr;
-            opened = waveOutOpen(&system, WAVE_MAPPER, &f, signal, 0, CALLBACK_EVENT);
+            opened = Checked("waveOutOpen",
+                             waveOutOpen(&system, WAVE_MAPPER, &f, signal, 0, CALLBACK_EVENT));
             device->system = system;
         }
     }
@@ -137,9 +147,9 @@ Device* Open(bool input, const WaveFormat* format, WaveCallback callback) {
     device->thread = CreateThread(nullptr, 0, NotificationThread, device, 0, nullptr);
     if (!device->thread) {
         if (input)
-            waveInClose(static_cast<HWAVEIN>(device->system));
+            Checked("waveInClose", waveInClose(static_cast<HWAVEIN>(device->system)));
         else
-            waveOutClose(static_cast<HWAVEOUT>(device->system));
+            Checked("waveOutClose", waveOutClose(static_cast<HWAVEOUT>(device->system)));
         Free(device);
         return nullptr;
     }
@@ -198,12 +208,14 @@ uint32_t WaveOutCount() {
 
 int WaveInSupports(const WaveFormat* format) {
     WAVEFORMATEX f = ToSystem(format);
-    return waveInOpen(nullptr, WAVE_MAPPER, &f, 0, 0, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
+    return Checked("waveInOpen", waveInOpen(nullptr, WAVE_MAPPER, &f, 0, 0, WAVE_FORMAT_QUERY)) ==
+           MMSYSERR_NOERROR;
 }
 
 int WaveOutSupports(const WaveFormat* format) {
     WAVEFORMATEX f = ToSystem(format);
-    return waveOutOpen(nullptr, WAVE_MAPPER, &f, 0, 0, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
+    return Checked("waveOutOpen", waveOutOpen(nullptr, WAVE_MAPPER, &f, 0, 0, WAVE_FORMAT_QUERY)) ==
+           MMSYSERR_NOERROR;
 }
 
 WaveIn WaveInOpen(const WaveFormat* format, WaveCallback callback) {
@@ -216,10 +228,12 @@ WaveOut WaveOutOpen(const WaveFormat* format, WaveCallback callback) {
 
 int WaveInQueue(WaveIn device, WaveHeader* header) {
     HWAVEIN h = static_cast<HWAVEIN>(device->system);
-    if (waveInPrepareHeader(h, System(header), sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+    if (Checked("waveInPrepareHeader", waveInPrepareHeader(h, System(header), sizeof(WAVEHDR))) !=
+        MMSYSERR_NOERROR)
         return 0;
     if (Enqueue(device, header) &&
-        waveInAddBuffer(h, System(header), sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+        Checked("waveInAddBuffer", waveInAddBuffer(h, System(header), sizeof(WAVEHDR))) ==
+            MMSYSERR_NOERROR)
         return 1;
     Unqueue(device, header);
     return 0;
@@ -227,17 +241,20 @@ int WaveInQueue(WaveIn device, WaveHeader* header) {
 
 int WaveOutQueue(WaveOut device, WaveHeader* header) {
     HWAVEOUT h = static_cast<HWAVEOUT>(device->system);
-    if (waveOutPrepareHeader(h, System(header), sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+    if (Checked("waveOutPrepareHeader", waveOutPrepareHeader(h, System(header), sizeof(WAVEHDR))) !=
+        MMSYSERR_NOERROR)
         return 0;
     if (Enqueue(device, header) &&
-        waveOutWrite(h, System(header), sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+        Checked("waveOutWrite", waveOutWrite(h, System(header), sizeof(WAVEHDR))) ==
+            MMSYSERR_NOERROR)
         return 1;
     Unqueue(device, header);
     return 0;
 }
 
 int WaveInStart(WaveIn device) {
-    return waveInStart(static_cast<HWAVEIN>(device->system)) == MMSYSERR_NOERROR;
+    return Checked("waveInStart", waveInStart(static_cast<HWAVEIN>(device->system))) ==
+           MMSYSERR_NOERROR;
 }
 
 int WaveInPosition(WaveIn device, uint32_t* bytes) {
@@ -253,38 +270,43 @@ int WaveInPosition(WaveIn device, uint32_t* bytes) {
 
 // The buffers a reset hands back are reported on the caller's thread before it returns.
 int WaveInReset(WaveIn device) {
-    int reset = waveInReset(static_cast<HWAVEIN>(device->system)) == MMSYSERR_NOERROR;
+    int reset = Checked("waveInReset", waveInReset(static_cast<HWAVEIN>(device->system))) ==
+                MMSYSERR_NOERROR;
     Report(device);
     return reset;
 }
 
 int WaveOutReset(WaveOut device) {
-    int reset = waveOutReset(static_cast<HWAVEOUT>(device->system)) == MMSYSERR_NOERROR;
+    int reset = Checked("waveOutReset", waveOutReset(static_cast<HWAVEOUT>(device->system))) ==
+                MMSYSERR_NOERROR;
     Report(device);
     return reset;
 }
 
 int WaveInRelease(WaveIn device, WaveHeader* header) {
-    return waveInUnprepareHeader(static_cast<HWAVEIN>(device->system), System(header),
-                                 sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+    return Checked("waveInUnprepareHeader",
+                   waveInUnprepareHeader(static_cast<HWAVEIN>(device->system), System(header),
+                                         sizeof(WAVEHDR))) == MMSYSERR_NOERROR;
 }
 
 int WaveOutRelease(WaveOut device, WaveHeader* header) {
-    return waveOutUnprepareHeader(static_cast<HWAVEOUT>(device->system), System(header),
-                                  sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+    return Checked("waveOutUnprepareHeader",
+                   waveOutUnprepareHeader(static_cast<HWAVEOUT>(device->system), System(header),
+                                          sizeof(WAVEHDR))) == MMSYSERR_NOERROR;
 }
 
 // Not every driver refuses to close while it holds buffers (Wine's does not): the service does.
 int WaveInClose(WaveIn device) {
     if (HoldsBuffers(device))
         return 0;
-    return Close(device, waveInClose(static_cast<HWAVEIN>(device->system)));
+    return Close(device, Checked("waveInClose", waveInClose(static_cast<HWAVEIN>(device->system))));
 }
 
 int WaveOutClose(WaveOut device) {
     if (HoldsBuffers(device))
         return 0;
-    return Close(device, waveOutClose(static_cast<HWAVEOUT>(device->system)));
+    return Close(device,
+                 Checked("waveOutClose", waveOutClose(static_cast<HWAVEOUT>(device->system))));
 }
 
 void* WaveAllocate(uint32_t size) {

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/win32/input_win32.h"
+#include "platform/win32/report.h"
 #include "platform/window.h"
 
 namespace {
@@ -73,12 +74,18 @@ int RegisterMainWindowClass(InstanceHandle instance, const char* className,
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszMenuName = MAKEINTRESOURCEA(menuId);
     windowClass.lpszClassName = className;
-    return RegisterClassExA(&windowClass) != 0;
+    if (RegisterClassExA(&windowClass))
+        return 1;
+    win32::ReportLastError("RegisterClassExA", "\"%s\"", className);
+    return 0;
 }
 
 WindowHandle CreateHiddenWindow(InstanceHandle instance, const char* className) {
-    return CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                           static_cast<HINSTANCE>(instance), nullptr);
+    HWND window = CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  static_cast<HINSTANCE>(instance), nullptr);
+    if (!window)
+        win32::ReportLastError("CreateWindowExA", "\"%s\"", className);
+    return window;
 }
 
 void DestroyWindowNow(WindowHandle window) {
@@ -104,8 +111,10 @@ int RunMessageLoop(InstanceHandle instance, int acceleratorId) {
     MSG message;
     BOOL result;
     while ((result = GetMessageA(&message, nullptr, 0, 0)) != 0) {
-        if (result == -1)
+        if (result == -1) {
+            win32::ReportLastError("GetMessageA", nullptr);
             return 0;
+        }
         if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
@@ -115,7 +124,10 @@ int RunMessageLoop(InstanceHandle instance, int acceleratorId) {
 }
 
 int StartTimer(WindowHandle window, uintptr_t id, uint32_t milliseconds) {
-    return SetTimer(static_cast<HWND>(window), id, milliseconds, nullptr) != 0;
+    if (SetTimer(static_cast<HWND>(window), id, milliseconds, nullptr))
+        return 1;
+    win32::ReportLastError("SetTimer", "id %u, %u ms", static_cast<unsigned>(id), milliseconds);
+    return 0;
 }
 
 void StopTimer(WindowHandle window, uintptr_t id) {
@@ -123,8 +135,11 @@ void StopTimer(WindowHandle window, uintptr_t id) {
 }
 
 int RegisterGlobalHotkey(WindowHandle window, int id, uint32_t modifiers, uint32_t virtualKey) {
-    if (!RegisterHotKey(static_cast<HWND>(window), id, modifiers, virtualKey))
+    if (!RegisterHotKey(static_cast<HWND>(window), id, modifiers, virtualKey)) {
+        win32::ReportLastError("RegisterHotKey", "id %d, modifiers 0x%x, key 0x%x", id, modifiers,
+                               virtualKey);
         return 0;
+    }
     int count = hotkeyCount.load();
     if (count < static_cast<int>(sizeof hotkeys / sizeof hotkeys[0])) {
         hotkeys[count] = {static_cast<HWND>(window), id, modifiers, virtualKey};
@@ -159,13 +174,19 @@ void TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner) {
     SetForegroundWindow(window);
     // A playback lets the user's input through while the menu is open.
     menusOpen.fetch_add(1);
-    TrackPopupMenuEx(static_cast<HMENU>(menu), TPM_VERTICAL, point.x, point.y, window, nullptr);
+    if (!TrackPopupMenuEx(static_cast<HMENU>(menu), TPM_VERTICAL, point.x, point.y, window,
+                          nullptr) &&
+        GetLastError() != NO_ERROR)
+        win32::ReportLastError("TrackPopupMenuEx", nullptr);
     menusOpen.fetch_sub(1);
     PostMessageA(window, WM_NULL, 0, 0);
 }
 
 int LoadTextResource(InstanceHandle instance, int id, char* text, int capacity) {
-    return LoadStringA(static_cast<HINSTANCE>(instance), id, text, capacity);
+    int length = LoadStringA(static_cast<HINSTANCE>(instance), id, text, capacity);
+    if (!length)
+        win32::ReportLastError("LoadStringA", "string %d", id);
+    return length;
 }
 
 IconHandle LoadIconResource(InstanceHandle instance, int id) {
@@ -174,17 +195,27 @@ IconHandle LoadIconResource(InstanceHandle instance, int id) {
     HANDLE icon = LoadImageA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(id), IMAGE_ICON,
                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                              LR_DEFAULTCOLOR | LR_SHARED);
+    if (!icon)
+        win32::ReportLastError("LoadImageA", "icon %d", id);
     return icon;
 }
 
 uint32_t LaunchProgram(const char* command) {
-    return WinExec(command, SW_SHOWNORMAL);
+    UINT result = WinExec(command, SW_SHOWNORMAL);
+    // Up to 31 is a refusal; the command line is the user's, so only its outcome is told.
+    if (result <= 31)
+        win32::ReportFailure("WinExec", result, nullptr);
+    return result;
 }
 
 uint32_t CreateInstanceMutex(const char* name) {
     SetLastError(0);
-    CreateMutexA(nullptr, TRUE, name);
-    return GetLastError();
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
+    DWORD error = GetLastError();
+    // Another instance holding it is an answer, not a failure.
+    if (!mutex)
+        win32::ReportFailure("CreateMutexA", error, "\"%s\"", name);
+    return error;
 }
 
 void SetSystemParameter(uint32_t action, uint32_t value) {

@@ -161,3 +161,29 @@ TEST_F(FileBufferWin32Test, ReplaceWaitsOutAMomentaryHolderAndKeepsTheTargetsAtt
 }
 
 }  // namespace
+
+// A listener on the system's debug-output buffer, as a debug viewer sets one up: what a refused
+// save tells it names the call and the system's reason.
+TEST_F(FileBufferWin32Test, ARefusedSaveTellsAListenerTheCallAndWhy) {
+    HANDLE mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+    HANDLE bufferReady = CreateEventA(nullptr, FALSE, TRUE, "DBWIN_BUFFER_READY");
+    HANDLE dataReady = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
+    ASSERT_TRUE(mapping && bufferReady && dataReady);
+    const char* view = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    ASSERT_TRUE(view);
+
+    std::string target = Path("missing\\out.Jnf");
+    EXPECT_FALSE(fb->OpenForSaving(target.c_str()));
+    ASSERT_EQ(WaitForSingleObject(dataReady, 5000), WAIT_OBJECT_0) << "nothing was reported";
+    std::string report(view + sizeof(DWORD));
+    SetEvent(bufferReady);
+    EXPECT_NE(report.find("CreateFileA(\"" + Path("missing\\out.Jnf")), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("error 3 ("), std::string::npos) << report;  // the path was not found
+
+    UnmapViewOfFile(view);
+    CloseHandle(dataReady);
+    CloseHandle(bufferReady);
+    CloseHandle(mapping);
+}

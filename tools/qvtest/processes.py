@@ -3,9 +3,12 @@
 import os
 import subprocess
 
-from .run import TestFailure, check, wait_until
+from .run import TestFailure, check, scratch, wait_until
 
 _started = []
+# Where the standard error of each program started here goes: Wine writes the programs' debug
+# channel there (a Win32 call that failed, and why), and main() shows it when a test fails.
+_error_logs = []
 
 
 def wine_path(path):
@@ -20,9 +23,33 @@ def start_exe(exe, *args, cwd=None, stdout=None, stderr=None):
     cleanup() unless it ended before."""
     if not os.path.isfile(exe):
         raise TestFailure("no such program: %s" % exe)
-    proc = subprocess.Popen(["wine", os.path.abspath(exe)] + [str(a) for a in args], cwd=cwd,
-                            stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
+    log = None
+    if stderr is None:
+        path = scratch("stderr-%d-%s.txt" % (len(_error_logs) + 1, os.path.basename(exe)))
+        log = stderr = open(path, "wb")
+        _error_logs.append(path)
+    try:
+        proc = subprocess.Popen(["wine", os.path.abspath(exe)] + [str(a) for a in args], cwd=cwd,
+                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
+    finally:
+        if log:
+            log.close()
     return track(proc)
+
+
+def program_reports():
+    """What the programs started here wrote to their standard error: their debug channel's reports
+    of Win32 calls that failed, among anything else they said. Empty when they said nothing."""
+    parts = []
+    for path in _error_logs:
+        try:
+            with open(path, "rb") as f:
+                text = f.read().decode("utf-8", "replace").strip()
+        except OSError:
+            continue
+        if text:
+            parts.append("-- %s\n%s" % (os.path.basename(path), text))
+    return "\n".join(parts)
 
 
 def wine_command(*args, timeout=30.0):

@@ -42,6 +42,15 @@ def _cleanup():
     cleanup()
 
 
+def _show_reports():
+    """Shows what the tested programs reported on their debug channel, after a failure."""
+    from .processes import program_reports
+    text = program_reports()
+    if text:
+        print("what the programs reported (standard error, debug channel):\n%s" % text,
+              file=sys.stderr)
+
+
 _HARNESS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness")
 
 
@@ -95,6 +104,8 @@ def main(test, argv=None):
         print("FAIL %s: unexpected error" % name, file=sys.stderr)
     finally:
         _cleanup()
+        if code:
+            _show_reports()
     sys.exit(code)
 
 
