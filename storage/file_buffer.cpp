@@ -148,8 +148,13 @@ const uint8_t* FileBuffer::ReadAt(uint32_t length, int32_t offset) {
 
 bool FileBuffer::WriteAt(const void* data, uint32_t length, int32_t offset) {
     uint64_t start = offset < 0 ? uint64_t(writeStart) + writeLength : uint64_t(offset);
-    if (!IsOpen() || length > kWindowSize || start + length > kOffsetLimit)
+    if (!IsOpen())
         return false;
+    if (length > kWindowSize || start + length > kOffsetLimit) {
+        // The caller's bytes will be missing from the file: a save must not replace its target.
+        storeFailed = true;
+        return false;
+    }
     if (start < writeStart || uint64_t(writeStart) + kWindowSize < start + length) {
         // Moving would drop the window's bytes unless they are stored first.
         if (!clean && writeLength != 0 && !Flush())

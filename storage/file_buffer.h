@@ -45,7 +45,8 @@ class FileBuffer {
     // refused or when the system could not read.
     const uint8_t* ReadAt(uint32_t length, int32_t offset);
     // Takes `length` bytes for `offset` (negative: right after the end of the last write).
-    // False when refused, including when moving the window could not store its bytes.
+    // False when refused, including when moving the window could not store its bytes; any
+    // refusal while a file is open abandons a save (Close then reports false).
     bool WriteAt(const void* data, uint32_t length, int32_t offset);
     // Stores the write window. False when nothing is open or waiting, or the store failed.
     bool Flush();
