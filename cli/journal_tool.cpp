@@ -168,9 +168,11 @@ class Tool {
         return true;
     }
 
+    // A time on a journal's timeline. Past 2^32-1 ms the sound offsets computed from it would
+    // overflow, and no gap between two events is that long anyway.
     bool Milliseconds(const char* option, uint64_t fallback, uint64_t* value) {
         *value = fallback;
-        return !Has(option) || Number(Value(option), option, ~uint64_t(0) / 2, value);
+        return !Has(option) || Number(Value(option), option, 0xFFFFFFFFu, value);
     }
 
     int Dispatch() {
