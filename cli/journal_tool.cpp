@@ -196,7 +196,7 @@ class Tool {
     // ---- dump and build -----------------------------------------------------------------
 
     int Dump(const std::string& path) {
-        if (!output.empty() && output == path)
+        if (!output.empty() && SameFile(output, path))
             return Refuse("the text would replace the journal " + path + ": give -o another name");
         JournalImage image;
         journal::Refusal refusal;
@@ -218,7 +218,7 @@ class Tool {
     }
 
     int Build(const std::string& path) {
-        if (output == path)
+        if (SameFile(output, path))
             return Refuse("the journal would replace its text " + path + ": give -o another name");
         std::vector<uint8_t> text, bytes;
         JournalImage image;
@@ -387,7 +387,7 @@ class Tool {
         bool hadTrack = false, replaced = false;
         for (const Input& input : inputs) {
             hadTrack = hadTrack || input.companion == Companion::kTrack;
-            replaced = replaced || input.path == output;
+            replaced = replaced || SameFile(input.path, output);
         }
         if (hadTrack && !edit.keepsTimeline)
             fprintf(err, "qvjournal: %s changes the timeline, so %s gets no sound track%s\n",

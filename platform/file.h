@@ -37,6 +37,10 @@ int FileDelete(const char* path);
 // Returns 1 when the file is there.
 int FileModifiedTime(const char* path, uint64_t* milliseconds);
 
+// 1 when both paths name one existing file, however each spells it (letter case where the
+// file system ignores it, "." and "..", links); 0 otherwise.
+int FileSame(const char* a, const char* b);
+
 // What a path names, so that a refused open can be explained: nothing, a file that may be
 // written, a read-only file, or a folder.
 enum PathKind { kPathMissing, kPathFile, kPathReadOnly, kPathFolder };

@@ -247,6 +247,12 @@ int FileModifiedTime(const char* path, uint64_t* milliseconds) {
     return 1;
 }
 
+int FileSame(const char* a, const char* b) {
+    struct stat first, second;
+    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 PathKind FileLookUp(const char* path) {
     struct stat st;
     if (stat(path, &st) != 0)

@@ -43,6 +43,8 @@ class JournalToolTest : public testkit::FolderTest {
         Write("a.Jnf", JournalImage(kEvents));
     }
     void TearDown() override { EXPECT_EQ(0, fake::OpenFileCount()); }
+    // The scratch folder's own name.
+    std::string Leaf() const { return folder.substr(folder.rfind('/') + 1); }
 
     Ran Run(std::vector<std::string> args) {
         args.insert(args.begin(), "qvjournal");
@@ -230,6 +232,9 @@ TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
         {{"cut", "--from", "5000", "a.Jnf", "-o", "out.Jnf"}, "no event of a.Jnf lies between"},
         {{"moves", "a.Jnf", "-o", "out.Jnf"}, "either --drop or --simplify MS"},
         {{"dump", "a.Jnf", "-o", "a.Jnf"}, "would replace the journal a.Jnf"},
+        // The same file under another spelling.
+        {{"dump", "a.Jnf", "-o", "./a.Jnf"}, "would replace the journal a.Jnf"},
+        {{"build", "a.Jnf", "-o", "../" + Leaf() + "/a.Jnf"}, "would replace its text a.Jnf"},
         {{"cat", "a.Jnf", "-o", "no/such/out.Jnf"}, "its folder no/such does not exist"},
         {{"frobnicate"}, "unknown command 'frobnicate'"},
     };

@@ -128,6 +128,20 @@ TEST_F(FileBufferWin32Test, SaveReplacesTheLockedTargetOnlyAtClose) {
     }
 }
 
+TEST_F(FileBufferWin32Test, FileSameKnowsAFileByAnySpelling) {
+    Put("rec.Jnf", "journal");
+    Put("other", "journal");
+    const struct {
+        std::string path;
+        int same;
+    } kCases[] = {
+        {Path("rec.Jnf"), 1}, {Path("REC.JNF"), 1}, {dir + "\\.\\rec.jnf", 1},
+        {Path("other"), 0},   {Path("missing"), 0},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(c.same, platform::FileSame(Path("rec.Jnf").c_str(), c.path.c_str())) << c.path;
+}
+
 // A virus scanner or an indexer opens a freshly written file for a moment, without letting
 // others delete or rename it meanwhile.
 TEST_F(FileBufferWin32Test, ReplaceWaitsOutAMomentaryHolderAndKeepsTheTargetsAttributes) {
