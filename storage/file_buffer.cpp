@@ -94,9 +94,9 @@ void FileBuffer::OpenByName(FileMode mode, const char* path) {
     file = platform::kInvalidFile;
     if (length + kLongestTempSuffix >= kNameCapacity)
         return;
-    // Taking an existing target first refuses read-only and in-use targets, and keeps others
-    // away from it until the save is over. A missing one is not created: a save that fails
-    // leaves nothing behind.
+    // Taking an existing target first refuses read-only targets and those that others go on
+    // writing, and keeps other writers away until the save is over. A missing one is not created: a
+    // save that fails leaves nothing behind.
     int missing = 0;
     platform::FileHandle lock = platform::FileLockExisting(name, &missing);
     if (lock == platform::kInvalidFile && !missing)

@@ -82,7 +82,8 @@ class FileBuffer {
     uint32_t writeLength;
     bool clean;
 
-    // A save holds an existing target open (and so locked) while writing the temporary.
+    // A save holds an existing target open (others may only read it) while writing the
+    // temporary.
     platform::FileHandle target;
     char* tempName;
     bool saving;       // the open file is a save's temporary
