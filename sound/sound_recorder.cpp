@@ -165,9 +165,13 @@ void SoundRecorder::Stop(bool fromDevice) {
         } else if (waveOut) {
             output = waveOut;
             stopping = true;
-        } else {
-            return;
         }
+    }
+    if (!input && !output) {
+        // A chain may have played to its end since the close above; seen idle under the lock,
+        // its device can only be waiting in playedOut now.
+        CloseFinishedOutput();
+        return;
     }
     // With `stopping` set no notification touches the chain or the device any more, so the
     // reset and the close run without the lock.
