@@ -1,6 +1,7 @@
 // Host file service over POSIX files. Win32 behaviour that the storage code depends on is
-// emulated: share mode 0 (a file open here cannot be opened, replaced or deleted again until it
-// is closed) and read-only files refusing write access even to root.
+// emulated: every open asks for write access and lets others only read, so a file open here
+// cannot be opened, replaced or deleted again through this service until it is closed, and
+// read-only files refuse write access even to root.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
