@@ -212,6 +212,9 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
             return 0;
         case WM_JOURNALSTATE:
             OnJournalState(wParam, lParam);
+            // A shutdown that arrived while the recorder was stopping is due now.
+            if (wParam == JOURNAL_STOPPED && shell.shutdownPending)
+                RequestShutdown();
             return 0;
         default:
             if (shell.trayIcon && message == TrayIcon::ShellRestartMessage()) {

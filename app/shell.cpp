@@ -155,7 +155,10 @@ void Shutdown() {
 }
 
 void RequestShutdown() {
-    if (shell.fileCommandRunning) {
+    // A shutdown inside Stop would destroy the recorder that Stop goes on using; it is carried
+    // out at the stop notification, once the hook is gone.
+    bool stopping = shell.journalRecorder && shell.journalRecorder->IsStopping();
+    if (shell.fileCommandRunning || stopping) {
         shell.shutdownPending = true;
         return;
     }

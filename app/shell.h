@@ -41,7 +41,8 @@ struct ShellState {
     // True while Save Record or Load Record runs: its dialog's own message loop keeps delivering
     // commands, and those that would change or use the recording are refused meanwhile.
     bool fileCommandRunning;
-    // An exit asked for while a file command ran; carried out when it has finished.
+    // An exit asked for while a file command ran, or while the recorder was stopping; carried
+    // out when that has finished.
     bool shutdownPending;
     // Set by the first Shutdown: a nested request (the stop notification it causes) is ignored,
     // so nothing is saved or destroyed twice.

@@ -256,6 +256,11 @@ bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t fir
     return FinishWrite(file, journal::WriteJournal(file, header, next, context) != 0, why);
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    // Spellings differ where files do not: letter case, "." and "..", links.
+    return a == b || platform::FileSame(a.c_str(), b.c_str());
+}
+
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
     FileBuffer* file = &Buffer();
     if (!OpenToRead(file, path, why))

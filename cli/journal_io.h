@@ -46,6 +46,9 @@ bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t fir
                            uint32_t lastTime, journal::NextRecord next, void* context,
                            std::string* why);
 
+// True when the two paths name one file, or are the same text.
+bool SameFile(const std::string& a, const std::string& b);
+
 // Reads a whole file that is not a journal (the text of build).
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* why);
 

@@ -168,9 +168,11 @@ class Tool {
         return true;
     }
 
+    // A time on a journal's timeline. Past 2^32-1 ms the sound offsets computed from it would
+    // overflow, and no gap between two events is that long anyway.
     bool Milliseconds(const char* option, uint64_t fallback, uint64_t* value) {
         *value = fallback;
-        return !Has(option) || Number(Value(option), option, ~uint64_t(0) / 2, value);
+        return !Has(option) || Number(Value(option), option, 0xFFFFFFFFu, value);
     }
 
     int Dispatch() {
@@ -194,7 +196,7 @@ class Tool {
     // ---- dump and build -----------------------------------------------------------------
 
     int Dump(const std::string& path) {
-        if (!output.empty() && output == path)
+        if (!output.empty() && SameFile(output, path))
             return Refuse("the text would replace the journal " + path + ": give -o another name");
         JournalImage image;
         journal::Refusal refusal;
@@ -216,7 +218,7 @@ class Tool {
     }
 
     int Build(const std::string& path) {
-        if (output == path)
+        if (SameFile(output, path))
             return Refuse("the journal would replace its text " + path + ": give -o another name");
         std::vector<uint8_t> text, bytes;
         JournalImage image;
@@ -385,7 +387,7 @@ class Tool {
         bool hadTrack = false, replaced = false;
         for (const Input& input : inputs) {
             hadTrack = hadTrack || input.companion == Companion::kTrack;
-            replaced = replaced || input.path == output;
+            replaced = replaced || SameFile(input.path, output);
         }
         if (hadTrack && !edit.keepsTimeline)
             fprintf(err, "qvjournal: %s changes the timeline, so %s gets no sound track%s\n",

@@ -51,6 +51,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       chunks(nullptr),
       recordHook(nullptr),
       playbackHook(nullptr),
+      stopping(false),
       recordingActive(false),
       playbackActive(false),
       previousTime(0),
@@ -117,17 +118,21 @@ bool JournalRecorder::Stop() {
     // it and touch no field once it was sent.
     platform::WindowHandle window = mainWindow;
     uintptr_t stopped;
-    if (IsRecording()) {
-        platform::RemoveHook(recordHook);
-        recordHook = nullptr;
+    if (stopping)
+        return false;  // asked again from inside the removal below: the first Stop finishes
+    if (IsRecording())
         stopped = STOPPED_RECORDING;
-    } else if (IsPlaying()) {
-        platform::RemoveHook(playbackHook);
-        playbackHook = nullptr;
+    else if (IsPlaying())
         stopped = STOPPED_PLAYBACK;
-    } else {
+    else
         return false;
-    }
+    // The removal may dispatch messages sent to the thread meanwhile; a shutdown among them
+    // waits for this Stop (IsStopping) rather than destroying the recorder under it.
+    stopping = true;
+    platform::HookHandle& hook = stopped == STOPPED_RECORDING ? recordHook : playbackHook;
+    platform::RemoveHook(hook);
+    hook = nullptr;
+    stopping = false;
     platform::SendToWindow(window, WM_JOURNALSTATE, JOURNAL_STOPPED, stopped);
     SwitchScreenSaver(false);
     return true;

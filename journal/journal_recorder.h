@@ -57,6 +57,8 @@ class JournalRecorder {
     const char* GetFileName() const;
     bool IsRecording() const;
     bool IsPlaying() const;
+    // True while Stop removes a hook: messages sent meanwhile are dispatched inside it.
+    bool IsStopping() const { return stopping; }
     bool HasEvents() const;
     bool Save(const char* fileName);
     bool Load(const char* fileName);
@@ -85,6 +87,7 @@ class JournalRecorder {
     EventChunk* chunks;  // the newest first; the events of the list live in these
     platform::HookHandle recordHook;
     platform::HookHandle playbackHook;
+    bool stopping;
     bool recordingActive;  // not paused by a system-modal dialog
     bool playbackActive;
     uint32_t previousTime;

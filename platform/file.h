@@ -8,14 +8,15 @@
 
 namespace platform {
 
-// Opens with read and write access and no sharing, so nobody else can use the file meanwhile.
-// Returns kInvalidFile on failure (missing, read-only, in use, bad path).
+// Opens with read and write access; others may read the file meanwhile, never write it. Waits
+// out another program that holds the file for a moment (about two seconds). Returns
+// kInvalidFile on failure (missing, read-only, held by a writer or for longer, bad path).
 FileHandle FileOpenExisting(const char* path);
 // The same, to hold a save's target while its content is written beside it; *missing tells
 // that there was no such file (and nothing was created).
 FileHandle FileLockExisting(const char* path, int* missing);
-// Creates a file that does not exist yet; *exists tells that one of that name is there already
-// (and was not touched). Returns kInvalidFile on failure.
+// Creates a file that does not exist yet, with no sharing until it is closed; *exists tells
+// that one of that name is there already (and was not touched). Returns kInvalidFile on failure.
 FileHandle FileCreateNew(const char* path, int* exists);
 
 // Positioned transfers. Return 1 when the system call succeeded; *done holds the byte count.
@@ -31,11 +32,15 @@ int FileClose(FileHandle file);
 // other programs (virus scanners, indexers) that hold either file for a moment. Returns 1 on
 // success; on failure both files are as they were.
 int FileReplace(const char* from, const char* to);
-// Returns 1 when the file is gone afterwards.
+// Returns 1 when the file is gone afterwards. Waits out a momentary holder as FileReplace does.
 int FileDelete(const char* path);
 // When the file was last written, in milliseconds from a moment of the system's choosing.
 // Returns 1 when the file is there.
 int FileModifiedTime(const char* path, uint64_t* milliseconds);
+
+// 1 when both paths name one existing file, however each spells it (letter case where the
+// file system ignores it, "." and "..", links); 0 otherwise.
+int FileSame(const char* a, const char* b);
 
 // What a path names, so that a refused open can be explained: nothing, a file that may be
 // written, a read-only file, or a folder.

@@ -115,6 +115,22 @@ void SoundRecorder::SettleCapture(uint32_t position, bool havePosition) {
     inDevice = 0;
 }
 
+void SoundRecorder::AbandonCapture() {
+    // The device still holds the blocks from `pending` on and may go on writing into them: they
+    // leave the chain and are never released nor freed. Their memory is lost, and so is the
+    // device, which cannot be closed while it holds them.
+    AudioBlock* last = nullptr;
+    for (AudioBlock* block = head; block && block != pending; block = block->next)
+        last = block;
+    if (last)
+        last->next = nullptr;
+    else
+        head = nullptr;
+    cursor = last;
+    pending = nullptr;
+    inDevice = 0;
+}
+
 platform::WaveHeader* SoundRecorder::AppendBlock(const void* data, uint32_t length) {
     if (length > kBlockSize)
         length = kBlockSize;

@@ -14,6 +14,8 @@ using sound::RecorderLock;
 namespace {
 
 const char kDefaultSignature[] = "Pellomar v1.0";
+// A driver that refuses a reset this often is not going to hand its buffers back.
+const int kResetAttempts = 3;
 
 }  // namespace
 
@@ -163,19 +165,31 @@ void SoundRecorder::Stop(bool fromDevice) {
         } else if (waveOut) {
             output = waveOut;
             stopping = true;
-        } else {
-            return;
         }
+    }
+    if (!input && !output) {
+        // A chain may have played to its end since the close above; seen idle under the lock,
+        // its device can only be waiting in playedOut now.
+        CloseFinishedOutput();
+        return;
     }
     // With `stopping` set no notification touches the chain or the device any more, so the
     // reset and the close run without the lock.
     if (input) {
-        platform::WaveInReset(input);
+        // A refused reset leaves the buffers with the driver; it is asked again before any of
+        // them is touched.
+        bool reset = false;
+        for (int attempt = 0; attempt < kResetAttempts && !reset; ++attempt)
+            reset = platform::WaveInReset(input) != 0;
         {
             Guard guard(RecorderLock());
-            SettleCapture(position, havePosition);
+            if (reset)
+                SettleCapture(position, havePosition);
+            else
+                AbandonCapture();
         }
-        platform::WaveInClose(input);
+        if (reset)
+            platform::WaveInClose(input);
         Guard guard(RecorderLock());
         waveIn = nullptr;
         return;

@@ -70,6 +70,7 @@ class SoundRecorder {
     void CaptureBlockReturned(platform::WaveHeader* header);       // locked
     void PlaybackBlockReturned(platform::WaveHeader* header);      // locked
     void SettleCapture(uint32_t position, bool havePosition);      // locked
+    void AbandonCapture();                                         // locked
     void EndPlayback();                                            // locked
     void CloseFinishedOutput();
 

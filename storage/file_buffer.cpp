@@ -94,9 +94,9 @@ void FileBuffer::OpenByName(FileMode mode, const char* path) {
     file = platform::kInvalidFile;
     if (length + kLongestTempSuffix >= kNameCapacity)
         return;
-    // Taking an existing target first refuses read-only and in-use targets, and keeps others
-    // away from it until the save is over. A missing one is not created: a save that fails
-    // leaves nothing behind.
+    // Taking an existing target first refuses read-only targets and those that others go on
+    // writing, and keeps other writers away until the save is over. A missing one is not created: a
+    // save that fails leaves nothing behind.
     int missing = 0;
     platform::FileHandle lock = platform::FileLockExisting(name, &missing);
     if (lock == platform::kInvalidFile && !missing)
@@ -148,8 +148,13 @@ const uint8_t* FileBuffer::ReadAt(uint32_t length, int32_t offset) {
 
 bool FileBuffer::WriteAt(const void* data, uint32_t length, int32_t offset) {
     uint64_t start = offset < 0 ? uint64_t(writeStart) + writeLength : uint64_t(offset);
-    if (!IsOpen() || length > kWindowSize || start + length > kOffsetLimit)
+    if (!IsOpen())
         return false;
+    if (length > kWindowSize || start + length > kOffsetLimit) {
+        // The caller's bytes will be missing from the file: a save must not replace its target.
+        storeFailed = true;
+        return false;
+    }
     if (start < writeStart || uint64_t(writeStart) + kWindowSize < start + length) {
         // Moving would drop the window's bytes unless they are stored first.
         if (!clean && writeLength != 0 && !Flush())

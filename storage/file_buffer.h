@@ -45,7 +45,8 @@ class FileBuffer {
     // refused or when the system could not read.
     const uint8_t* ReadAt(uint32_t length, int32_t offset);
     // Takes `length` bytes for `offset` (negative: right after the end of the last write).
-    // False when refused, including when moving the window could not store its bytes.
+    // False when refused, including when moving the window could not store its bytes; any
+    // refusal while a file is open abandons a save (Close then reports false).
     bool WriteAt(const void* data, uint32_t length, int32_t offset);
     // Stores the write window. False when nothing is open or waiting, or the store failed.
     bool Flush();
@@ -81,7 +82,8 @@ class FileBuffer {
     uint32_t writeLength;
     bool clean;
 
-    // A save holds an existing target open (and so locked) while writing the temporary.
+    // A save holds an existing target open (others may only read it) while writing the
+    // temporary.
     platform::FileHandle target;
     char* tempName;
     bool saving;       // the open file is a save's temporary

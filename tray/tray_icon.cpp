@@ -64,6 +64,7 @@ TrayIcon::TrayIcon(platform::WindowHandle window, platform::IconHandle icon,
       blinkIcon(blinkIcon),
       mode(TrayMode::Hidden),
       shown(false),
+      sentKnown(false),
       sentIcon(nullptr),
       sentTip() {
     notifyData->window = window;
@@ -186,7 +187,8 @@ bool TrayIcon::Refresh() {
     // The call is synchronous with the shell, which may be busy: a steady icon at rest costs
     // nothing, and a blinking or animated one one call per change.
     bool balloon = (notifyData->flags & NIF_INFO) != 0;
-    if (!balloon && notifyData->icon == sentIcon && std::strcmp(notifyData->tip, sentTip) == 0)
+    if (!balloon && sentKnown && notifyData->icon == sentIcon &&
+        std::strcmp(notifyData->tip, sentTip) == 0)
         return false;
     return Send(NIM_MODIFY);
 }
@@ -212,9 +214,13 @@ void TrayIcon::ClearFrames() {
 }
 
 bool TrayIcon::Send(uint32_t action) {
-    if (action != NIM_DELETE) {
-        sentIcon = notifyData->icon;
-        std::memcpy(sentTip, notifyData->tip, sizeof sentTip);
-    }
-    return platform::NotifyIcon(action, *notifyData) != 0;
+    bool accepted = platform::NotifyIcon(action, *notifyData) != 0;
+    if (action == NIM_DELETE)
+        return accepted;
+    // Only what the shell took is known to be on show; after a refusal the next tick sends
+    // again whatever it shows.
+    sentKnown = accepted;
+    sentIcon = notifyData->icon;
+    std::memcpy(sentTip, notifyData->tip, sizeof sentTip);
+    return accepted;
 }

@@ -63,7 +63,8 @@ class TrayIcon {
     platform::IconHandle blinkIcon;
     TrayMode mode;
     bool shown;  // from the add that was sent to the delete that was sent
-    // What the shell was last handed: a tick that would hand it the same again sends nothing.
+    // What the shell last accepted: a tick that would hand it the same again sends nothing.
+    bool sentKnown;
     platform::IconHandle sentIcon;
     char sentTip[128];
 };

@@ -48,6 +48,7 @@ enum WaveCall {
     kWaveInStart,
     kWaveInPosition,
     kWaveAllocate,
+    kWaveInReset,  // refused: the device keeps its buffers and goes on capturing
     kWaveCallKinds
 };
 // Makes the nth call of that kind from now on fail (1 = the next one).

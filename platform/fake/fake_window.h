@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -82,6 +83,9 @@ intptr_t CallRecordHook(int code, intptr_t lParam = 0);
 // Calls the installed playback hook.
 intptr_t CallPlaybackHook(int code, platform::EventRecord* record = nullptr);
 void SetNextHookResult(intptr_t result);  // what CallNextHook answers
+// Runs `action` inside the next removal of the installed hook, as the real removal dispatches
+// messages sent meanwhile while it waits for the layer's own thread.
+void WhileNextHookIsRemoved(std::function<void()> action);
 
 // Drives the playback hook as the system does (GETNEXT, GETNEXT again after a delay, SKIP)
 // until the hook is removed or `limit` events were played. Returns the events processed with

@@ -1,6 +1,7 @@
 // Host file service over POSIX files. Win32 behaviour that the storage code depends on is
-// emulated: share mode 0 (a file open here cannot be opened, replaced or deleted again until it
-// is closed) and read-only files refusing write access even to root.
+// emulated: every open asks for write access and lets others only read, so a file open here
+// cannot be opened, replaced or deleted again through this service until it is closed, and
+// read-only files refuse write access even to root.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -245,6 +246,12 @@ int FileModifiedTime(const char* path, uint64_t* milliseconds) {
         return 0;
     *milliseconds = uint64_t(st.st_mtim.tv_sec) * 1000 + uint64_t(st.st_mtim.tv_nsec) / 1000000;
     return 1;
+}
+
+int FileSame(const char* a, const char* b) {
+    struct stat first, second;
+    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 PathKind FileLookUp(const char* path) {

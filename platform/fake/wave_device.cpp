@@ -245,6 +245,8 @@ int Reset(int input, void* handle) {
         s.faults.push_back("reset from inside the device's own notification");
         return 0;
     }
+    if (input && Strike(s, fake::kWaveInReset))
+        return 0;
     std::vector<platform::WaveHeader*> back(d->done.begin(), d->done.end());
     for (platform::WaveHeader* h : d->queue) {
         h->flags = (h->flags & ~uint32_t(WHDR_INQUEUE)) | WHDR_DONE;

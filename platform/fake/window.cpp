@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
@@ -44,6 +45,7 @@ struct State {
     platform::HookProcedure playbackProc = nullptr;
     platform::HookHandle hook = nullptr;
     intptr_t nextHookResult = 0;
+    std::function<void()> whileRemoving;
 };
 
 State& S() {
@@ -174,6 +176,10 @@ platform::HookHandle InstalledHook() {
 }
 void SetNextHookResult(intptr_t result) {
     S().nextHookResult = result;
+}
+
+void WhileNextHookIsRemoved(std::function<void()> action) {
+    S().whileRemoving = std::move(action);
 }
 
 intptr_t RecordEvent(const platform::EventRecord& record) {
@@ -361,6 +367,10 @@ void RemoveHook(HookHandle hook) {
     S().hook = nullptr;
     S().recordProc = nullptr;
     S().playbackProc = nullptr;
+    std::function<void()> action;
+    action.swap(S().whileRemoving);
+    if (action)
+        action();
 }
 
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {

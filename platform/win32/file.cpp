@@ -1,5 +1,6 @@
-// Win32 file service: CreateFileA handles with no sharing, positioned transfers and the common
-// open/save dialogs.
+// Win32 file service: CreateFileA handles that let others read, positioned transfers and the
+// common open/save dialogs. Calls that another program's handle can refuse for a moment are
+// tried again.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -10,18 +11,39 @@ namespace platform {
 
 namespace {
 
+// About two seconds in all, most of it in the last waits: virus scanners and indexers open a
+// file they have just seen for a moment. A refused call changes nothing, so it can be tried
+// again.
+const DWORD kWaits[] = {10, 20, 40, 80, 150, 300, 500, 900};
+const size_t kRetries = sizeof kWaits / sizeof kWaits[0];
+
+// Errors that another program's handle causes while it holds the file.
+bool HeldElsewhere(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Others may go on reading (a scanner, an indexer), never writing, while the handle is open.
+// A new file is ours alone until it is complete.
 HANDLE Open(const char* path, DWORD disposition) {
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    DWORD share = disposition == CREATE_NEW ? 0 : FILE_SHARE_READ;
+    for (size_t attempt = 0;; ++attempt) {
+        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share, nullptr, disposition,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            return h;
         DWORD error = GetLastError();
+        if (attempt < kRetries && HeldElsewhere(error)) {
+            Sleep(kWaits[attempt]);
+            continue;
+        }
         // A name already taken is how a save finds a free temporary name: an answer, not a fault.
         if (!(disposition == CREATE_NEW &&
               (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)))
-            win32::ReportFailure("CreateFileA", error, "\"%s\", %s", path,
-                                 disposition == CREATE_NEW ? "CREATE_NEW" : "OPEN_EXISTING");
+            win32::ReportFailure("CreateFileA", error, "\"%s\", %s, after %u attempts", path,
+                                 disposition == CREATE_NEW ? "CREATE_NEW" : "OPEN_EXISTING",
+                                 static_cast<unsigned>(attempt + 1));
+        return h;  // INVALID_HANDLE_VALUE is kInvalidFile; the error stays readable
     }
-    return h;  // INVALID_HANDLE_VALUE is kInvalidFile
 }
 
 // The high part is passed explicitly, so offsets up to 4 GiB are taken as unsigned.
@@ -119,11 +141,10 @@ int FileClose(FileHandle file) {
     return flushed && closed;
 }
 
-// Errors that another program holding a file for a moment causes: a virus scanner or an
-// indexer opens a file that was just written, without letting others rename it meanwhile.
+// A holder that does not let others rename or delete the file makes a move report a denied
+// access besides the errors of an open.
 bool Transient(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_LOCK_VIOLATION;
+    return HeldElsewhere(error) || error == ERROR_ACCESS_DENIED;
 }
 
 int FileReplace(const char* from, const char* to) {
@@ -133,13 +154,10 @@ int FileReplace(const char* from, const char* to) {
     DWORD attributes = GetFileAttributesA(to);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept))
         SetFileAttributesA(from, attributes & kKept);
-    // About two seconds in all, most of it in the last waits. A move that fails changes
-    // nothing, so it can be tried again.
-    static const DWORD kWaits[] = {10, 20, 40, 80, 150, 300, 500, 900};
     for (size_t attempt = 0;; ++attempt) {
         if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return 1;
-        if (attempt == sizeof kWaits / sizeof kWaits[0] || !Transient(GetLastError())) {
+        if (attempt == kRetries || !Transient(GetLastError())) {
             win32::ReportLastError("MoveFileExA", "\"%s\" to \"%s\", after %u attempts", from, to,
                                    static_cast<unsigned>(attempt + 1));
             return 0;
@@ -149,13 +167,19 @@ int FileReplace(const char* from, const char* to) {
 }
 
 int FileDelete(const char* path) {
-    if (DeleteFileA(path))
-        return 1;
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-        return 1;
-    win32::ReportFailure("DeleteFileA", error, "\"%s\"", path);
-    return 0;
+    for (size_t attempt = 0;; ++attempt) {
+        if (DeleteFileA(path))
+            return 1;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return 1;
+        if (attempt == kRetries || !HeldElsewhere(error)) {
+            win32::ReportFailure("DeleteFileA", error, "\"%s\", after %u attempts", path,
+                                 static_cast<unsigned>(attempt + 1));
+            return 0;
+        }
+        Sleep(kWaits[attempt]);
+    }
 }
 
 int FileModifiedTime(const char* path, uint64_t* milliseconds) {
@@ -166,6 +190,25 @@ int FileModifiedTime(const char* path, uint64_t* milliseconds) {
                      data.ftLastWriteTime.dwLowDateTime;
     *milliseconds = ticks / 10000;  // from 100 ns units
     return 1;
+}
+
+int FileSame(const char* a, const char* b) {
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const char* paths[2] = {a, b};
+    for (int i = 0; i < 2; ++i) {
+        // No access asked and all sharing allowed: this works on files that others hold.
+        HANDLE h = CreateFileA(paths[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return 0;
+        BOOL known = GetFileInformationByHandle(h, &info[i]);
+        CloseHandle(h);
+        if (!known)
+            return 0;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+           info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
 PathKind FileLookUp(const char* path) {

@@ -109,7 +109,6 @@ TEST_F(FileBufferTest, OverwritesNeverShortenWhatIsStoredAndGapsAreZero) {
 
     std::string big = Pattern(kMiB + 1, 6);
     ASSERT_EQ(fb->OpenForSaving(Path("w").c_str()), 1);
-    EXPECT_EQ(fb->WriteAt(big.data(), kMiB + 1, 0), 0);
     EXPECT_EQ(fb->WriteAt(big.data(), kMiB, 0), 1);
     EXPECT_EQ(fb->WriteAt("a", 1, kMiB), 1);  // moves: the old window's bytes must not linger
     EXPECT_EQ(fb->WriteAt("b", 1, kMiB + 10), 1);
@@ -230,6 +229,23 @@ TEST_F(FileBufferTest, FlushReportsAFailedStoreAndTheSaveStaysSpoilt) {
     EXPECT_EQ(fb->OpenForSaving(Path("new").c_str()), 0);
     EXPECT_EQ(Read(Path("t")), "old");
     EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
+}
+
+// A write the buffer itself refuses (too long for a window, past the 4 GiB offsets) leaves a
+// hole in the file: the save is abandoned as if the disk had refused it.
+TEST_F(FileBufferTest, ARefusedWriteAbandonsTheSave) {
+    std::string big(kMiB + 1, 'b');
+    Write(Path("t"), "old");
+    for (const char* leaf : {"t", "new"}) {
+        SCOPED_TRACE(leaf);
+        ASSERT_EQ(fb->OpenForSaving(Path(leaf).c_str()), 1);
+        EXPECT_EQ(fb->WriteAt("new", 3, -1), 1);
+        EXPECT_EQ(fb->WriteAt(big.data(), kMiB + 1, -1), 0);
+        EXPECT_EQ(fb->WriteAt("more", 4, -1), 1);
+        EXPECT_EQ(fb->Close(), 0);
+        EXPECT_EQ(Read(Path("t")), "old");
+        EXPECT_EQ(Listing(), std::vector<std::string>{"t"});
+    }
 }
 
 TEST_F(FileBufferTest, DestroyingAnOpenSaveAbandonsIt) {

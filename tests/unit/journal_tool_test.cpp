@@ -43,6 +43,8 @@ class JournalToolTest : public testkit::FolderTest {
         Write("a.Jnf", JournalImage(kEvents));
     }
     void TearDown() override { EXPECT_EQ(0, fake::OpenFileCount()); }
+    // The scratch folder's own name.
+    std::string Leaf() const { return folder.substr(folder.rfind('/') + 1); }
 
     Ran Run(std::vector<std::string> args) {
         args.insert(args.begin(), "qvjournal");
@@ -222,9 +224,17 @@ TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
         {{"repeat", "2", "a.Jnf"}, "repeat needs an output: -o FILE"},
         {{"cut", "--form", "5", "a.Jnf", "-o", "out.Jnf"}, "unknown option --form for cut"},
         {{"cut", "--from", "300", "--to", "200", "a.Jnf", "-o", "out.Jnf"}, "is after --to"},
+        // Times a journal can span at most between two events: the sound offsets stay exact.
+        {{"cut", "--to", "836587032821295000", "a.Jnf", "-o", "out.Jnf"},
+         "--to must be a whole number from 0 to 4294967295"},
+        {{"speed", "2", "--from", "4294967296", "a.Jnf", "-o", "out.Jnf"},
+         "--from must be a whole number from 0 to 4294967295"},
         {{"cut", "--from", "5000", "a.Jnf", "-o", "out.Jnf"}, "no event of a.Jnf lies between"},
         {{"moves", "a.Jnf", "-o", "out.Jnf"}, "either --drop or --simplify MS"},
         {{"dump", "a.Jnf", "-o", "a.Jnf"}, "would replace the journal a.Jnf"},
+        // The same file under another spelling.
+        {{"dump", "a.Jnf", "-o", "./a.Jnf"}, "would replace the journal a.Jnf"},
+        {{"build", "a.Jnf", "-o", "../" + Leaf() + "/a.Jnf"}, "would replace its text a.Jnf"},
         {{"cat", "a.Jnf", "-o", "no/such/out.Jnf"}, "its folder no/such does not exist"},
         {{"frobnicate"}, "unknown command 'frobnicate'"},
     };

@@ -274,6 +274,21 @@ const AutomationCase kAutomationCases[] = {
          EndThe(kClose);
      },
      -1},
+    // Removing a hook dispatches messages sent meanwhile: a shutdown then arrives inside Stop.
+    {"record, the session ends inside the limit's stop", "-Rtool", -1, 0,
+     [] {
+         RecordKeys(1, 0);
+         fake::RecordEvent({WM_KEYUP, 'A', 1, 60001, 0});
+         fake::WhileNextHookIsRemoved([] { Send(WM_ENDSESSION, 1); });
+         Send(WM_TIMER, TIMER_TIMELIMIT);
+     },
+     2},
+    {"play, a close sent inside the stop at the end", "-Ptool", 3, 0,
+     [] {
+         fake::WhileNextHookIsRemoved([] { Send(WM_CLOSE, 0); });
+         PlayEvents(100);
+     },
+     -1},
 };
 
 class AutomationStopTest : public StopTest, public ::testing::WithParamInterface<AutomationCase> {};

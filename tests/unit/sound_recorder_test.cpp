@@ -293,6 +293,20 @@ TEST_F(SoundRecorderTest, DeviceFailures) {
     EXPECT_EQ(PlayOut(r).lengths, std::vector<uint32_t>({kBlock}));
 }
 
+// A reset the driver refuses leaves the buffers with it: none may be released or freed, and the
+// device is asked again.
+TEST_F(SoundRecorderTest, ARefusedCaptureResetIsTriedAgain) {
+    SoundRecorder& r = Make();
+    ASSERT_EQ(r.StartRecording(), 1);
+    ASSERT_TRUE(fake::RunWave(kBlock + 100));
+    fake::FailWaveCall(fake::kWaveInReset, 1);
+    r.Stop(0);
+    EXPECT_EQ(r.IsRecording(), 0);
+    EXPECT_EQ(fake::OpenWaveDevices(), 0);
+    Track t = PlayOut(r);
+    EXPECT_EQ(t.lengths, std::vector<uint32_t>({kBlock, 100}));
+}
+
 TEST_F(SoundRecorderTest, EmptyLastBlockPlaysOutAtOnce) {
     SoundRecorder& r = Make();
     Capture(r, 0);

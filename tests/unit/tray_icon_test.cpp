@@ -116,6 +116,18 @@ TEST_F(TrayIconTest, ModeChangesTakeEffectAtTheNextTick) {
               (std::vector<uint32_t>{NIM_MODIFY, NIM_DELETE, NIM_ADD, NIM_MODIFY}));
 }
 
+// A busy shell may refuse a change; the icon must not stay wrong for good.
+TEST_F(TrayIconTest, AChangeTheShellRefusedIsSentAgainAtTheNextTick) {
+    tray->SetMode(TrayMode::Blinking);
+    EXPECT_EQ(Ticks(3), (std::vector<uintptr_t>{135, 107, 135}));
+    tray->SetMode(TrayMode::Steady);
+    fake::FailNotifyCall(1);
+    EXPECT_EQ(tray->Tick(), 0);  // the blank frame stays on show
+    EXPECT_EQ(Ticks(1), std::vector<uintptr_t>{107});
+    EXPECT_EQ(tray->Tick(), 0);  // accepted: nothing more to send
+    EXPECT_EQ(fake::NotifyCalls().size(), 5u);
+}
+
 TEST_F(TrayIconTest, TextsAreKeptWhenEmptyAndCutToFit) {
     tray->ShowBalloonWith("", nullptr, NIIF_WARNING, 300);  // brings the icon up
     EXPECT_EQ(tray->Tick(), 1);                             // mode 0 deletes it

@@ -128,6 +128,50 @@ TEST_F(FileBufferWin32Test, SaveReplacesTheLockedTargetOnlyAtClose) {
     }
 }
 
+TEST_F(FileBufferWin32Test, FileSameKnowsAFileByAnySpelling) {
+    Put("rec.Jnf", "journal");
+    Put("other", "journal");
+    const struct {
+        std::string path;
+        int same;
+    } kCases[] = {
+        {Path("rec.Jnf"), 1}, {Path("REC.JNF"), 1}, {dir + "\\.\\rec.jnf", 1},
+        {Path("other"), 0},   {Path("missing"), 0},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(c.same, platform::FileSame(Path("rec.Jnf").c_str(), c.path.c_str())) << c.path;
+}
+
+// A virus scanner or an indexer holds a file it has just seen for a moment, with whatever
+// sharing it chooses: neither a save nor a load may fail for that.
+TEST_F(FileBufferWin32Test, SavesAndLoadsWaitOutAMomentaryHolder) {
+    const DWORD kShares[] = {FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             FILE_SHARE_READ, 0};
+    for (DWORD share : kShares) {
+        for (bool save : {true, false}) {
+            SCOPED_TRACE(std::to_string(share) + (save ? " save" : " load"));
+            Put("t", "old");
+            HANDLE holder = CreateFileA(Path("t").c_str(), GENERIC_READ, share, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+            std::thread release([holder] {
+                Sleep(300);
+                CloseHandle(holder);
+            });
+            if (save) {
+                EXPECT_EQ(fb->OpenForSaving(Path("t").c_str()), 1);
+                fb->WriteAt("new", 3, 0);
+            } else {
+                EXPECT_EQ(fb->OpenForReading(Path("t").c_str()), 1);
+                EXPECT_EQ(Bytes(fb->ReadAt(3, 0), 3), "old");
+            }
+            EXPECT_EQ(fb->Close(), 1);
+            release.join();
+            EXPECT_EQ(Get("t"), save ? "new" : "old");
+        }
+    }
+}
+
 // A virus scanner or an indexer opens a freshly written file for a moment, without letting
 // others delete or rename it meanwhile.
 TEST_F(FileBufferWin32Test, ReplaceWaitsOutAMomentaryHolderAndKeepsTheTargetsAttributes) {
