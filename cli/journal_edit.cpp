@@ -85,7 +85,7 @@ struct EventCursor {
     uint32_t time = 0;
 };
 
-bool NextEvent(void* context, platform::EventRecord* record) {
+bool NextEvent(void* context, platform::EventRecord* record, uint32_t* window) {
     EventCursor& c = *static_cast<EventCursor*>(context);
     while (c.part < c.edit->parts.size()) {
         const Part& p = c.edit->parts[c.part];

@@ -193,6 +193,8 @@ std::string DescribeRefusal(journal::Refusal refusal, const JournalHeader& heade
             return sizes + ", more than a journal file may hold (2 GiB)";
         case journal::Refusal::kSizeMismatch:
             return sizes + ", but the file is " + Number(fileSize) + " bytes";
+        case journal::Refusal::kWindows:
+            return "its window table is damaged, or a record names a window the table lacks";
         case journal::Refusal::kTimes:
             return "its header's times disagree: first time " + Number(header.firstTime) +
                    " is not last time " + Number(header.lastTime) + " - duration " +
@@ -252,8 +254,9 @@ bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t fir
     if (!OpenToWrite(file, path, why))
         return false;
     JournalHeader header;
-    journal::FillHeader(kSignature, count, firstTime, lastTime, &header);
-    return FinishWrite(file, journal::WriteJournal(file, header, next, context) != 0, why);
+    journal::FillHeader(kSignature, count, firstTime, lastTime, 0, &header);
+    return FinishWrite(file, journal::WriteJournal(file, header, nullptr, 0, next, context) != 0,
+                       why);
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {

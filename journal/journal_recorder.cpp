@@ -49,6 +49,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       cursor(nullptr),
       count(0),
       chunks(nullptr),
+      windows{nullptr, 0, 0},
       recordHook(nullptr),
       playbackHook(nullptr),
       recordingActive(false),
@@ -167,6 +168,7 @@ void JournalRecorder::FreeChunks(EventChunk* chunk) {
 void JournalRecorder::ReleaseEvents() {
     FreeChunks(chunks);
     chunks = nullptr;
+    journal::ReleaseWindows(&windows);
     head = nullptr;
     tail = nullptr;
     cursor = nullptr;
@@ -185,7 +187,7 @@ const char* JournalRecorder::GetFileName() const {
     return file->GetFileName();
 }
 
-bool JournalRecorder::AppendEvent(const platform::EventRecord& record) {
+bool JournalRecorder::AppendEvent(const platform::EventRecord& record, uint32_t window) {
     // Out of memory drops this one event; the hook goes on.
     if (!chunks || chunks->used == chunks->capacity) {
         uint32_t capacity = count < kFirstChunkEvents     ? kFirstChunkEvents
@@ -199,6 +201,7 @@ bool JournalRecorder::AppendEvent(const platform::EventRecord& record) {
     }
     JournalEvent* event = new (chunks->Slot(chunks->used++)) JournalEvent;
     event->record = record;
+    event->window = window;
     event->next = nullptr;
     if (tail)
         tail->next = event;
@@ -248,7 +251,7 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
     switch (code) {
         case HC_ACTION:
             if (self->recordingActive)
-                self->AppendEvent(*reinterpret_cast<const platform::EventRecord*>(lParam));
+                self->AppendEvent(*reinterpret_cast<const platform::EventRecord*>(lParam), 0);
             break;
         case HC_SYSMODALON:
             self->recordingActive = false;
