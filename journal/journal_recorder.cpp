@@ -50,6 +50,8 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       count(0),
       chunks(nullptr),
       windows{nullptr, 0, 0},
+      pointerWindow(),
+      keyWindow(),
       recordHook(nullptr),
       playbackHook(nullptr),
       recordingActive(false),
@@ -86,7 +88,8 @@ bool JournalRecorder::HasEvents() const {
 bool JournalRecorder::StartRecording() {
     if (IsRecording() || IsPlaying())
         return false;
-    Clear();
+    // Also forgets the windows of a loaded file without events.
+    ReleaseEvents();
     platform::HookHandle hook = platform::InstallRecordHook(instance, RecordHookProc);
     if (!hook)
         return false;
@@ -169,6 +172,7 @@ void JournalRecorder::ReleaseEvents() {
     FreeChunks(chunks);
     chunks = nullptr;
     journal::ReleaseWindows(&windows);
+    pointerWindow = keyWindow = SeenWindow();
     head = nullptr;
     tail = nullptr;
     cursor = nullptr;
@@ -250,8 +254,11 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
         return platform::CallNextHook(self->recordHook, code, wParam, lParam);
     switch (code) {
         case HC_ACTION:
-            if (self->recordingActive)
-                self->AppendEvent(*reinterpret_cast<const platform::EventRecord*>(lParam), 0);
+            if (self->recordingActive) {
+                const platform::EventRecord& record =
+                    *reinterpret_cast<const platform::EventRecord*>(lParam);
+                self->AppendEvent(record, self->WindowOf(record));
+            }
             break;
         case HC_SYSMODALON:
             self->recordingActive = false;

@@ -38,6 +38,14 @@ struct JournalEvent {
     JournalEvent* next;
 };
 
+// The window an event was last found in, kept while the same window stays where it was, so
+// that the costly description is taken once.
+struct SeenWindow {
+    platform::WindowHandle handle;
+    platform::WindowRect rect;
+    uint32_t number;  // in the recorder's window table
+};
+
 // Events are carved out of blocks of many, so that a long recording costs one allocation per
 // block instead of one per event (and no allocator header per event).
 struct EventChunk;
@@ -74,6 +82,7 @@ class JournalRecorder {
     static intptr_t PlaybackHookProc(int code, uintptr_t wParam, intptr_t lParam);
     static void SwitchScreenSaver(bool start);
     bool AppendEvent(const platform::EventRecord& record, uint32_t window);
+    uint32_t WindowOf(const platform::EventRecord& record);
     uint32_t NextDelay(platform::EventRecord* target);
     void Advance();
     void ReleaseEvents();
@@ -88,6 +97,8 @@ class JournalRecorder {
     EventChunk* chunks;  // the newest first; the events of the list live in these
     // The windows the events belong to, released with them.
     journal::WindowTable windows;
+    SeenWindow pointerWindow;  // under the pointer at the last mouse event
+    SeenWindow keyWindow;      // in the foreground at the last key
     platform::HookHandle recordHook;
     platform::HookHandle playbackHook;
     bool recordingActive;  // not paused by a system-modal dialog

@@ -27,4 +27,15 @@ struct WindowInfo {
     uint32_t dpi;     // of the window's monitor: 96 at 100 % scale; 0 when unknown
 };
 
+// The top-level window under the screen point (the root of the window there); null over the
+// desktop or where there is none.
+WindowHandle RootWindowAt(int32_t x, int32_t y);
+// The window that takes the keyboard's input now; null when there is none.
+WindowHandle ForegroundWindow();
+// Where the window is now: cheap enough to ask for every event. False when it is gone.
+bool WindowBounds(WindowHandle window, WindowRect* rect);
+// Everything the record holds; it costs more (the owning process is opened). False when the
+// window is gone.
+bool DescribeWindow(WindowHandle window, WindowInfo* info);
+
 }  // namespace platform

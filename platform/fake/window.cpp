@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/fake/fake_window.h"
+#include "platform/fake/fake_window_lookup.h"
 #include "platform/input.h"
 #include "platform/window.h"
 
@@ -75,6 +76,7 @@ namespace fake {
 
 void ResetWindows() {
     S() = State();
+    ResetTopWindows();
 }
 std::vector<Call>& CallLog() {
     return S().log;
