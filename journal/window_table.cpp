@@ -151,12 +151,13 @@ void EncodeWindowReference(uint32_t window, uint8_t* record) {
 }
 
 bool ReadWindowTable(FileBuffer* file, const JournalHeader& header, WindowTable* table) {
-    if (header.headerSize < kHeaderSize + kWindowTableHead)
+    // Only the tag tells a table; a header too short for the rest of it is a damaged one.
+    if (header.headerSize < kHeaderSize + sizeof kWindowTableTag)
         return true;
-    const uint8_t* tag = file->ReadAt(kWindowTableHead, kHeaderSize);
+    const uint8_t* tag = file->ReadAt(sizeof kWindowTableTag, kHeaderSize);
     if (!tag)
         return false;
-    if (!HasWindowTable(tag, kWindowTableHead))
+    if (!HasWindowTable(tag, sizeof kWindowTableTag))
         return true;
     uint32_t size = header.headerSize - kHeaderSize;
     if (size > kLargestWindowTable || header.recordSize < kWindowRecordSize)

@@ -110,7 +110,8 @@ TEST_F(JournalFileTest, RejectedFilesLeaveTheHeldRecordingUntouched) {
         WindowedJournal({.table = testkit::WindowTable({kLedger}, 2)}),     // an entry past the end
         WindowedJournal({.table = testkit::WindowTable({kLedger}) + "x"}),  // bytes left after it
         WindowedJournal({.table = testkit::WindowTable({testkit::WindowEntry("a\0b", "C", "")})}),
-        WindowedJournal({.recordSize = 22, .windowOf = {}})};
+        WindowedJournal({.recordSize = 22, .windowOf = {}}),
+        WindowedJournal({.table = "WTBL"})};  // no room for the number of entries
     for (size_t i = 0; i < std::size(bad); i++) {
         SCOPED_TRACE(i);
         Write(Path("bad.Jnf"), bad[i]);
