@@ -22,7 +22,9 @@ const char kOverview[] =
     "  moves --drop FILE -o OUT              without its mouse moves\n"
     "  moves --simplify MS FILE -o OUT       runs of moves closer than MS merged into the last\n"
     "\n"
-    "Times are milliseconds from the first event. 'qvjournal COMMAND --help' tells more.\n"
+    "Times are milliseconds from the first event. An edit keeps the windows that the events\n"
+    "belong to, so the replay can follow them; --no-windows leaves them out, for a file that\n"
+    "plays by absolute screen positions. 'qvjournal COMMAND --help' tells more.\n"
     "Every output is written whole or not at all: a file it replaces stays as it was until\n"
     "the new one is complete. Exit code 0 when done, 2 when refused.\n";
 
@@ -49,27 +51,27 @@ const Command kCommands[] = {
      "Plays the recording N times in a row. Between the end of one time and the start of the\n"
      "next it waits MS, by default as long as between its last two events. The sound track\n"
      "is repeated with it, cut or filled with silence to each start.\n",
-     "--output --gap", "N", 1, 1, 2},
+     "--output --gap --no-windows!", "N", 1, 1, 2},
     {"cat", "cat [--gap MS] FILE... -o OUT",
      "Joins recordings one after another. Between the end of one and the start of the next\n"
      "it waits MS, by default as long as between the last two events of the one before. Their\n"
      "sound tracks are joined the same way; one without a track is silent.\n",
-     "--output --gap", nullptr, 1, 1000000, 2},
+     "--output --gap --no-windows!", nullptr, 1, 1000000, 2},
     {"cut", "cut [--from MS] [--to MS] FILE -o OUT",
      "Keeps the events from --from to --to ms after the first event, both ends included\n"
      "(default: from the start, to the end). Kept events keep their times; the sound track\n"
      "is cut to start at the first kept event and end at --to.\n",
-     "--output --from --to", nullptr, 1, 1, 2},
+     "--output --from --to --no-windows!", nullptr, 1, 1, 2},
     {"speed", "speed FACTOR [--from MS] [--to MS] FILE -o OUT",
      "Plays faster (FACTOR above 1: 2 halves every pause) or slower (below 1: 0.5 doubles\n"
      "them). With --from and --to only the pauses between events within that part change.\n"
      "The sound cannot follow: OUT gets no sound track, and one left from before is removed.\n",
-     "--output --from --to", "FACTOR", 1, 1, 2},
+     "--output --from --to --no-windows!", "FACTOR", 1, 1, 2},
     {"moves", "moves (--drop | --simplify MS) FILE -o OUT",
      "--drop leaves out every mouse move; --simplify MS merges each run of moves that follow\n"
      "one another by less than MS into its last move. Clicks, keys and the wheel stay where\n"
      "they were, and so does the sound track.\n",
-     "--output --drop! --simplify", nullptr, 1, 1, 2},
+     "--output --drop! --simplify --no-windows!", nullptr, 1, 1, 2},
 };
 
 }  // namespace

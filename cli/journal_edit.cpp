@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "journal/window_table.h"
 #include "sound/sound_file_format.h"
 
 namespace qvjournal {
@@ -41,7 +42,17 @@ const std::vector<uint8_t>* TrackOf(const Input& input) {
 
 Part Whole(const Input& input) {
     const std::vector<platform::EventRecord>& events = input.image.events;
-    return Part{&events, 0, events.size(), 0, 1, 0, TrackOf(input), 0, kNoEnd};
+    return Part{&events,
+                0,
+                events.size(),
+                0,
+                1,
+                0,
+                TrackOf(input),
+                0,
+                kNoEnd,
+                &input.image.windows,
+                &input.image.windowOf};
 }
 
 bool NotEmpty(const Input& input, std::string* why) {
@@ -56,7 +67,48 @@ bool NotEmpty(const Input& input, std::string* why) {
 void MadeEdit(const Input& input, uint64_t from, bool keepsTimeline, Edit* edit) {
     edit->keepsTimeline = keepsTimeline;
     edit->parts = {Part{&edit->made, 0, edit->made.size(), 0, 1, 0,
-                        keepsTimeline ? TrackOf(input) : nullptr, from, kNoEnd}};
+                        keepsTimeline ? TrackOf(input) : nullptr, from, kNoEnd,
+                        &input.image.windows, &edit->madeWindows}};
+}
+
+// Keeps the input's event `i`, with its window, among the events of an edit.
+void Take(const Input& input, size_t i, Edit* edit) {
+    edit->made.push_back(input.image.events[i]);
+    if (!input.image.windowOf.empty())
+        edit->madeWindows.push_back(input.image.windowOf[i]);
+}
+
+// The result's window table: the windows its events belong to, equal ones once, and for each
+// part the result's number of each of its input's windows. False when they are too many.
+bool CollectWindows(const Edit& edit, std::vector<platform::WindowInfo>* table,
+                    std::vector<std::vector<uint32_t>>* numbers, std::string* why) {
+    numbers->assign(edit.parts.size(), {});
+    for (size_t k = 0; k < edit.parts.size(); k++) {
+        const Part& p = edit.parts[k];
+        if (!p.windowOf || p.windowOf->empty())
+            continue;
+        std::vector<uint32_t>& number = (*numbers)[k];
+        number.assign(p.windows->size() + 1, 0);
+        for (size_t i = p.begin; i < p.end; i++) {
+            uint32_t window = (*p.windowOf)[i];
+            if (!window || number[window])
+                continue;
+            const platform::WindowInfo& info = (*p.windows)[window - 1];
+            size_t at = 0;
+            while (at < table->size() && !journal::SameWindow((*table)[at], info))
+                at++;
+            if (at == table->size())
+                table->push_back(info);
+            number[window] = uint32_t(at + 1);
+        }
+        if (table->size() > journal::kMostWindows) {
+            *why = "the result's events belong to more than " +
+                   std::to_string(journal::kMostWindows) +
+                   " windows, more than a journal names (--no-windows leaves them out)";
+            return false;
+        }
+    }
+    return true;
 }
 
 // The placement after the last one: where the last part's last repetition starts.
@@ -78,6 +130,8 @@ uint64_t LastTrackLength(const Part& last) {
 // Walks the result's events in order.
 struct EventCursor {
     const Edit* edit;
+    // For each part, the result's number of each of its input's windows (none when empty).
+    std::vector<std::vector<uint32_t>> windows;
     size_t part = 0;
     uint64_t repetition = 0;
     size_t index = 0;
@@ -85,7 +139,7 @@ struct EventCursor {
     uint32_t time = 0;
 };
 
-bool NextEvent(void* context, platform::EventRecord* record) {
+bool NextEvent(void* context, platform::EventRecord* record, uint32_t* window) {
     EventCursor& c = *static_cast<EventCursor*>(context);
     while (c.part < c.edit->parts.size()) {
         const Part& p = c.edit->parts[c.part];
@@ -102,6 +156,8 @@ bool NextEvent(void* context, platform::EventRecord* record) {
             c.time += events[i].time - events[i - 1].time;
         *record = events[i];
         record->time = c.time;
+        const std::vector<uint32_t>& windows = c.windows[c.part];
+        *window = windows.empty() ? 0 : windows[(*p.windowOf)[i]];
         if (++c.index == p.end - p.begin) {
             c.index = 0;
             c.repetition++;
@@ -236,6 +292,7 @@ bool Speed(const Input& input, double factor, uint64_t from, uint64_t to, Edit* 
     const std::vector<platform::EventRecord>& events = input.image.events;
     std::vector<uint64_t> offsets = Offsets(events);
     edit->made = events;
+    edit->madeWindows = input.image.windowOf;
     // The result's offsets are rounded from the exact scaled ones, so rounding never adds up.
     long double exact = 0;
     uint64_t previous = 0;
@@ -271,7 +328,7 @@ bool DropMoves(const Input& input, Edit* edit, std::string* why) {
             continue;
         if (edit->made.empty())
             from = offsets[i];
-        edit->made.push_back(events[i]);
+        Take(input, i, edit);
     }
     if (edit->made.empty()) {
         *why = input.path + " holds nothing but mouse moves";
@@ -296,7 +353,7 @@ bool SimplifyMoves(const Input& input, uint64_t closerThan, Edit* edit, std::str
             continue;
         if (edit->made.empty())
             from = offsets[i];
-        edit->made.push_back(events[i]);
+        Take(input, i, edit);
     }
     MadeEdit(input, from, true, edit);
     return true;
@@ -318,7 +375,7 @@ uint64_t TrackLength(const Edit& edit) {
     return TrackByte(LastStart(edit)) + LastTrackLength(edit.parts.back());
 }
 
-bool WriteEditJournal(const std::string& path, const Edit& edit, std::string* why) {
+bool WriteEditJournal(const std::string& path, const Edit& edit, bool windows, std::string* why) {
     const Part& first = edit.parts.front();
     const Part& last = edit.parts.back();
     uint32_t firstTime = (*first.events)[first.begin].time;
@@ -327,8 +384,12 @@ bool WriteEditJournal(const std::string& path, const Edit& edit, std::string* wh
     EventCursor cursor;
     cursor.edit = &edit;
     cursor.firstTime = firstTime;
-    return WriteCanonicalJournal(path, uint32_t(EventCount(edit)), firstTime, lastTime, NextEvent,
-                                 &cursor, why);
+    std::vector<platform::WindowInfo> table;
+    cursor.windows.assign(edit.parts.size(), {});
+    if (windows && !CollectWindows(edit, &table, &cursor.windows, why))
+        return false;
+    return WriteCanonicalJournal(path, uint32_t(EventCount(edit)), firstTime, lastTime, table,
+                                 NextEvent, &cursor, why);
 }
 
 bool WriteEditTrack(const std::string& journalPath, const Edit& edit, std::string* why) {

@@ -33,6 +33,9 @@ struct Part {
     const std::vector<uint8_t>* track;
     uint64_t trackFrom;
     uint64_t trackUntil;
+    // The input's window table and the window of each of `events` (none when empty).
+    const std::vector<platform::WindowInfo>* windows = nullptr;
+    const std::vector<uint32_t>* windowOf = nullptr;
 };
 
 struct Edit {
@@ -42,6 +45,7 @@ struct Edit {
 
     std::vector<Part> parts;
     std::vector<platform::EventRecord> made;  // events an edit computed anew; parts point here
+    std::vector<uint32_t> madeWindows;        // their windows, when the input has a table
     bool keepsTimeline = true;                // false: the inputs' tracks no longer fit
 };
 
@@ -64,7 +68,8 @@ uint64_t EventCount(const Edit& edit);
 // Bytes of the result's track: 0 when no part has sound.
 uint64_t TrackLength(const Edit& edit);
 
-bool WriteEditJournal(const std::string& path, const Edit& edit, std::string* why);
+// The result names the windows its events belong to, each once, unless `windows` is false.
+bool WriteEditJournal(const std::string& path, const Edit& edit, bool windows, std::string* why);
 bool WriteEditTrack(const std::string& journalPath, const Edit& edit, std::string* why);
 
 }  // namespace qvjournal

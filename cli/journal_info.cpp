@@ -69,6 +69,22 @@ void PrintSound(FILE* out, const std::string& path, uint64_t span) {
     }
 }
 
+void PrintWindows(FILE* out, const JournalImage& image) {
+    if (image.windows.empty())
+        return;
+    std::vector<uint64_t> events(image.windows.size() + 1, 0);
+    for (uint32_t window : image.windowOf)
+        events[window]++;
+    fprintf(out, "windows:      %zu (events in none of them: %llu)\n", image.windows.size(),
+            (unsigned long long)events[0]);
+    for (size_t i = 0; i < image.windows.size(); i++) {
+        const platform::WindowInfo& w = image.windows[i];
+        fprintf(out, "  %zu: %s, class %s, \"%s\", %d,%d to %d,%d, %u dpi: %llu events\n", i + 1,
+                w.program[0] ? w.program : "(program unknown)", w.windowClass, w.title, w.rect.left,
+                w.rect.top, w.rect.right, w.rect.bottom, w.dpi, (unsigned long long)events[i + 1]);
+    }
+}
+
 int Info(FILE* out, FILE* err, const std::string& path) {
     JournalImage image;
     journal::Refusal refusal;
@@ -87,8 +103,10 @@ int Info(FILE* out, FILE* err, const std::string& path) {
         fprintf(out, "header times: first %u, last %u, duration %u\n", h.firstTime, h.lastTime,
                 h.duration);
     }
-    if (loads)
+    if (loads) {
         PrintEvents(out, image.events);
+        PrintWindows(out, image);
+    }
     PrintSound(out, path, loads ? Span(image.events, 0, image.events.size()) : 0);
     if (!loads)
         return Refuse(err, path + " would not load: " + DescribeRefusal(refusal, h, size));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "journal/window_table.h"
+
 #include "platform/file.h"
 #include "sound/sound_file_format.h"
 #include "storage/file_buffer.h"
@@ -121,6 +123,10 @@ std::string Number(uint64_t value) {
 
 }  // namespace
 
+uint32_t RecordBase(const JournalImage& image) {
+    return image.windows.empty() ? journal::kRecordSize : journal::kWindowRecordSize;
+}
+
 bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal* refusal,
                  uint32_t* fileSize, std::string* why) {
     *refusal = journal::Refusal::kNone;
@@ -147,29 +153,64 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
     image->headerBytes.clear();
     image->events.clear();
     image->padding.clear();
+    image->windows.clear();
+    image->windowOf.clear();
     bool read = true;
     if (header.headerSize > journal::kHeaderSize) {
         image->headerBytes.resize(header.headerSize - journal::kHeaderSize);
         read = ReadSpan(file, journal::kHeaderSize, uint32_t(image->headerBytes.size()),
                         image->headerBytes.data());
     }
+    const uint8_t* extra = image->headerBytes.data();
+    uint32_t extraSize = uint32_t(image->headerBytes.size());
+    bool windows = read && journal::HasWindowTable(extra, extraSize);
+    if (windows &&
+        (header.recordSize < journal::kWindowRecordSize ||
+         !journal::DecodeWindowTable(
+             extra, extraSize,
+             [](void* context, const platform::WindowInfo& window) {
+                 static_cast<std::vector<platform::WindowInfo>*>(context)->push_back(window);
+                 return true;
+             },
+             &image->windows))) {
+        file->Close();
+        *refusal = journal::Refusal::kWindows;
+        *why = "not a journal the program loads: " + DescribeRefusal(*refusal, header, *fileSize);
+        return false;
+    }
+    if (windows)
+        image->headerBytes.clear();
+    uint32_t base = RecordBase(*image);
     image->events.reserve(header.count);
-    image->padding.reserve(size_t(header.count) * (header.recordSize - journal::kRecordSize));
-    read =
-        read && journal::ReadRecords(
-                    file, header,
-                    [](void* context, const uint8_t* record) {
-                        JournalImage* image = static_cast<JournalImage*>(context);
-                        image->events.push_back(journal::DecodeRecord(record));
-                        image->padding.insert(image->padding.end(), record + journal::kRecordSize,
-                                              record + image->header.recordSize);
-                        return true;
-                    },
-                    image);
+    image->windowOf.reserve(windows ? header.count : 0);
+    image->padding.reserve(size_t(header.count) * (header.recordSize - base));
+    read = read && journal::ReadRecords(
+                       file, header,
+                       [](void* context, const uint8_t* record) {
+                           JournalImage* image = static_cast<JournalImage*>(context);
+                           image->events.push_back(journal::DecodeRecord(record));
+                           uint32_t base = RecordBase(*image);
+                           if (!image->windows.empty()) {
+                               uint32_t window = journal::DecodeWindowReference(record);
+                               if (window > image->windows.size())
+                                   return false;
+                               image->windowOf.push_back(window);
+                           }
+                           image->padding.insert(image->padding.end(), record + base,
+                                                 record + image->header.recordSize);
+                           return true;
+                       },
+                       image);
     file->Close();
-    if (!read)
+    if (read)
+        return true;
+    if (!image->windows.empty() && image->windowOf.size() < image->events.size()) {
+        *refusal = journal::Refusal::kWindows;
+        *why = "not a journal the program loads: " + DescribeRefusal(*refusal, header, *fileSize);
+    } else {
         *why = "could not be read to its end";
-    return read;
+    }
+    return false;
 }
 
 std::string DescribeRefusal(journal::Refusal refusal, const JournalHeader& header,
@@ -193,6 +234,8 @@ std::string DescribeRefusal(journal::Refusal refusal, const JournalHeader& heade
             return sizes + ", more than a journal file may hold (2 GiB)";
         case journal::Refusal::kSizeMismatch:
             return sizes + ", but the file is " + Number(fileSize) + " bytes";
+        case journal::Refusal::kWindows:
+            return "its window table is damaged, or a record names a window the table lacks";
         case journal::Refusal::kTimes:
             return "its header's times disagree: first time " + Number(header.firstTime) +
                    " is not last time " + Number(header.lastTime) + " - duration " +
@@ -208,29 +251,39 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
     uint64_t size = records > journal::kHeaderSize ? records : journal::kHeaderSize;
     JournalHeader written = header;
     written.count = uint32_t(image.events.size());
+    uint32_t base = RecordBase(image);
+    std::vector<uint8_t> table(
+        journal::WindowTableSize(image.windows.data(), uint32_t(image.windows.size())));
+    if (!table.empty())
+        journal::EncodeWindowTable(image.windows.data(), uint32_t(image.windows.size()),
+                                   table.data());
+    const std::vector<uint8_t>& extraHeader = table.empty() ? image.headerBytes : table;
     journal::Refusal refusal = journal::Refusal::kTooLarge;
-    if (image.events.size() <= 0xFFFFFFFFu && header.recordSize >= journal::kRecordSize &&
+    if (image.events.size() <= 0xFFFFFFFFu && header.recordSize >= base &&
         size <= journal::kLargestFile) {
         bytes->assign(size, 0);
         uint8_t* data = bytes->data();
         journal::EncodeHeader(written, data);
-        if (header.headerSize > journal::kHeaderSize && !image.headerBytes.empty())
-            memcpy(data + journal::kHeaderSize, image.headerBytes.data(),
-                   std::min<size_t>(image.headerBytes.size(),
-                                    header.headerSize - journal::kHeaderSize));
-        uint32_t extra = header.recordSize - journal::kRecordSize;
+        if (header.headerSize > journal::kHeaderSize && !extraHeader.empty())
+            memcpy(data + journal::kHeaderSize, extraHeader.data(),
+                   std::min<size_t>(extraHeader.size(), header.headerSize - journal::kHeaderSize));
+        uint32_t extra = header.recordSize - base;
         // Records written after the header win where a short header overlaps them, as the file
         // they were read from had it.
         for (size_t i = 0; i < image.events.size(); i++) {
             uint8_t* record = data + header.headerSize + i * header.recordSize;
             journal::EncodeRecord(image.events[i], record);
+            if (!image.windows.empty())
+                journal::EncodeWindowReference(image.windowOf[i], record);
             if (extra)
-                memcpy(record + journal::kRecordSize, image.padding.data() + i * extra, extra);
+                memcpy(record + base, image.padding.data() + i * extra, extra);
         }
         journal::DecodeHeader(data, &written);
         refusal = journal::CheckHeader(written, uint32_t(size), kSignature);
     } else if (header.recordSize < journal::kRecordSize) {
         refusal = journal::Refusal::kRecordSize;
+    } else if (header.recordSize < base) {
+        refusal = journal::Refusal::kWindows;
     }
     if (refusal == journal::Refusal::kNone)
         return true;
@@ -246,14 +299,18 @@ bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t size, s
 }
 
 bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t firstTime,
-                           uint32_t lastTime, journal::NextRecord next, void* context,
-                           std::string* why) {
+                           uint32_t lastTime, const std::vector<platform::WindowInfo>& windows,
+                           journal::NextRecord next, void* context, std::string* why) {
     FileBuffer* file = &Buffer();
     if (!OpenToWrite(file, path, why))
         return false;
     JournalHeader header;
-    journal::FillHeader(kSignature, count, firstTime, lastTime, &header);
-    return FinishWrite(file, journal::WriteJournal(file, header, next, context) != 0, why);
+    uint32_t windowCount = uint32_t(windows.size());
+    journal::FillHeader(kSignature, count, firstTime, lastTime,
+                        journal::WindowTableSize(windows.data(), windowCount), &header);
+    return FinishWrite(
+        file, journal::WriteJournal(file, header, windows.data(), windowCount, next, context) != 0,
+        why);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -20,8 +20,16 @@ struct JournalImage {
     JournalHeader header;              // as read, or as the text gave it
     std::vector<uint8_t> headerBytes;  // between the 40-byte header and the first record
     std::vector<platform::EventRecord> events;
-    std::vector<uint8_t> padding;  // recordSize - 20 bytes after each event, one after another
+    // The bytes after each event, one record after another: after its first 20 bytes, or after
+    // its window's number where the file has a window table.
+    std::vector<uint8_t> padding;
+    // The window table, in place of `headerBytes`, and each event's window (0 for none).
+    std::vector<platform::WindowInfo> windows;
+    std::vector<uint32_t> windowOf;
 };
+
+// Where a record's padding starts: 20, or 24 in a file with windows.
+uint32_t RecordBase(const JournalImage& image);
 
 // Reads a journal file as the tray program's Load would. A file that Load refuses gives false;
 // `refusal` then tells which test failed (kNone when it could not even be read), and
@@ -40,11 +48,11 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
 // Writes a whole file.
 bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t size, std::string* why);
 
-// Writes a canonical journal of `count` events from `firstTime` to `lastTime`, taking them from
-// `next` in order.
+// Writes a journal as Save writes it, of `count` events from `firstTime` to `lastTime`, taking
+// them from `next` in order; with `windows`, their table and each event's window.
 bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t firstTime,
-                           uint32_t lastTime, journal::NextRecord next, void* context,
-                           std::string* why);
+                           uint32_t lastTime, const std::vector<platform::WindowInfo>& windows,
+                           journal::NextRecord next, void* context, std::string* why);
 
 // True when the two paths name one file, or are the same text.
 bool SameFile(const std::string& a, const std::string& b);

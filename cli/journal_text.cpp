@@ -53,6 +53,30 @@ std::string EventText(const platform::EventRecord& e) {
     return "other " + Hex(e.message, 8) + " " + Hex(e.paramL, 8) + " " + Hex(e.paramH, 8);
 }
 
+// A window's name in double quotes; quotes, backslashes and control bytes are escaped, other
+// bytes kept as they are (the system's code page).
+std::string Quoted(const char* name) {
+    std::string text = "\"";
+    for (const char* c = name; *c; c++) {
+        uint8_t byte = uint8_t(*c);
+        if (byte == '"' || byte == '\\')
+            text += std::string("\\") + *c;
+        else if (byte < 0x20 || byte == 0x7F)
+            text += "\\x" + HexBytes(&byte, 1);
+        else
+            text += *c;
+    }
+    return text + "\"";
+}
+
+std::string WindowLine(size_t number, const platform::WindowInfo& w) {
+    return "win " + std::to_string(number) + " program=" + Quoted(w.program) +
+           " class=" + Quoted(w.windowClass) + " title=" + Quoted(w.title) +
+           " rect=" + std::to_string(w.rect.left) + "," + std::to_string(w.rect.top) + "," +
+           std::to_string(w.rect.right) + "," + std::to_string(w.rect.bottom) +
+           " dpi=" + std::to_string(w.dpi);
+}
+
 }  // namespace
 
 std::string DumpJournalText(const JournalImage& image, const std::string& name,
@@ -70,16 +94,20 @@ std::string DumpJournalText(const JournalImage& image, const std::string& name,
     put("#   key|syskey down|up KEY scan=S [ext] [repeat=N]     (syskey: with Alt held)");
     put("#   move X,Y   left|right|middle|x1|x2 down|up|double X,Y   wheel|hwheel TURN X,Y");
     put("# 'start' is the first event's time, 'window' the window of the events after it;");
+    put("# 'win' lines are the windows the events belong to, in=N an event's window;");
     put("# lines from # on are comments.");
 
-    if (header.headerSize != journal::kHeaderSize)
+    // A window table sets the header's size itself.
+    if (header.headerSize != journal::kHeaderSize && image.windows.empty())
         put("header-size " + std::to_string(header.headerSize));
     const uint8_t* extra = image.headerBytes.data();
     for (size_t at = 0, n = Significant(extra, image.headerBytes.size()); at < n;
          at += kBytesPerLine)
         put("header-bytes " + HexBytes(extra + at, std::min(kBytesPerLine, n - at)));
-    if (header.recordSize != journal::kRecordSize)
+    if (header.recordSize != RecordBase(image))
         put("record-size " + std::to_string(header.recordSize));
+    for (size_t i = 0; i < image.windows.size(); i++)
+        put(WindowLine(i + 1, image.windows[i]));
     uint32_t first = events.empty() ? 0 : events.front().time;
     uint32_t last = events.empty() ? 0 : events.back().time;
     if (header.firstTime != first)
@@ -89,7 +117,7 @@ std::string DumpJournalText(const JournalImage& image, const std::string& name,
     if (!events.empty())
         put("start " + std::to_string(first));
 
-    size_t extraPerRecord = header.recordSize - journal::kRecordSize;
+    size_t extraPerRecord = header.recordSize - RecordBase(image);
     uint32_t window = 0;
     uint64_t offset = 0, second = 0;
     for (size_t i = 0; i < events.size(); i++) {
@@ -108,6 +136,8 @@ std::string DumpJournalText(const JournalImage& image, const std::string& name,
         std::string line = "+" + std::to_string(gap);
         line.resize(std::max<size_t>(line.size() + 1, 8), ' ');
         line += EventText(e);
+        if (!image.windowOf.empty() && image.windowOf[i])
+            line += " in=" + std::to_string(image.windowOf[i]);
         const uint8_t* pad = image.padding.data() + i * extraPerRecord;
         size_t padded = extraPerRecord ? Significant(pad, extraPerRecord) : 0;
         if (padded)

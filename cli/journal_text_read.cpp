@@ -4,6 +4,7 @@
 
 #include "cli/journal_text.h"
 #include "cli/journal_text_names.h"
+#include "journal/window_table.h"
 
 namespace qvjournal {
 
@@ -77,6 +78,8 @@ class Parser {
         image->events.clear();
         image->padding.clear();
         image->headerBytes.clear();
+        image->windows.clear();
+        image->windowOf.clear();
         size_t at = 0;
         if (size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0)
             at = 3;  // the mark some editors put before UTF-8 text
@@ -88,16 +91,26 @@ class Parser {
                 return false;
             at += length + 1;
         }
-        Finish();
-        return true;
+        return Finish();
     }
 
   private:
+    // Within double quotes (a window's name) spaces and # are part of the token, and a
+    // backslash keeps the byte after it there; the token keeps its quotes and backslashes.
     static std::vector<std::string> Split(const char* text, size_t length) {
         std::vector<std::string> tokens;
         std::string token;
+        bool quoted = false;
         for (size_t i = 0; i <= length; i++) {
             char c = i < length ? text[i] : ' ';
+            if (quoted && i < length) {
+                token += c;
+                if (c == '\\' && i + 1 < length)
+                    token += text[++i];
+                quoted = c != '"';
+                continue;
+            }
+            quoted = c == '"';
             if (c == '#')
                 c = ' ', length = i;
             if (c == ' ' || c == '\t' || c == '\r') {
@@ -133,7 +146,8 @@ class Parser {
             return Value(tokens, 0xFFFFFFFFu, "a window handle such as 0x1A2B", &window);
         if (!image->events.empty()) {
             static const char* const kHeaderWords[] = {"start",       "header-size", "header-bytes",
-                                                       "record-size", "first-time",  "last-time"};
+                                                       "record-size", "first-time",  "last-time",
+                                                       "win"};
             for (const char* header : kHeaderWords)
                 if (word == header)
                     return Say("'" + word + "' must come before the first event");
@@ -147,6 +161,10 @@ class Parser {
         if (word == "last-time")
             return Once(word, &lastLine) &&
                    Value(tokens, 0xFFFFFFFFu, "the header's last time in ms", &lastTime);
+        if (word == "win")
+            return Window(tokens);
+        if ((word == "header-size" || word == "header-bytes") && !image->windows.empty())
+            return Say("'" + word + "' cannot go with window lines: the table sets the header");
         if (word == "header-size")
             return Once(word, &headerSizeLine) &&
                    Value(tokens, 0xFFFFFFFFu, "the header size in bytes", &headerSize);
@@ -159,6 +177,7 @@ class Parser {
             return true;
         }
         if (word == "header-bytes") {
+            headerBytesSeen = true;
             if (tokens.size() != 2 || !ParseHexBytes(tokens[1], &image->headerBytes))
                 return Fail("the header's further bytes as pairs of hex digits",
                             tokens.size() > 1 ? tokens[1] : "");
@@ -167,9 +186,93 @@ class Parser {
             return true;
         }
         return Fail(
-            "an event (+GAP then what happened) or one of start, window, header-size, "
+            "an event (+GAP then what happened) or one of start, window, win, header-size, "
             "header-bytes, record-size, first-time, last-time",
             word);
+    }
+
+    // win N program="..." class="..." title="..." rect=L,T,R,B dpi=D, numbered in order.
+    bool Window(const std::vector<std::string>& tokens) {
+        if (headerBytesSeen || headerSizeLine)
+            return Say("window lines cannot go with header-size or header-bytes");
+        uint64_t number;
+        if (tokens.size() < 2 || !ParseUnsigned(tokens[1], 0xFFFFFFFFu, &number) ||
+            number != image->windows.size() + 1)
+            return Fail("the window's number, " + std::to_string(image->windows.size() + 1),
+                        tokens.size() > 1 ? tokens[1] : "");
+        if (number > journal::kMostWindows)
+            return Say("more than " + std::to_string(journal::kMostWindows) + " windows");
+        platform::WindowInfo w = {};
+        for (size_t i = 2; i < tokens.size(); i++) {
+            const std::string& token = tokens[i];
+            size_t equals = token.find('=');
+            std::string name = token.substr(0, equals);
+            std::string value = equals == std::string::npos ? "" : token.substr(equals + 1);
+            char* text = name == "program" ? w.program
+                         : name == "class" ? w.windowClass
+                         : name == "title" ? w.title
+                                           : nullptr;
+            std::vector<int64_t> numbers;
+            if (text             ? !Unquote(value, text)
+                : name == "rect" ? !Numbers(value, 4, INT32_MIN, INT32_MAX, &numbers)
+                : name == "dpi"  ? !Numbers(value, 1, 0, UINT32_MAX, &numbers)
+                                 : true)
+                return Fail(
+                    "program=\"NAME\", class=\"NAME\", title=\"NAME\" (at most 255 bytes each), "
+                    "rect=LEFT,TOP,RIGHT,BOTTOM or dpi=N",
+                    token);
+            if (name == "rect")
+                w.rect = {int32_t(numbers[0]), int32_t(numbers[1]), int32_t(numbers[2]),
+                          int32_t(numbers[3])};
+            if (name == "dpi")
+                w.dpi = uint32_t(numbers[0]);
+        }
+        image->windows.push_back(w);
+        return true;
+    }
+
+    // A quoted name: \", \\ and \xHH stand for their byte.
+    static bool Unquote(const std::string& value, char* name) {
+        if (value.size() < 2 || value.front() != '"' || value.back() != '"')
+            return false;
+        std::string text;
+        for (size_t i = 1; i + 1 < value.size(); i++) {
+            char c = value[i];
+            if (c == '\\' && i + 2 < value.size() && value[i + 1] == 'x') {
+                uint64_t byte;
+                if (i + 4 >= value.size() ||
+                    !ParseUnsigned("0x" + value.substr(i + 2, 2), 0xFF, &byte))
+                    return false;
+                c = char(byte);
+                i += 3;
+            } else if (c == '\\' && i + 2 < value.size()) {
+                c = value[++i];
+            } else if (c == '\\' || c == '"') {
+                return false;
+            }
+            if (c == '\0')
+                return false;
+            text += c;
+        }
+        if (text.size() > journal::kLongestWindowName)
+            return false;
+        memcpy(name, text.c_str(), text.size() + 1);
+        return true;
+    }
+
+    static bool Numbers(const std::string& value, size_t count, int64_t smallest, int64_t largest,
+                        std::vector<int64_t>* numbers) {
+        size_t at = 0;
+        for (size_t k = 0; k < count; k++) {
+            size_t comma = k + 1 < count ? value.find(',', at) : value.size();
+            int64_t number;
+            if (comma == std::string::npos ||
+                !ParseSigned(value.substr(at, comma - at), smallest, largest, &number))
+                return false;
+            numbers->push_back(number);
+            at = comma + 1;
+        }
+        return true;
     }
 
     bool Once(const std::string& word, unsigned* seen) {
@@ -281,13 +384,18 @@ class Parser {
                 return false;
             fields = 4;
         }
+        if (image->events.empty() && !Layout())
+            return false;
         std::vector<uint8_t> pad;
-        if (!Fields(tokens, fields, allowed, &e, &high, &pad))
+        uint32_t in = 0;
+        if (!Fields(tokens, fields, allowed, &e, &high, &pad, &in))
             return false;
         e.message |= high << 16;
         time = e.time;
         image->events.push_back(e);
-        pad.resize(recordSize - journal::kRecordSize, 0);
+        if (!image->windows.empty())
+            image->windowOf.push_back(in);
+        pad.resize(recordSize - RecordBase(*image), 0);
         image->padding.insert(image->padding.end(), pad.begin(), pad.end());
         return true;
     }
@@ -319,19 +427,33 @@ class Parser {
         return true;
     }
 
+    // The record size once the header lines are read: records with windows hold 24 bytes at
+    // least.
+    bool Layout() {
+        if (image->windows.empty())
+            return true;
+        if (!recordSizeLine)
+            recordSize = journal::kWindowRecordSize;
+        if (recordSize >= journal::kWindowRecordSize)
+            return true;
+        *error = "line " + std::to_string(recordSizeLine) +
+                 ": a record size of at least 24 with window lines";
+        return false;
+    }
+
     bool Fields(const std::vector<std::string>& tokens, size_t first, const std::string& allowed,
-                platform::EventRecord* e, uint32_t* high, std::vector<uint8_t>* pad) {
+                platform::EventRecord* e, uint32_t* high, std::vector<uint8_t>* pad, uint32_t* in) {
         std::vector<std::string> seen;
         for (size_t i = first; i < tokens.size(); i++) {
             const std::string& token = tokens[i];
             size_t equals = token.find('=');
             std::string name = token.substr(0, equals);
             std::string value = equals == std::string::npos ? "" : token.substr(equals + 1);
-            bool known =
-                name == "pad" || (" " + allowed + " ").find(" " + name + " ") != std::string::npos;
+            bool known = name == "pad" || name == "in" ||
+                         (" " + allowed + " ").find(" " + name + " ") != std::string::npos;
             if (!known || (name == "ext") != (equals == std::string::npos))
-                return Fail(allowed[0] ? "one of the fields " + allowed + " or pad=HEX"
-                                       : std::string("nothing but pad=HEX"),
+                return Fail(allowed[0] ? "one of the fields " + allowed + ", in=N or pad=HEX"
+                                       : std::string("nothing but in=N or pad=HEX"),
                             token);
             for (const std::string& before : seen)
                 if (before == name)
@@ -345,8 +467,18 @@ class Parser {
             if (name == "pad") {
                 if (!ParseHexBytes(value, pad))
                     return Fail("pad= followed by pairs of hex digits", token);
-                if (pad->size() > recordSize - journal::kRecordSize)
-                    return Say("pad= holds more bytes than record-size leaves after 20");
+                if (pad->size() > recordSize - RecordBase(*image))
+                    return Say("pad= holds more bytes than record-size leaves after " +
+                               std::to_string(RecordBase(*image)));
+                continue;
+            }
+            if (name == "in") {
+                if (!ParseUnsigned(value, 0xFFFFFFFFu, &number) || !number ||
+                    number > image->windows.size())
+                    return Fail("in= followed by the number of a win line, 1 to " +
+                                    std::to_string(image->windows.size()),
+                                token);
+                *in = uint32_t(number);
                 continue;
             }
             uint64_t largest = name == "scan" ? 0xFF : name == "repeat" ? 0x7FFF : 0xFFFF;
@@ -367,7 +499,13 @@ class Parser {
         return true;
     }
 
-    void Finish() {
+    bool Finish() {
+        if (image->events.empty() && !Layout())
+            return false;
+        if (!image->windows.empty())
+            headerSize =
+                journal::kHeaderSize +
+                journal::WindowTableSize(image->windows.data(), uint32_t(image->windows.size()));
         JournalHeader& header = image->header;
         memset(header.signature, 0, sizeof header.signature);
         memcpy(header.signature, kSignature, strlen(kSignature));
@@ -379,6 +517,7 @@ class Parser {
         header.firstTime = firstLine ? firstTime : first;
         header.lastTime = lastLine ? lastTime : last;
         header.duration = header.lastTime - header.firstTime;
+        return true;
     }
 
     JournalImage* image;
@@ -391,6 +530,7 @@ class Parser {
     uint32_t firstTime = 0;
     uint32_t lastTime = 0;
     unsigned startLine = 0, firstLine = 0, lastLine = 0, headerSizeLine = 0, recordSizeLine = 0;
+    bool headerBytesSeen = false;
 };
 
 }  // namespace

@@ -370,7 +370,7 @@ class Tool {
             return Refuse("the result's sound track would be " + std::to_string(trackLength) +
                           " bytes, more than a sound file holds (2 GiB)");
         std::string why;
-        if (!WriteEditJournal(output, edit, &why))
+        if (!WriteEditJournal(output, edit, !Has("--no-windows"), &why))
             return Refuse(output + ": " + why);
         const Part& last = edit.parts.back();
         Wrote(EventCount(edit),

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "journal/window_table.h"
 #include "storage/file_buffer.h"
 
 namespace journal {
@@ -58,11 +59,11 @@ platform::EventRecord DecodeRecord(const uint8_t* bytes) {
 }
 
 void FillHeader(const char* signature, uint32_t count, uint32_t firstTime, uint32_t lastTime,
-                JournalHeader* header) {
+                uint32_t windowTableSize, JournalHeader* header) {
     memset(header->signature, 0, kSignatureSize);
     memcpy(header->signature, signature, strnlen(signature, kSignatureSize - 1));
-    header->headerSize = kHeaderSize;
-    header->recordSize = kRecordSize;
+    header->headerSize = kHeaderSize + windowTableSize;
+    header->recordSize = windowTableSize ? kWindowRecordSize : kRecordSize;
     header->count = count;
     header->firstTime = firstTime;
     header->lastTime = lastTime;
@@ -115,19 +116,33 @@ bool ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take,
     return complete;
 }
 
-bool WriteJournal(FileBuffer* file, const JournalHeader& header, NextRecord next, void* context) {
-    uint8_t bytes[kHeaderSize];
+bool WriteJournal(FileBuffer* file, const JournalHeader& header,
+                  const platform::WindowInfo* windows, uint32_t windowCount, NextRecord next,
+                  void* context) {
+    uint8_t bytes[kWindowEntryHead + 3 * kLongestWindowName];
     EncodeHeader(header, bytes);
     bool stored = file->WriteAt(bytes, kHeaderSize, 0);
+    uint32_t recordSize = kRecordSize;
+    if (windowCount) {
+        recordSize = kWindowRecordSize;
+        memcpy(bytes, kWindowTableTag, sizeof kWindowTableTag);
+        PutU32(bytes + 4, windowCount);
+        stored = stored && file->WriteAt(bytes, kWindowTableHead, -1);
+        for (uint32_t i = 0; i < windowCount && stored; i++)
+            stored = file->WriteAt(bytes, EncodeWindow(windows[i], bytes), -1);
+    }
     // Records go to the file buffer a few hundred at a time: one call per record cost more
     // than encoding them.
-    uint8_t batch[kBatchRecords * kRecordSize];
+    uint8_t batch[kBatchRecords * kWindowRecordSize];
     uint32_t filled = 0;
     platform::EventRecord record;
-    while (stored && next(context, &record)) {
+    uint32_t window = 0;
+    while (stored && next(context, &record, &window)) {
         EncodeRecord(record, batch + filled);
-        filled += kRecordSize;
-        if (filled == sizeof batch) {
+        if (windowCount)
+            EncodeWindowReference(window, batch + filled);
+        filled += recordSize;
+        if (filled == kBatchRecords * recordSize) {
             stored = file->WriteAt(batch, filled, -1);
             filled = 0;
         }

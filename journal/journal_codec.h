@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/input.h"
+#include "platform/window_lookup.h"
 
 class FileBuffer;
 
@@ -36,9 +37,10 @@ void DecodeHeader(const uint8_t* bytes, JournalHeader* header);
 void EncodeRecord(const platform::EventRecord& record, uint8_t* bytes);
 platform::EventRecord DecodeRecord(const uint8_t* bytes);
 
-// The header Save writes for `count` events from `firstTime` to `lastTime`.
+// The header Save writes for `count` events from `firstTime` to `lastTime`: the plain layout,
+// or with a window table of `windowTableSize` bytes after the 40 and 24-byte records.
 void FillHeader(const char* signature, uint32_t count, uint32_t firstTime, uint32_t lastTime,
-                JournalHeader* header);
+                uint32_t windowTableSize, JournalHeader* header);
 
 // Why a file would not be loaded, in the order the tests are made.
 enum class Refusal {
@@ -49,6 +51,7 @@ enum class Refusal {
     kTooLarge,      // the header's sizes add up to more than a file may hold
     kSizeMismatch,  // header size + count x record size is not the file's size
     kTimes,         // first time is not last time - duration
+    kWindows,       // the window table is damaged, or a record names a window it lacks
 };
 
 // The tests of Load on a header read from a file of `fileSize` bytes (zeros standing in for
@@ -61,10 +64,13 @@ Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* 
 typedef bool (*TakeRecord)(void* context, const uint8_t* record);
 bool ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context);
 
-// Writes `header` (40 bytes at offset 0) and after it the canonical 20-byte records that `next`
-// yields until it returns false. False when the file buffer refused a write; the caller's Close
-// then abandons the save.
-typedef bool (*NextRecord)(void* context, platform::EventRecord* record);
-bool WriteJournal(FileBuffer* file, const JournalHeader& header, NextRecord next, void* context);
+// Writes `header` (40 bytes at offset 0) and after it the records that `next` yields until it
+// returns false: 20 bytes each, or with `windowCount` windows their table first and records of
+// 24 bytes that name each event's window. False when the file buffer refused a write; the
+// caller's Close then abandons the save.
+typedef bool (*NextRecord)(void* context, platform::EventRecord* record, uint32_t* window);
+bool WriteJournal(FileBuffer* file, const JournalHeader& header,
+                  const platform::WindowInfo* windows, uint32_t windowCount, NextRecord next,
+                  void* context);
 
 }  // namespace journal

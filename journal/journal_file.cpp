@@ -10,15 +10,18 @@ bool JournalRecorder::Save(const char* fileName) {
     if (!file->Open(FileMode::Saving, named ? fileName : journal::kFilter, named))
         return false;
 
-    journal::FillHeader(signature, count, head->record.time, tail->record.time, header);
+    // Without windows the file is the plain layout, as it always was.
+    journal::FillHeader(signature, count, head->record.time, tail->record.time,
+                        journal::WindowTableSize(windows.entries, windows.count), header);
     const JournalEvent* event = head;
     bool stored = journal::WriteJournal(
-        file, *header,
-        [](void* context, platform::EventRecord* record) {
+        file, *header, windows.entries, windows.count,
+        [](void* context, platform::EventRecord* record, uint32_t* window) {
             const JournalEvent*& next = *static_cast<const JournalEvent**>(context);
             if (!next)
                 return false;
             *record = next->record;
+            *window = next->window;
             next = next->next;
             return true;
         },
@@ -51,16 +54,23 @@ bool JournalRecorder::Load(const char* fileName) {
     JournalEvent* keptTail = tail;
     uint32_t keptCount = count;
     EventChunk* keptChunks = chunks;
+    journal::WindowTable keptWindows = windows;
     head = tail = cursor = nullptr;
     count = 0;
     chunks = nullptr;
-    bool complete = journal::ReadRecords(
-        file, *header,
-        [](void* context, const uint8_t* record) {
-            return static_cast<JournalRecorder*>(context)->AppendEvent(
-                journal::DecodeRecord(record));
-        },
-        this);
+    windows = journal::WindowTable{nullptr, 0, 0};
+    // Each record must name a window the table holds, or none.
+    bool complete = journal::ReadWindowTable(file, *header, &windows) &&
+                    journal::ReadRecords(
+                        file, *header,
+                        [](void* context, const uint8_t* record) {
+                            JournalRecorder* self = static_cast<JournalRecorder*>(context);
+                            uint32_t window =
+                                self->windows.count ? journal::DecodeWindowReference(record) : 0;
+                            return window <= self->windows.count &&
+                                   self->AppendEvent(journal::DecodeRecord(record), window);
+                        },
+                        this);
     file->Close();
     if (!complete) {
         ReleaseEvents();
@@ -68,8 +78,10 @@ bool JournalRecorder::Load(const char* fileName) {
         tail = keptTail;
         count = keptCount;
         chunks = keptChunks;
+        windows = keptWindows;
         return false;
     }
     FreeChunks(keptChunks);
+    journal::ReleaseWindows(&keptWindows);
     return true;
 }

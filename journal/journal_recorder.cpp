@@ -49,6 +49,9 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       cursor(nullptr),
       count(0),
       chunks(nullptr),
+      windows{nullptr, 0, 0},
+      pointerWindow(),
+      keyWindow(),
       recordHook(nullptr),
       playbackHook(nullptr),
       stopping(false),
@@ -86,7 +89,8 @@ bool JournalRecorder::HasEvents() const {
 bool JournalRecorder::StartRecording() {
     if (IsRecording() || IsPlaying())
         return false;
-    Clear();
+    // Also forgets the windows of a loaded file without events.
+    ReleaseEvents();
     platform::HookHandle hook = platform::InstallRecordHook(instance, RecordHookProc);
     if (!hook)
         return false;
@@ -172,6 +176,8 @@ void JournalRecorder::FreeChunks(EventChunk* chunk) {
 void JournalRecorder::ReleaseEvents() {
     FreeChunks(chunks);
     chunks = nullptr;
+    journal::ReleaseWindows(&windows);
+    pointerWindow = keyWindow = SeenWindow();
     head = nullptr;
     tail = nullptr;
     cursor = nullptr;
@@ -190,7 +196,7 @@ const char* JournalRecorder::GetFileName() const {
     return file->GetFileName();
 }
 
-bool JournalRecorder::AppendEvent(const platform::EventRecord& record) {
+bool JournalRecorder::AppendEvent(const platform::EventRecord& record, uint32_t window) {
     // Out of memory drops this one event; the hook goes on.
     if (!chunks || chunks->used == chunks->capacity) {
         uint32_t capacity = count < kFirstChunkEvents     ? kFirstChunkEvents
@@ -204,6 +210,7 @@ bool JournalRecorder::AppendEvent(const platform::EventRecord& record) {
     }
     JournalEvent* event = new (chunks->Slot(chunks->used++)) JournalEvent;
     event->record = record;
+    event->window = window;
     event->next = nullptr;
     if (tail)
         tail->next = event;
@@ -252,8 +259,11 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
         return platform::CallNextHook(self->recordHook, code, wParam, lParam);
     switch (code) {
         case HC_ACTION:
-            if (self->recordingActive)
-                self->AppendEvent(*reinterpret_cast<const platform::EventRecord*>(lParam));
+            if (self->recordingActive) {
+                const platform::EventRecord& record =
+                    *reinterpret_cast<const platform::EventRecord*>(lParam);
+                self->AppendEvent(record, self->WindowOf(record));
+            }
             break;
         case HC_SYSMODALON:
             self->recordingActive = false;

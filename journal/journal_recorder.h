@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "journal/window_table.h"
 #include "platform/input.h"
 #include "platform/types.h"
 
@@ -33,7 +34,16 @@ enum class SpeedKind : int32_t {
 
 struct JournalEvent {
     platform::EventRecord record;
+    uint32_t window;  // the number of its entry in the recorder's window table; 0 for none
     JournalEvent* next;
+};
+
+// The window an event was last found in, kept while the same window stays where it was, so
+// that the costly description is taken once.
+struct SeenWindow {
+    platform::WindowHandle handle;
+    platform::WindowRect rect;
+    uint32_t number;  // in the recorder's window table
 };
 
 // Events are carved out of blocks of many, so that a long recording costs one allocation per
@@ -66,13 +76,15 @@ class JournalRecorder {
     // Read access for the journal file code and tests.
     const JournalEvent* GetHead() const { return head; }
     uint32_t GetCount() const { return count; }
+    const journal::WindowTable& GetWindows() const { return windows; }
     int32_t GetSpeed() const { return speed; }
 
   private:
     static intptr_t RecordHookProc(int code, uintptr_t wParam, intptr_t lParam);
     static intptr_t PlaybackHookProc(int code, uintptr_t wParam, intptr_t lParam);
     static void SwitchScreenSaver(bool start);
-    bool AppendEvent(const platform::EventRecord& record);
+    bool AppendEvent(const platform::EventRecord& record, uint32_t window);
+    uint32_t WindowOf(const platform::EventRecord& record);
     uint32_t NextDelay(platform::EventRecord* target);
     void Advance();
     void ReleaseEvents();
@@ -85,6 +97,10 @@ class JournalRecorder {
     JournalEvent* cursor;  // the event playback hands out next; rests where playback ended
     uint32_t count;
     EventChunk* chunks;  // the newest first; the events of the list live in these
+    // The windows the events belong to, released with them.
+    journal::WindowTable windows;
+    SeenWindow pointerWindow;  // under the pointer at the last mouse event
+    SeenWindow keyWindow;      // in the foreground at the last key
     platform::HookHandle recordHook;
     platform::HookHandle playbackHook;
     bool stopping;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fake/fake_window.h"
+#include "platform/fake/fake_window_lookup.h"
 #include "platform/input.h"
 #include "platform/window.h"
 
@@ -77,6 +78,7 @@ namespace fake {
 
 void ResetWindows() {
     S() = State();
+    ResetTopWindows();
 }
 std::vector<Call>& CallLog() {
     return S().log;

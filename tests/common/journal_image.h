@@ -30,7 +30,32 @@ struct JournalHeader {
     uint32_t headerSize = 40;                   // a longer header is padded with zeros
     uint32_t recordSize = 20;                   // longer records are padded with 0xEE
     std::optional<uint32_t> count = {}, first = {}, last = {}, duration = {};
+    // A window table after the 40 bytes (the header size then follows from it unless set), and
+    // each record's window number in its bytes 20-23.
+    std::string table = {};
+    std::vector<uint32_t> windowOf = {};
 };
+
+// One entry of a window table: rectangle, dpi, then the three names.
+inline std::string WindowEntry(const std::string& program, const std::string& windowClass,
+                               const std::string& title, int32_t left = 0, int32_t top = 0,
+                               int32_t right = 640, int32_t bottom = 480, uint32_t dpi = 96) {
+    std::string bytes;
+    for (uint32_t value : {uint32_t(left), uint32_t(top), uint32_t(right), uint32_t(bottom), dpi})
+        PutU32(bytes, value);
+    for (const std::string* name : {&program, &windowClass, &title})
+        bytes += char(name->size());
+    return bytes + program + windowClass + title;
+}
+
+inline std::string WindowTable(const std::vector<std::string>& entries,
+                               std::optional<uint32_t> count = {}) {
+    std::string bytes = "WTBL";
+    PutU32(bytes, count.value_or(uint32_t(entries.size())));
+    for (const std::string& entry : entries)
+        bytes += entry;
+    return bytes;
+}
 
 inline std::string JournalImage(const std::vector<platform::EventRecord>& events,
                                 const JournalHeader& header = {}) {
@@ -38,17 +63,26 @@ inline std::string JournalImage(const std::vector<platform::EventRecord>& events
     bytes.resize(16, '\0');
     uint32_t first = header.first.value_or(events.empty() ? 0 : events.front().time);
     uint32_t last = header.last.value_or(events.empty() ? 0 : events.back().time);
+    uint32_t headerSize = header.table.empty() || header.headerSize != 40
+                              ? header.headerSize
+                              : uint32_t(40 + header.table.size());
     for (uint32_t value :
-         {header.headerSize, header.recordSize, header.count.value_or(uint32_t(events.size())),
-          first, last, header.duration.value_or(last - first)})
+         {headerSize, header.recordSize, header.count.value_or(uint32_t(events.size())), first,
+          last, header.duration.value_or(last - first)})
         PutU32(bytes, value);
-    if (bytes.size() < header.headerSize)
-        bytes.resize(header.headerSize, '\0');
-    for (const platform::EventRecord& e : events) {
+    bytes += header.table;
+    if (bytes.size() < headerSize)
+        bytes.resize(headerSize, '\0');
+    for (size_t i = 0; i < events.size(); i++) {
+        const platform::EventRecord& e = events[i];
         for (uint32_t value : {e.message, e.paramL, e.paramH, e.time, e.hwnd})
             PutU32(bytes, value);
-        if (header.recordSize > 20)
-            bytes.resize(bytes.size() + header.recordSize - 20, '\xEE');
+        uint32_t extra = header.recordSize > 20 ? header.recordSize - 20 : 0;
+        if (i < header.windowOf.size() && extra >= 4) {
+            PutU32(bytes, header.windowOf[i]);
+            extra -= 4;
+        }
+        bytes.resize(bytes.size() + extra, '\xEE');
     }
     return bytes;
 }

@@ -39,9 +39,9 @@ def test(args):
     with open(saved, "rb") as f:
         data = f.read()
     qvtest.check(data[:16] == b"Quorvatellianis\0", "signature %r" % data[:16])
-    count = struct.unpack("<I", data[24:28])[0]
-    qvtest.check(len(data) == 40 + 20 * count and count >= 10, "%d bytes, %d records"
-                 % (len(data), count))
+    header_size, record_size, count = struct.unpack("<3I", data[16:28])
+    qvtest.check(len(data) == header_size + record_size * count and count >= 10,
+                 "%d bytes, %d records" % (len(data), count))
 
     qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key("e")  # &Empty Record

@@ -2,7 +2,8 @@
 // - it accepts exactly the files that docs/journal-format.md describes, and then holds their
 //   records in file order;
 // - a refused file leaves the recording held before as it was;
-// - an accepted recording saves to the canonical file (40-byte header, 20-byte records), which
+// - an accepted recording saves to the canonical file (40-byte header, 20-byte records; with a
+//   window table, the table as read and 24-byte records naming each event's window), which
 //   loads again to the same events;
 // - no file handle stays open and nothing is left beside the saved file.
 #include <cstddef>
@@ -81,7 +82,8 @@ void HoldKnownRecording(JournalRecorder& recorder) {
 
 // The format as documented, written independently of the loader: the events a file holds, or
 // false when it is not a journal file of this program.
-bool Parse(const uint8_t* data, size_t size, std::vector<platform::EventRecord>* events) {
+bool Parse(const uint8_t* data, size_t size, std::vector<platform::EventRecord>* events,
+           std::string* table, std::vector<uint32_t>* windowOf) {
     if (size < kHeader || size > kLargestFile)
         return false;
     size_t length = sizeof kSignature - 1;
@@ -96,10 +98,38 @@ bool Parse(const uint8_t* data, size_t size, std::vector<platform::EventRecord>*
         return false;
     if (first != last - duration)
         return false;
+    // A window table: the tag, 1 to 1024 entries of 23 bytes and three names without a zero
+    // byte, filling the header to its end; records of 24 bytes at least, each naming an entry
+    // or none.
+    bool windows = headerSize >= kHeader + 4 && memcmp(data + kHeader, "WTBL", 4) == 0;
+    uint32_t entries = 0;
+    if (windows) {
+        if (headerSize < kHeader + 8 || recordSize < kRecord + 4)
+            return false;
+        entries = GetU32(data + kHeader + 4);
+        if (entries == 0 || entries > 1024)
+            return false;
+        size_t at = kHeader + 8;
+        for (uint32_t i = 0; i < entries; i++) {
+            if (headerSize - at < 23)
+                return false;
+            size_t names = size_t(data[at + 20]) + data[at + 21] + data[at + 22];
+            if (headerSize - at - 23 < names || memchr(data + at + 23, 0, names))
+                return false;
+            at += 23 + names;
+        }
+        if (at != headerSize)
+            return false;
+        table->assign(reinterpret_cast<const char*>(data) + kHeader, headerSize - kHeader);
+    }
     for (uint32_t i = 0; i < count; i++) {
         const uint8_t* r = data + headerSize + size_t(i) * recordSize;
         events->push_back(
             {GetU32(r), GetU32(r + 4), GetU32(r + 8), GetU32(r + 12), GetU32(r + 16)});
+        if (windows && GetU32(r + 20) > entries)
+            return false;
+        if (windows)
+            windowOf->push_back(GetU32(r + 20));
     }
     return true;
 }
@@ -119,7 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::WriteFile(input, data, size);
 
     std::vector<platform::EventRecord> expected;
-    bool valid = Parse(data, size, &expected);
+    std::string table;
+    std::vector<uint32_t> windowOf;
+    bool valid = Parse(data, size, &expected, &table, &windowOf);
     int32_t loaded = recorder.Load(input.c_str());
     Check(fake::OpenFileCount() == 0, "Load left a file open");
     if (!loaded) {
@@ -137,7 +169,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(recorder.Save(saved.c_str()) == 1, "an accepted recording could not be saved");
     Check(fake::OpenFileCount() == 0, "Save left a file open");
     Check(access(savedTemporary.c_str(), F_OK) != 0, "Save left its temporary behind");
-    std::string canonical = testkit::JournalImage(expected);
+    std::string canonical =
+        testkit::JournalImage(expected, {.recordSize = table.empty() ? kRecord : kRecord + 4,
+                                         .table = table,
+                                         .windowOf = windowOf});
     Check(fuzz::ReadFile(saved) == Bytes(canonical.begin(), canonical.end()),
           "the saved file is not canonical");
     Check(recorder.Load(saved.c_str()) == 1, "the saved file does not load");

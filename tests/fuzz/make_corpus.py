@@ -26,6 +26,22 @@ EVENTS = [
 ]
 
 
+def window_entry(program, window_class, title, rect, dpi=96):
+    return (struct.pack("<4iI", *rect, dpi) + bytes([len(program), len(window_class), len(title)])
+            + program + window_class + title)
+
+
+def windowed(events, entries, windows, count=None):
+    """A journal with a window table after its header and each record's window in bytes 20-23."""
+    table = b"WTBL" + struct.pack("<I", len(entries) if count is None else count) + b"".join(entries)
+    plain = journal(events, header_size=40 + len(table), record_size=24)
+    records = b"".join(struct.pack("<5I", *e) + struct.pack("<I", w) for e, w in zip(events, windows))
+    return plain[:40] + table + records
+
+
+LEDGER = window_entry(b"ledger.exe", b"LedgerMain", b"Accounts - \"2026\" #1", (-1280, 40, -300, 700), 144)
+
+
 def sound(payload, signature=SIG + b"\0"):
     return signature + payload
 
@@ -51,6 +67,10 @@ JOURNALS = {
     "overlapping-header": SIG + b"\0" + struct.pack("<6I", 20, 20, 1, 1000, 1500, 500),
     # Found by the fuzzer: a file shorter than the header, whose header says it is that short.
     "short-header": journal([], header_size=39)[:39],
+    # Windows the events belong to, and a record naming one the table lacks.
+    "windows": windowed(EVENTS[:4], [LEDGER, window_entry(b"", b"#32770", b"", (0, 0, 10, 10))],
+                        [1, 1, 2, 0]),
+    "windows-bad-reference": windowed(EVENTS[:2], [LEDGER], [1, 2]),
 }
 
 PATTERN = bytes((i * 7 + (i >> 8) * 13) & 0xFF for i in range(600))

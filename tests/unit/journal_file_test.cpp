@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -22,6 +23,21 @@ const std::vector<platform::EventRecord> kRecords = {{0x100, 0x1E41, 1, 5000, 0x
 
 std::string GoodJournal() {
     return testkit::JournalImage(kRecords);
+}
+
+// Two equal entries: a file's table is kept as it was, each record naming its entry by place.
+const std::string kLedger = testkit::WindowEntry("ledger.exe", "LedgerMain", "Accounts - Ledger",
+                                                 -1280, 40, -300, 700, 144);
+const std::string kTable =
+    testkit::WindowTable({kLedger, testkit::WindowEntry("", "#32770", ""), kLedger});
+
+std::string WindowedJournal(testkit::JournalHeader header = {}) {
+    header.recordSize = header.recordSize == 20 ? 24 : header.recordSize;
+    if (header.table.empty())
+        header.table = kTable;
+    if (header.windowOf.empty())
+        header.windowOf = {3, 2, 0};
+    return testkit::JournalImage(kRecords, header);
 }
 
 class JournalFileTest : public testkit::FolderTest {
@@ -86,7 +102,16 @@ TEST_F(JournalFileTest, RejectedFilesLeaveTheHeldRecordingUntouched) {
         // Sizes that wrap round 32 bits to the file's real size.
         JournalImage({}, {.headerSize = 100, .recordSize = 0x40000000u, .count = 4}),
         JournalImage({}, {.recordSize = 0x100001u}),  // beyond the read window
-        std::string(), std::string(39, '\0')};
+        std::string(), std::string(39, '\0'),
+        // Damaged window tables, and records that name a window the table lacks.
+        WindowedJournal({.windowOf = {4, 0, 0}}),
+        WindowedJournal({.table = testkit::WindowTable({}), .windowOf = {0, 0, 0}}),
+        WindowedJournal({.table = testkit::WindowTable({kLedger}, 1025)}),
+        WindowedJournal({.table = testkit::WindowTable({kLedger}, 2)}),     // an entry past the end
+        WindowedJournal({.table = testkit::WindowTable({kLedger}) + "x"}),  // bytes left after it
+        WindowedJournal({.table = testkit::WindowTable({testkit::WindowEntry("a\0b", "C", "")})}),
+        WindowedJournal({.recordSize = 22, .windowOf = {}}),
+        WindowedJournal({.table = "WTBL"})};  // no room for the number of entries
     for (size_t i = 0; i < std::size(bad); i++) {
         SCOPED_TRACE(i);
         Write(Path("bad.Jnf"), bad[i]);
@@ -118,6 +143,46 @@ TEST_F(JournalFileTest, HeaderAndRecordSizesAreHonouredAsRead) {
     Write(Path("empty.Jnf"), testkit::JournalImage({}, {.first = 9, .last = 9}));
     EXPECT_EQ(1, recorder->Load(Path("empty.Jnf").c_str()));
     EXPECT_EQ(0, recorder->HasEvents());
+}
+
+TEST_F(JournalFileTest, AWindowTableIsLoadedAndSavedBackByteForByte) {
+    Write(Path("windows.Jnf"), WindowedJournal());
+    ASSERT_EQ(1, recorder->Load(Path("windows.Jnf").c_str()));
+    const journal::WindowTable& windows = recorder->GetWindows();
+    ASSERT_EQ(3u, windows.count);
+    EXPECT_STREQ("ledger.exe", windows.entries[2].program);
+    EXPECT_STREQ("LedgerMain", windows.entries[2].windowClass);
+    EXPECT_STREQ("Accounts - Ledger", windows.entries[2].title);
+    EXPECT_EQ(-1280, windows.entries[2].rect.left);
+    EXPECT_EQ(700, windows.entries[2].rect.bottom);
+    EXPECT_EQ(144u, windows.entries[2].dpi);
+    EXPECT_EQ(3u, recorder->GetHead()->window);
+    EXPECT_EQ(2u, recorder->GetHead()->next->window);
+    ASSERT_EQ(1, recorder->Save(Path("out.Jnf").c_str()));
+    EXPECT_EQ(WindowedJournal(), Read(Path("out.Jnf")));
+}
+
+// What a program that knows nothing of windows reads: the 40-byte header's fields pass its
+// tests, and the first 20 bytes of each record are the events, at their recorded positions.
+TEST_F(JournalFileTest, AFileWithWindowsReadsAsBeforeWhenTheTableIsIgnored) {
+    Write(Path("windows.Jnf"), WindowedJournal());
+    ASSERT_EQ(1, recorder->Load(Path("windows.Jnf").c_str()));
+    ASSERT_EQ(1, recorder->Save(Path("saved.Jnf").c_str()));
+    const std::string file = Read(Path("saved.Jnf"));
+    ASSERT_GE(file.size(), 40u);
+    EXPECT_EQ(0, file.compare(0, 16, std::string("Quorvatellianis\0", 16)));
+    uint32_t headerSize = testkit::GetU32(file, 16), recordSize = testkit::GetU32(file, 20);
+    uint32_t count = testkit::GetU32(file, 24);
+    ASSERT_EQ(file.size(), headerSize + uint64_t(count) * recordSize);
+    EXPECT_EQ(testkit::GetU32(file, 28), testkit::GetU32(file, 32) - testkit::GetU32(file, 36));
+    ASSERT_EQ(kRecords.size(), count);
+    for (uint32_t i = 0; i < count; i++) {
+        size_t at = headerSize + size_t(i) * recordSize;
+        platform::EventRecord e = {testkit::GetU32(file, at), testkit::GetU32(file, at + 4),
+                                   testkit::GetU32(file, at + 8), testkit::GetU32(file, at + 12),
+                                   testkit::GetU32(file, at + 16)};
+        EXPECT_EQ(0, memcmp(&kRecords[i], &e, sizeof e)) << i;
+    }
 }
 
 TEST_F(JournalFileTest, DialogsUseTheJournalFilterAndNeverOpenForAnEmptyList) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/fake/fake_window.h"
+#include "platform/fake/fake_window_lookup.h"
 
 namespace {
 
@@ -324,6 +325,57 @@ TEST_F(JournalRecorderTest, FasterSpeedsKeepToTheScaledTimelineInWholeMillisecon
     delays = PlayedDelays();
     EXPECT_EQ(5u, delays[1]);
     EXPECT_EQ(1u, delays[2]);
+}
+
+fake::TopWindow FakeWindow(uintptr_t handle, const char* title, platform::WindowRect rect) {
+    fake::TopWindow w = {reinterpret_cast<platform::WindowHandle>(handle), {}};
+    snprintf(w.info.program, sizeof w.info.program, "ledger.exe");
+    snprintf(w.info.windowClass, sizeof w.info.windowClass, "LedgerMain");
+    snprintf(w.info.title, sizeof w.info.title, "%s", title);
+    w.info.rect = rect;
+    w.info.dpi = 96;
+    return w;
+}
+
+// Mouse events belong to the window under the pointer, keys to the foreground window; a
+// window is described once while it stays where it was, and equal windows share an entry.
+TEST_F(JournalRecorderTest, RecordedEventsNameTheirWindowsDescribingEachOnce) {
+    fake::TopWindow main = FakeWindow(1, "Accounts", {0, 0, 400, 300});
+    fake::TopWindow dialog = FakeWindow(2, "Save As", {500, 0, 800, 300});
+    fake::SetTopWindows({main, dialog});
+    fake::SetForegroundWindow(dialog.handle);
+    const struct {
+        platform::EventRecord event;
+        uint32_t window;
+        int describes;  // in all so far
+    } kSteps[] = {
+        {{WM_MOUSEMOVE, 10, 10, 1, 0}, 1, 1},   {{WM_LBUTTONDOWN, 20, 20, 2, 0}, 1, 1},
+        {{WM_KEYDOWN, 'A', 1, 3, 0}, 2, 2},     {{WM_MOUSEWHEEL | 120u << 16, 600, 10, 4, 0}, 2, 3},
+        {{WM_MOUSEMOVE, 900, 900, 5, 0}, 0, 3},  // over no window
+        {{0x0301, 0, 0, 6, 0}, 0, 3},            // neither a key nor the mouse
+        {{WM_KEYUP, 'A', 1, 7, 0}, 2, 3},
+    };
+    ASSERT_EQ(1, recorder->StartRecording());
+    for (const auto& step : kSteps) {
+        fake::RecordEvent(step.event);
+        EXPECT_EQ(step.describes, fake::DescribeCount()) << step.event.time;
+    }
+    main.info.rect = {0, 0, 200, 300};  // resized: a window of its own
+    fake::SetTopWindows({main, dialog});
+    fake::RecordEvent({WM_MOUSEMOVE, 10, 10, 8, 0});
+    ASSERT_EQ(1, recorder->Stop());
+
+    const JournalEvent* event = recorder->GetHead();
+    for (const auto& step : kSteps) {
+        ASSERT_NE(nullptr, event);
+        EXPECT_EQ(step.window, event->window) << step.event.time;
+        event = event->next;
+    }
+    EXPECT_EQ(3u, event->window);
+    EXPECT_EQ(4, fake::DescribeCount());
+    ASSERT_EQ(3u, recorder->GetWindows().count);
+    EXPECT_STREQ("Save As", recorder->GetWindows().entries[1].title);
+    EXPECT_EQ(200, recorder->GetWindows().entries[2].rect.right);
 }
 
 }  // namespace

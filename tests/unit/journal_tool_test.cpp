@@ -30,6 +30,18 @@ const std::vector<platform::EventRecord> kEvents = {
 
 const std::string kTrack = Pattern(10000, 7);
 
+// Two windows of kEvents: the move and the click in the first, the key in the second.
+const std::string kLedger =
+    testkit::WindowEntry("ledger.exe", "LedgerMain", "Accounts", 10, 20, 810, 620, 120);
+const std::string kDialog = testkit::WindowEntry("", "#32770", "Save As");
+const std::vector<uint32_t> kWindowOf = {1, 2, 2, 0, 1, 1};
+
+std::string Windowed(const std::vector<uint32_t>& windowOf = kWindowOf) {
+    return JournalImage(kEvents, {.recordSize = 24,
+                                  .table = testkit::WindowTable({kLedger, kDialog}),
+                                  .windowOf = windowOf});
+}
+
 struct Ran {
     int code;
     std::string out, err;
@@ -101,7 +113,7 @@ TEST_F(JournalToolTest, DumpThenBuildGivesBackEveryLoadableFileByteForByte) {
         ASSERT_EQ(0, Run({"build", "text", "-o", "back.Jnf"}).code);
         EXPECT_EQ(Read(file), Read("back.Jnf"));
     }
-    EXPECT_EQ(9, loadable);  // the sample and the corpus's valid seeds
+    EXPECT_EQ(10, loadable);  // the sample and the corpus's valid seeds
 }
 
 TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
@@ -115,13 +127,17 @@ TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
         {"+5 key sideways A", "line 1: expected down or up, found 'sideways'"},
         {"+5 key down Nokey", "line 1: expected a key such as A"},
         {"+5 wheel 40000 1,2", "line 1: expected the wheel's turn"},
-        {"+5 move 1,2 ext", "line 1: expected one of the fields msg-hi or pad=HEX"},
+        {"+5 move 1,2 ext", "line 1: expected one of the fields msg-hi, in=N or pad=HEX"},
         {"+5 key down A scan=0x1E scan=1", "line 1: the field 'scan' is given twice"},
         {"+5 move 1,2\nstart 5", "line 2: 'start' must come before the first event"},
         {"start 1\nstart 2", "line 2: a second 'start' line (the first is line 1)"},
         {"record-size 16", "line 1: expected a record size from 20 to 1048576"},
         {"record-size 24\n+5 move 1,2 pad=00112233445566", "line 2: pad= holds more bytes"},
         {"header-size 30", "would not load: header size 30 + 0 records x 20 bytes = 30, but"},
+        {"win 2 class=\"A\"", "line 1: expected the window's number, 1, found '2'"},
+        {"win 1 title=\"a\"b\"", "line 1: expected program=\"NAME\""},
+        {"win 1\nheader-size 60", "line 2: 'header-size' cannot go with window lines"},
+        {"win 1\n+5 move 1,2 in=2", "line 2: expected in= followed by the number of a win line"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.text);
@@ -173,6 +189,40 @@ TEST_F(JournalToolTest, EditsKeepTheTimelineAsAsked) {
     // An edit may replace its own input.
     ASSERT_EQ(0, Run({"cut", "--to", "100", "a.Jnf", "-o", "a.Jnf"}).code);
     EXPECT_EQ(std::vector<uint32_t>({1000, 1100}), Times("a.Jnf"));
+}
+
+// Each result names the windows its events belong to, each once, numbered as first met.
+TEST_F(JournalToolTest, EditsKeepEachEventsWindow) {
+    Write("w.Jnf", Windowed());
+    using testkit::WindowTable;
+    const struct {
+        std::vector<std::string> args;
+        std::string table;  // empty: the plain layout
+        std::vector<uint32_t> windowOf;
+    } kCases[] = {
+        {{"cut", "--from", "100", "--to", "150", "w.Jnf"}, WindowTable({kDialog}), {1, 1}},
+        {{"moves", "--drop", "w.Jnf"}, WindowTable({kDialog, kLedger}), {1, 1, 2}},
+        {{"cat", "w.Jnf", "a.Jnf", "w.Jnf"},
+         WindowTable({kLedger, kDialog}),
+         {1, 2, 2, 0, 1, 1, 0, 0, 0, 0, 0, 0, 1, 2, 2, 0, 1, 1}},
+        {{"speed", "2", "w.Jnf"}, WindowTable({kLedger, kDialog}), kWindowOf},
+        {{"repeat", "2", "--no-windows", "w.Jnf"}, "", {}},
+        {{"cut", "--from", "160", "--to", "160", "w.Jnf"}, "", {}},  // a move in no window
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", "out.Jnf"});
+        ASSERT_EQ(0, Run(args).code);
+        std::string bytes = Read("out.Jnf");
+        uint32_t headerSize = GetU32(bytes, 16), recordSize = GetU32(bytes, 20);
+        EXPECT_EQ(c.table, bytes.substr(40, headerSize - 40));
+        EXPECT_EQ(c.table.empty() ? 20u : 24u, recordSize);
+        std::vector<uint32_t> windowOf;
+        for (size_t at = headerSize; recordSize == 24 && at < bytes.size(); at += recordSize)
+            windowOf.push_back(GetU32(bytes, at + 20));
+        EXPECT_EQ(c.windowOf, windowOf);
+    }
 }
 
 TEST_F(JournalToolTest, TheSoundTrackStartsWithTheResultsFirstEvent) {
@@ -260,6 +310,13 @@ TEST_F(JournalToolTest, InfoSaysWhatAFileHoldsOrWhyTheProgramWouldRefuseIt) {
           "duration:     365 ms (0.365 s)\n",
           "sound:        a.Jnf_, 0.453 s of sound (10000 bytes)\n"})
         EXPECT_NE(std::string::npos, good.out.find(line)) << good.out;
+    Write("w.Jnf", Windowed());
+    Ran windows = Run({"info", "w.Jnf"});
+    for (const char* line :
+         {"windows:      2 (events in none of them: 1)\n",
+          "  1: ledger.exe, class LedgerMain, \"Accounts\", 10,20 to 810,620, 120 dpi: 3 events\n",
+          "  2: (program unknown), class #32770, \"Save As\", 0,0 to 640,480, 96 dpi: 2 events\n"})
+        EXPECT_NE(std::string::npos, windows.out.find(line)) << windows.out;
 
     std::string lowerCase = JournalImage(kEvents);
     lowerCase[0] = 'q';
@@ -277,6 +334,7 @@ TEST_F(JournalToolTest, InfoSaysWhatAFileHoldsOrWhyTheProgramWouldRefuseIt) {
         {JournalImage(kEvents).substr(0, 159), "= 160, but the file is 159 bytes"},
         {JournalImage(kEvents, {.duration = 1}),
          "first time 1000 is not last time 1365 - duration 1"},
+        {Windowed({1, 2, 3, 0, 0, 0}), "its window table is damaged, or a record names a window"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.reason);

@@ -42,17 +42,22 @@ def write_journal(path, events):
 
 
 def read_journal(path):
-    """Checks a journal file the program wrote (signature, a 40-byte header, 20-byte records, the
-    duration) and returns its header's figures and the records' times as a Journal."""
+    """Checks a journal file the program wrote (signature, the plain layout or one with a window
+    table, the duration) and returns its header's figures and the records' times as a Journal."""
     with open(path, "rb") as f:
         data = f.read()
     check(len(data) >= 40, "journal too short: %d bytes" % len(data))
     check(data[:16] == JOURNAL_SIGNATURE, "signature field %r" % data[:16])
     header_size, record_size, count, first, last, duration = struct.unpack("<6I", data[16:40])
-    check((header_size, record_size) == (40, 20), "sizes %d/%d" % (header_size, record_size))
-    check(len(data) == 40 + 20 * count, "%d bytes for %d records" % (len(data), count))
+    # A recording that knows its windows has their table after the 40 bytes, and 24-byte records.
+    windows = data[40:44] == b"WTBL" and header_size > 40
+    check((header_size, record_size) == (40, 20) or (windows and record_size == 24),
+          "sizes %d/%d" % (header_size, record_size))
+    check(len(data) == header_size + record_size * count,
+          "%d bytes for %d records" % (len(data), count))
     check((last - first) & 0xFFFFFFFF == duration, "duration %d" % duration)
-    times = [struct.unpack_from("<I", data, 40 + 20 * i + 12)[0] for i in range(count)]
+    times = [struct.unpack_from("<I", data, header_size + record_size * i + 12)[0]
+             for i in range(count)]
     return Journal(count, first, last, duration, times)
 
 

@@ -1,0 +1,36 @@
+// The window each recorded event belongs to. The record hook runs inside the system's input
+// processing, and a slow low-level hook is dropped by the system: each event costs a lookup of
+// the window's handle and rectangle, and only a window not seen just before, or one that moved,
+// is described in full and entered in the table.
+#include "journal/journal_recorder.h"
+#include "platform/window.h"
+
+uint32_t JournalRecorder::WindowOf(const platform::EventRecord& record) {
+    uint32_t kind = record.message & 0xFFFF;
+    SeenWindow* seen;
+    platform::WindowHandle handle;
+    if (kind >= WM_KEYDOWN && kind <= WM_SYSKEYUP) {
+        seen = &keyWindow;
+        handle = platform::ForegroundWindow();
+    } else if (kind >= WM_MOUSEMOVE && kind <= WM_MOUSEHWHEEL) {
+        seen = &pointerWindow;
+        handle = platform::RootWindowAt(static_cast<int32_t>(record.paramL),
+                                        static_cast<int32_t>(record.paramH));
+    } else {
+        return 0;
+    }
+    if (!handle)
+        return 0;
+    // A title that changes while the window stays put is not noticed; the program and class
+    // still tell the window.
+    platform::WindowRect rect;
+    if (handle == seen->handle && platform::WindowBounds(handle, &rect) &&
+        rect.left == seen->rect.left && rect.top == seen->rect.top &&
+        rect.right == seen->rect.right && rect.bottom == seen->rect.bottom)
+        return seen->number;
+    platform::WindowInfo info;
+    if (!platform::DescribeWindow(handle, &info))
+        return 0;
+    *seen = SeenWindow{handle, info.rect, journal::AddWindow(&windows, info)};
+    return seen->number;
+}

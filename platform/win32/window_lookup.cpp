@@ -1,0 +1,107 @@
+// The window lookup on Win32. The program is per-monitor aware, so rectangles come in physical
+// pixels, as the events' positions do.
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/window_lookup.h"
+
+namespace platform {
+
+namespace {
+
+void CopyName(const char* from, char* to) {
+    size_t length = strnlen(from, kWindowNameSize - 1);
+    memcpy(to, from, length);
+    to[length] = '\0';
+}
+
+// The file name of the program that owns the window, without its folder; empty when the
+// process will not tell (another user's, or a protected one).
+void ProgramOf(HWND window, char* name) {
+    name[0] = '\0';
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char path[MAX_PATH * 2];
+    DWORD size = sizeof path;
+    bool found = false;
+    // Vista and later name any process with the least access; Windows XP needs psapi.
+    typedef BOOL(WINAPI * QueryName)(HANDLE, DWORD, LPSTR, PDWORD);
+    static QueryName query = reinterpret_cast<QueryName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
+    if (query) {
+        HANDLE handle = OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, process);
+        found = handle && query(handle, 0, path, &size);
+        if (handle)
+            CloseHandle(handle);
+    } else {
+        typedef DWORD(WINAPI * ModuleName)(HANDLE, HMODULE, LPSTR, DWORD);
+        static ModuleName moduleName = reinterpret_cast<ModuleName>(reinterpret_cast<void*>(
+            GetProcAddress(LoadLibraryA("psapi.dll"), "GetModuleFileNameExA")));
+        HANDLE handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process);
+        found = handle && moduleName && moduleName(handle, nullptr, path, sizeof path) > 0;
+        if (handle)
+            CloseHandle(handle);
+    }
+    if (!found)
+        return;
+    path[sizeof path - 1] = '\0';
+    const char* file = path + strlen(path);
+    while (file > path && file[-1] != '\\' && file[-1] != '/')
+        file--;
+    CopyName(file, name);
+}
+
+// The monitor's own scale where the system has one per monitor (Windows 8.1 and later), else
+// the system's.
+uint32_t DpiOf(HWND window) {
+    typedef HRESULT(WINAPI * MonitorDpi)(HMONITOR, int, UINT*, UINT*);
+    static MonitorDpi monitorDpi = reinterpret_cast<MonitorDpi>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("shcore.dll"), "GetDpiForMonitor")));
+    UINT x = 0, y = 0;
+    if (monitorDpi &&
+        monitorDpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), 0, &x, &y) == S_OK)
+        return x;
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<uint32_t>(dpi) : 0;
+}
+
+}  // namespace
+
+WindowHandle RootWindowAt(int32_t x, int32_t y) {
+    POINT point = {x, y};
+    HWND window = WindowFromPoint(point);
+    HWND root = window ? GetAncestor(window, GA_ROOT) : nullptr;
+    return root == GetDesktopWindow() ? nullptr : root;
+}
+
+WindowHandle ForegroundWindow() {
+    return GetForegroundWindow();
+}
+
+bool WindowBounds(WindowHandle window, WindowRect* rect) {
+    RECT r;
+    if (!GetWindowRect(static_cast<HWND>(window), &r))
+        return false;
+    *rect = {r.left, r.top, r.right, r.bottom};
+    return true;
+}
+
+bool DescribeWindow(WindowHandle window, WindowInfo* info) {
+    HWND handle = static_cast<HWND>(window);
+    if (!WindowBounds(window, &info->rect))
+        return false;
+    // The title of another process's window is read without sending it a message, so a hung
+    // program cannot stall the hook.
+    info->title[0] = info->windowClass[0] = '\0';
+    GetWindowTextA(handle, info->title, kWindowNameSize);
+    GetClassNameA(handle, info->windowClass, kWindowNameSize);
+    ProgramOf(handle, info->program);
+    info->dpi = DpiOf(handle);
+    return true;
+}
+
+}  // namespace platform
