@@ -251,6 +251,11 @@ TEST_F(JournalToolTest, InfoSaysWhatAFileHoldsOrWhyTheProgramWouldRefuseIt) {
           "sound:        a.Jnf_, 0.453 s of sound (10000 bytes)\n"})
         EXPECT_NE(std::string::npos, good.out.find(line)) << good.out;
 
+    Write("back.Jnf",
+          JournalImage({{0x200, 1, 1, 5000, 0}, {0x200, 2, 2, 4000, 0}, {0x200, 3, 3, 4100, 0}}));
+    EXPECT_NE(std::string::npos, Run({"info", "back.Jnf"}).out.find("steps back:   1 ("));
+    EXPECT_EQ(std::string::npos, good.out.find("steps back"));
+
     std::string lowerCase = JournalImage(kEvents);
     lowerCase[0] = 'q';
     std::string wrapping = JournalImage({}, {.headerSize = 100});
