@@ -103,8 +103,13 @@ bool OnCommand(uint32_t command) {
                 sound->Clear();
             return true;
         case IDM_SOUND:
-            if (shell.popupMenu)
+            if (shell.popupMenu) {
                 ToggleSound();
+                // Switched off during a run, the sound track would never hear the stop: it
+                // ends now, so that no device runs on and the next start finds it idle.
+                if (!shell.soundEnabled && shell.soundRecorder)
+                    shell.soundRecorder->Stop(false);
+            }
             return true;
         case IDM_HIDE:
             if (shell.trayIcon) {
@@ -153,6 +158,8 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
         case JOURNAL_RECORDING:
             if (SoundRecorder* sound = ActiveSound())
                 sound->StartRecording();
+            else if (shell.soundRecorder)
+                shell.soundRecorder->Clear();  // the track held belongs to an earlier recording
             ShowState(TrayMode::Animating, kRecordingTitle, kRecordingText);
             break;
         case JOURNAL_PLAYING:

@@ -303,4 +303,42 @@ TEST_F(ShellTest, AJournalIsNeverPairedWithTheSoundOfAnotherRecording) {
     fake::ResetWave();
 }
 
+TEST_F(ShellTest, SwitchingSoundDuringARunLeavesNoDeviceRunningAndNoOtherRecordingsTrack) {
+    fake::ResetWave();
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        SoundRecorder* sound = shell.soundRecorder.get();
+        auto command = [w](uint32_t id) { fake::Dispatch(w, WM_COMMAND, id, 0); };
+        // Off during a recording: the capture ends then, and the next one starts.
+        command(IDM_RECORD);
+        fake::RecordEvent(Key(5));
+        EXPECT_TRUE(fake::RunWave(5000));
+        command(IDM_SOUND);
+        EXPECT_EQ(0, fake::OpenWaveDevices());
+        command(IDM_STOP);
+        command(IDM_SOUND);
+        command(IDM_RECORD);
+        fake::RecordEvent(Key(5));
+        EXPECT_EQ(2, fake::WaveOpens(1));
+        EXPECT_TRUE(fake::RunWave(5000));
+        command(IDM_STOP);
+        // Off during a playback: the sound stops with the switch.
+        command(IDM_PLAY);
+        EXPECT_TRUE(sound->IsPlaying());
+        command(IDM_SOUND);
+        EXPECT_EQ(0, fake::OpenWaveDevices());
+        command(IDM_STOP);
+        // A recording made without sound keeps no track of the one before it, also when Sound
+        // comes on before its stop.
+        command(IDM_RECORD);
+        command(IDM_SOUND);
+        command(IDM_STOP);
+        EXPECT_FALSE(sound->HasSound());
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    EXPECT_TRUE(fake::WaveFaults().empty());
+    fake::ResetWave();
+}
+
 }  // namespace
