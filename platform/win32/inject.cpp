@@ -59,15 +59,35 @@ DWORD XButtonOf(uint32_t message) {
     return (message >> 16) == XBUTTON2 ? XBUTTON2 : XBUTTON1;
 }
 
+const uint8_t kRightShiftScan = 0x36;
+const uint8_t kControlScan = 0x1D;
+
+// The left or right key that a generic modifier stands for, told by its scan code and extended
+// bit as the keyboard sends them.
+uint8_t SidedKey(uint8_t vk, uint8_t scan, bool extended) {
+    switch (vk) {
+        case VK_SHIFT:
+            return scan == kRightShiftScan ? VK_RSHIFT : VK_LSHIFT;
+        case VK_CONTROL:
+            return extended ? VK_RCONTROL : VK_LCONTROL;
+        case VK_MENU:
+            return extended ? VK_RMENU : VK_LMENU;
+        default:
+            return vk;
+    }
+}
+
 void InjectKey(HeldInput& held, const EventRecord& event, bool up) {
     uint8_t vk = static_cast<uint8_t>(event.paramL);
     uint8_t scan = static_cast<uint8_t>(event.paramL >> 8);
     bool extended = (event.paramH & 0x8000) != 0;
     INPUT input = KeyInput(vk, scan, extended, up);
     SendInput(1, &input, sizeof(INPUT));
-    held.keyHeld[vk] = !up;
-    held.keyScan[vk] = scan;
-    held.keyExtended[vk] = extended;
+    uint8_t key = SidedKey(vk, scan, extended);
+    held.keyHeld[key] = !up;
+    held.keyVirtual[key] = vk;
+    held.keyScan[key] = scan;
+    held.keyExtended[key] = extended;
 }
 
 void InjectMouse(HeldInput& held, const EventRecord& event) {
@@ -171,14 +191,18 @@ void Inject(HeldInput& held, const EventRecord& event) {
 }
 
 void ReleaseHeld(const HeldInput& held) {
-    INPUT inputs[256 + 5];
+    INPUT inputs[256 + 1 + 5];
     UINT count = 0;
-    for (int vk = 0; vk < 256; ++vk) {
-        if (held.keyHeld[vk]) {
+    for (int key = 0; key < 256; ++key) {
+        if (held.keyHeld[key]) {
             inputs[count++] =
-                KeyInput(static_cast<uint8_t>(vk), held.keyScan[vk], held.keyExtended[vk], true);
+                KeyInput(held.keyVirtual[key], held.keyScan[key], held.keyExtended[key], true);
         }
     }
+    // Where right Alt is AltGr the system pressed left Ctrl with it, and a record of that Ctrl
+    // may be missing (a file made elsewhere): let go of it too.
+    if (held.keyHeld[VK_RMENU] && !held.keyHeld[VK_LCONTROL])
+        inputs[count++] = KeyInput(VK_CONTROL, kControlScan, false, true);
     static const struct {
         uint32_t held;
         DWORD action;

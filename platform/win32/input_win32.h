@@ -62,9 +62,12 @@ bool WaitForDeadline(LONGLONG deadline, HANDLE timer, HANDLE stop,
                      const std::atomic<bool>& stopping, LONGLONG frequency, LONGLONG spinTicks);
 
 // ---- injection --------------------------------------------------------------------------------
-// What a playback holds down, released when it stops.
+// What a playback holds down, released when it stops. Keys are indexed by the key of their side
+// (VK_LSHIFT, VK_RSHIFT, ...): records carry the generic modifier, and the left and right keys
+// go down and up apart.
 struct HeldInput {
     bool keyHeld[256];
+    uint8_t keyVirtual[256];  // as the record gave it
     uint8_t keyScan[256];
     bool keyExtended[256];
     uint32_t buttons;

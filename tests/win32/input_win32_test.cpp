@@ -365,6 +365,50 @@ TEST_F(InputLayer, RemovalFromOutsideReleasesWhatPlaybackHolds) {
     EXPECT_EQ(released[0].screen.y, 180);
 }
 
+TEST_F(InputLayer, RemovalReleasesEachSideOfAModifierThatIsStillDown) {
+    const uint32_t kExtended = 0x100;  // in `released`: scan code, and this for the extended bit
+    const struct {
+        const char* name;
+        std::vector<EventRecord> presses;  // paramL: generic key | scan << 8
+        std::vector<uint32_t> released;
+    } kCases[] = {
+        {"right Shift after left",
+         {{WM_KEYDOWN, VK_SHIFT | 0x2A << 8, 1, 0, 0},
+          {WM_KEYDOWN, VK_SHIFT | 0x36 << 8, 1, 0, 0},
+          {WM_KEYUP, VK_SHIFT | 0x2A << 8, 1, 0, 0}},
+         {0x36}},
+        {"right Ctrl after left",
+         {{WM_KEYDOWN, VK_CONTROL | 0x1D << 8, 1, 0, 0},
+          {WM_KEYDOWN, VK_CONTROL | 0x1D << 8, 0x8001, 0, 0},
+          {WM_KEYUP, VK_CONTROL | 0x1D << 8, 1, 0, 0}},
+         {0x1D | kExtended}},
+        {"AltGr and its Ctrl",
+         {{WM_KEYDOWN, VK_MENU | 0x38 << 8, 0x8001, 0, 0}},
+         {0x1D, 0x38 | kExtended}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Script s;
+        s.removeAtEnd = false;
+        s.events = c.presses;
+        s.Add(WM_KEYDOWN, 'B' | 0x30 << 8, 1, 60000);  // never reached
+        ASSERT_NE(Play(s), nullptr);
+        ASSERT_TRUE(PumpUntil(1000, [&] { return s.skippedAt.size() == c.presses.size(); }));
+        Pump(50);
+        delivered.clear();
+        platform::RemoveHook(s.handle);
+        Pump(100);
+        std::vector<uint32_t> released;
+        for (const Delivered& d : delivered) {
+            if (d.message == WM_KEYUP || d.message == WM_SYSKEYUP)
+                released.push_back((d.lParam >> 16 & 0xFF) |
+                                   ((d.lParam >> 24 & 1) ? kExtended : 0));
+        }
+        std::sort(released.begin(), released.end());
+        EXPECT_EQ(c.released, released);
+    }
+}
+
 TEST_F(InputLayer, PlaybackHoldsBackTheUsersInputButForTheProgramsHotkeys) {
     const int kStopHotkey = 0x402;
     ASSERT_TRUE(platform::RegisterGlobalHotkey(target, kStopHotkey,
