@@ -201,6 +201,13 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
             if (wParam)
                 RequestShutdown();
             return 0;
+        case WM_CANCELJOURNAL:
+            // The system took the hook away (Ctrl+Esc, a locked screen): end the run as a Stop
+            // does, with its notification, so that everything that follows the journal stops
+            // too and an automation run saves and exits.
+            if (shell.journalRecorder)
+                shell.journalRecorder->Stop();
+            return 0;
         case WM_COMMAND:
             // Before start-up has built the recorder, and after shutdown, commands are ignored.
             if (!shell.journalRecorder)

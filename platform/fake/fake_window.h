@@ -34,7 +34,7 @@ void ClearCallLog();
 std::vector<Call> CallsOf(const std::string& name);
 
 // Messages posted to the fake loop; RunMessageLoop dispatches them in order until PostQuit,
-// and returns -1 when they run out without a quit.
+// and returns -1 when they run out without a quit. A null window posts to the thread.
 void PostToLoop(platform::WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 // Called by RunMessageLoop when the posted messages run out and no quit came, as the place
 // where the system would deliver input to the hooks; the loop goes on while it posts more.

@@ -268,6 +268,8 @@ int RunMessageLoop(InstanceHandle, int acceleratorId) {
             return -1;
         Posted next = S().queue.front();
         S().queue.pop_front();
+        if (next.message == WM_CANCELJOURNAL && !next.window)
+            next.window = S().lastWindow;
         fake::Dispatch(next.window, next.message, next.wParam, next.lParam);
     }
     return S().quitCode;

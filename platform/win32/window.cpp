@@ -11,6 +11,8 @@ namespace {
 // The system's procedure behind the main window class; the class gets a thunk with the
 // platform's calling convention.
 platform::WindowProcedure mainProcedure = nullptr;
+// Where the loop hands the windowless WM_CANCELJOURNAL.
+HWND mainWindow = nullptr;
 
 LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!mainProcedure)
@@ -77,8 +79,11 @@ int RegisterMainWindowClass(InstanceHandle instance, const char* className,
 }
 
 WindowHandle CreateHiddenWindow(InstanceHandle instance, const char* className) {
-    return CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                           static_cast<HINSTANCE>(instance), nullptr);
+    HWND window = CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  static_cast<HINSTANCE>(instance), nullptr);
+    if (window)
+        mainWindow = window;
+    return window;
 }
 
 void DestroyWindowNow(WindowHandle window) {
@@ -106,6 +111,9 @@ int RunMessageLoop(InstanceHandle instance, int acceleratorId) {
     while ((result = GetMessageA(&message, nullptr, 0, 0)) != 0) {
         if (result == -1)
             return 0;
+        // Posted to the thread, it would reach no window procedure.
+        if (message.message == WM_CANCELJOURNAL && !message.hwnd)
+            message.hwnd = mainWindow;
         if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);

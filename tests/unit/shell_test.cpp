@@ -341,4 +341,50 @@ TEST_F(ShellTest, SwitchingSoundDuringARunLeavesNoDeviceRunningAndNoOtherRecordi
     fake::ResetWave();
 }
 
+TEST_F(ShellTest, TheSystemCancellingTheHookEndsTheRunAsAStopDoes) {
+    fake::ResetWave();
+    // Tray mode: the icon comes back steady with the stop balloon and the sound stops.
+    fake::SetLoopIdle([] {
+        fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_RECORD, 0);
+        fake::RecordEvent(Key(5));
+        EXPECT_TRUE(fake::RunWave(5000));
+        fake::ResetNotify();
+        fake::PostToLoop(nullptr, WM_CANCELJOURNAL, 0, 0);
+        fake::SetLoopIdle([] {
+            EXPECT_FALSE(shell.journalRecorder->IsRecording());
+            EXPECT_FALSE(shell.soundRecorder->IsRecording());
+            ASSERT_FALSE(fake::NotifyCalls().empty());
+            EXPECT_EQ("\xCD\xA8\xD6\xAA!", fake::NotifyCalls()[0].infoTitle);
+            fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_PLAY, 0);
+            EXPECT_TRUE(shell.soundRecorder->IsPlaying());
+            fake::PostToLoop(nullptr, WM_CANCELJOURNAL, 0, 0);
+            fake::SetLoopIdle([] {
+                EXPECT_FALSE(shell.journalRecorder->IsPlaying());
+                EXPECT_FALSE(shell.soundRecorder->IsPlaying());
+                PostCommand(IDM_EXIT);
+            });
+        });
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    fake::ResetWave();
+    fake::ResetWindows();
+
+    // An automation record run saves and exits; a play run exits.
+    fake::SetLoopIdle([] {
+        fake::RecordEvent(Key(10));
+        fake::RecordEvent(Key(30));
+        fake::PostToLoop(nullptr, WM_CANCELJOURNAL, 0, 0);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "-Rtool", 1));
+    EXPECT_EQ(80, FileSize("tool_"));
+    fake::ResetWindows();
+    fake::ResetFiles();
+    fake::SetLoopIdle([] {
+        EXPECT_EQ(1, fake::PlaybackHookInstalled());
+        fake::PostToLoop(nullptr, WM_CANCELJOURNAL, 0, 0);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "-Ptool", 1));
+    EXPECT_EQ(0, fake::FileCallCount(fake::kFileCreate));
+}
+
 }  // namespace
