@@ -8,6 +8,8 @@
 //   or it would stay down for the system;
 // - while the program's popup menu is open, everything goes through, so that a menu opened
 //   with its hotkey can be used (and closed).
+// And Ctrl+Esc, with which the system lets the user out of its journal playback, cancels this
+// one in the same way.
 // The hooks run on their own thread so that they answer the system at once whatever the main
 // thread is doing: a low-level hook that keeps the system waiting is skipped, or removed.
 #include <windows.h>
@@ -74,6 +76,10 @@ LRESULT CALLBACK HoldBackKeyboard(int code, WPARAM wParam, LPARAM lParam) {
     HWND window;
     int id;
     uint32_t modifiers = Modifiers();
+    if (vk == VK_ESCAPE && modifiers == MOD_CONTROL) {
+        CancelPlayback();
+        return 1;
+    }
     if (FindHotkey(modifiers, vk, &window, &id))
         PostMessageW(window, WM_HOTKEY, static_cast<WPARAM>(id), MAKELPARAM(modifiers, vk));
     return 1;

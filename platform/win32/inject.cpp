@@ -77,20 +77,22 @@ uint8_t SidedKey(uint8_t vk, uint8_t scan, bool extended) {
     }
 }
 
-void InjectKey(HeldInput& held, const EventRecord& event, bool up) {
+bool InjectKey(HeldInput& held, const EventRecord& event, bool up) {
     uint8_t vk = static_cast<uint8_t>(event.paramL);
     uint8_t scan = static_cast<uint8_t>(event.paramL >> 8);
     bool extended = (event.paramH & 0x8000) != 0;
     INPUT input = KeyInput(vk, scan, extended, up);
-    SendInput(1, &input, sizeof(INPUT));
+    if (!SendInput(1, &input, sizeof(INPUT)))
+        return false;
     uint8_t key = SidedKey(vk, scan, extended);
     held.keyHeld[key] = !up;
     held.keyVirtual[key] = vk;
     held.keyScan[key] = scan;
     held.keyExtended[key] = extended;
+    return true;
 }
 
-void InjectMouse(HeldInput& held, const EventRecord& event) {
+bool InjectMouse(HeldInput& held, const EventRecord& event) {
     int32_t x = static_cast<int32_t>(event.paramL);
     int32_t y = static_cast<int32_t>(event.paramH);
     DWORD action = 0;
@@ -150,24 +152,24 @@ void InjectMouse(HeldInput& held, const EventRecord& event) {
             break;
     }
     INPUT input = MouseInput(x, y, action, data);
-    SendInput(1, &input, sizeof(INPUT));
+    if (!SendInput(1, &input, sizeof(INPUT)))
+        return false;
     held.buttons = (held.buttons | press) & ~release;
     held.lastX = x;
     held.lastY = y;
+    return true;
 }
 
 }  // namespace
 
-void Inject(HeldInput& held, const EventRecord& event) {
+bool Inject(HeldInput& held, const EventRecord& event) {
     switch (event.message & 0xFFFF) {
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
-            InjectKey(held, event, false);
-            break;
+            return InjectKey(held, event, false);
         case WM_KEYUP:
         case WM_SYSKEYUP:
-            InjectKey(held, event, true);
-            break;
+            return InjectKey(held, event, true);
         case WM_MOUSEMOVE:
         case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
@@ -183,10 +185,9 @@ void Inject(HeldInput& held, const EventRecord& event) {
         case WM_XBUTTONUP:
         case WM_XBUTTONDBLCLK:
         case WM_MOUSEHWHEEL:
-            InjectMouse(held, event);
-            break;
+            return InjectMouse(held, event);
         default:  // nothing the input queue would carry: skipped without injecting
-            break;
+            return true;
     }
 }
 

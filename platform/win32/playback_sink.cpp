@@ -89,6 +89,24 @@ uint32_t playbackGeneration;
 // Set before `stop` is signalled, so that the timer thread's spin sees it without a system call.
 std::atomic<bool> sinkStopping(false);
 std::atomic<InjectionObserver> injectionObserver(nullptr);
+// Set by CancelPlayback; the thread told of it is the one that installed the sink.
+std::atomic<bool> playbackCancelled(false);
+std::atomic<DWORD> playbackOwner(0);
+std::atomic<DesktopCheck> desktopCheck(nullptr);
+
+bool SystemInputDesktopReachable() {
+    // The desktop of a locked screen or of an elevation prompt is not for this process to open.
+    HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    if (!desktop)
+        return false;
+    CloseDesktop(desktop);
+    return true;
+}
+
+bool InputDesktopReachable() {
+    DesktopCheck check = desktopCheck.load();
+    return check ? check() : SystemInputDesktopReachable();
+}
 
 LONGLONG Now() {
     LARGE_INTEGER counter;
@@ -135,8 +153,15 @@ DWORD WINAPI SinkTimerThread(void*) {
         if (!WaitForDeadline(front.deadline, sink.timer, sink.stop, sinkStopping, sink.frequency,
                              sink.spinTicks))
             return 0;
+        if (playbackCancelled.load() || !InputDesktopReachable()) {
+            CancelPlayback();
+            return 0;
+        }
         LONGLONG released = Now();
-        Inject(sink.held, front.event);
+        if (!Inject(sink.held, front.event)) {
+            CancelPlayback();
+            return 0;
+        }
         InjectionObserver observer = injectionObserver.load();
         if (observer)
             observer(released, Now());
@@ -279,6 +304,15 @@ void SetInjectionObserver(InjectionObserver observer) {
     injectionObserver.store(observer);
 }
 
+void CancelPlayback() {
+    if (!playbackCancelled.exchange(true))
+        PostThreadMessageW(playbackOwner.load(), WM_CANCELJOURNAL, 0, 0);
+}
+
+void SetInputDesktopCheck(DesktopCheck check) {
+    desktopCheck.store(check);
+}
+
 HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     if (playbackSink.procedure)
         return nullptr;
@@ -318,6 +352,8 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     }
     // Injections are timed on this thread: it must win the processor from ordinary work.
     SetThreadPriority(sink.thread, THREAD_PRIORITY_HIGHEST);
+    playbackCancelled.store(false);
+    playbackOwner.store(GetCurrentThreadId());
     // While the system plays a journal it takes no input from the user; the emulation keeps the
     // user's mouse and keyboard out in the same way, so that a nudge cannot misplace a click.
     sink.holdingBack = HoldBackUserInput();

@@ -32,6 +32,9 @@ double TicksToMs(LONGLONG ticks) {
     return ticks * 1000.0 / frequency.QuadPart;
 }
 
+// WM_CANCELJOURNAL posted to this thread, as the pump found it.
+int cancelsPosted;
+
 // Pumps this thread's messages until `done` or the time is up; true when done.
 template <typename Done>
 bool PumpUntil(DWORD milliseconds, Done done) {
@@ -39,6 +42,8 @@ bool PumpUntil(DWORD milliseconds, Done done) {
          MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT)) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_CANCELJOURNAL && !msg.hwnd)
+                cancelsPosted++;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
@@ -467,6 +472,51 @@ TEST_F(InputLayer, AReleaseGoesThroughUnlessItsPressWasHeldBack) {
     EXPECT_EQ(DeliveredOf(WM_KEYUP)[0].wParam, static_cast<WPARAM>('W'));
     EXPECT_TRUE(DeliveredOf(WM_KEYDOWN).empty());
     EXPECT_EQ(DeliveredOf(WM_LBUTTONUP).size(), 1u);
+}
+
+bool DesktopLocked() {
+    return false;
+}
+
+TEST_F(InputLayer, CtrlEscOrALockedDesktopCancelsThePlaybackAsTheSystemDoes) {
+    const struct {
+        const char* name;
+        std::vector<std::vector<WORD>> keys;  // virtual key and scan code, pressed in order
+        bool locked;
+        bool cancels;
+    } kCases[] = {
+        {"Ctrl+Esc", {{VK_LCONTROL, 0x1D}, {VK_ESCAPE, 0x01}}, false, true},
+        {"Esc alone", {{VK_ESCAPE, 0x01}}, false, false},
+        {"Ctrl+Shift+Esc",
+         {{VK_LCONTROL, 0x1D}, {VK_LSHIFT, 0x2A}, {VK_ESCAPE, 0x01}},
+         false,
+         false},
+        {"locked screen", {}, true, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        delivered.clear();
+        cancelsPosted = 0;
+        platform::win32::SetInputDesktopCheck(c.locked ? DesktopLocked : nullptr);
+        Script s;
+        s.removeAtEnd = false;
+        s.Add(WM_KEYDOWN, 'A' | 0x1E << 8, 1, 0);
+        s.Add(WM_KEYUP, 'A' | 0x1E << 8, 1, 300);
+        s.Add(WM_KEYDOWN, 'B' | 0x30 << 8, 1, 60000);  // never reached
+        ASSERT_NE(Play(s), nullptr);
+        PumpUntil(300, [] { return !DeliveredOf(WM_KEYDOWN).empty(); });
+        EXPECT_EQ(DeliveredOf(WM_KEYDOWN).size(), c.locked ? 0u : 1u);
+        for (const auto& key : c.keys)
+            SendKey(key[0], key[1], false);
+        for (const auto& key : c.keys)
+            SendKey(key[0], key[1], true);
+        Pump(500);
+        EXPECT_EQ(cancelsPosted, c.cancels ? 1 : 0);
+        EXPECT_EQ(DeliveredOf(WM_KEYUP).size(), c.cancels ? 0u : 1u) << "the playback went on";
+        platform::RemoveHook(s.handle);
+        platform::win32::SetInputDesktopCheck(nullptr);
+        Pump(100);  // the release of A, when the playback was cancelled
+    }
 }
 
 TEST(InputTimeline, AWaitWithoutATimerKeepsItsDeadlineAndEndsAtARemoval) {
