@@ -64,6 +64,8 @@ const std::vector<Hotkey>& Hotkeys();
 int MenuChecked(uint32_t command);
 int MenuEnabled(uint32_t command);
 int PopupShownCount();
+// Called inside TrackPopupMenuAtCursor, as the time the menu is open; null for nothing.
+void SetWhileMenuOpen(void (*action)());
 
 // Process services.
 void SetLaunchResult(uint32_t result);  // default 33 (started)
@@ -75,6 +77,7 @@ void SetWindowCreationFails(int fails);
 void SetHookInstallFails(int fails);
 int RecordHookInstalled();
 int PlaybackHookInstalled();
+int PlaybackPaused();  // 1 while the installed playback is paused
 platform::HookHandle InstalledHook();
 // Feeds the installed record hook; returns its result.
 intptr_t RecordEvent(const platform::EventRecord& record);

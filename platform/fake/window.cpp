@@ -34,6 +34,8 @@ struct State {
     std::map<uint32_t, int> checked;
     std::map<uint32_t, int> enabled;
     int popupShown = 0;
+    void (*whileMenuOpen)() = nullptr;
+    bool playbackPaused = false;
     uint32_t launchResult = 33;
     std::vector<std::string> launched;
     uint32_t mutexError = 0;
@@ -165,6 +167,12 @@ void SetHookInstallFails(int fails) {
 }
 int RecordHookInstalled() {
     return S().hook && S().recordProc;
+}
+void SetWhileMenuOpen(void (*action)()) {
+    S().whileMenuOpen = action;
+}
+int PlaybackPaused() {
+    return S().playbackPaused;
 }
 int PlaybackHookInstalled() {
     return S().hook && S().playbackProc;
@@ -311,6 +319,8 @@ void EnableMenuCommand(MenuHandle, uint32_t command, int enabled) {
 void TrackPopupMenuAtCursor(MenuHandle, WindowHandle) {
     Log("TrackPopupMenu");
     S().popupShown++;
+    if (S().whileMenuOpen)
+        S().whileMenuOpen();
 }
 
 int LoadTextResource(InstanceHandle, int id, char* text, int capacity) {
@@ -356,6 +366,12 @@ HookHandle InstallPlaybackHook(InstanceHandle, HookProcedure procedure) {
     return S().hook;
 }
 
+void PausePlayback(HookHandle hook, bool paused) {
+    Log("PausePlayback", {paused});
+    if (hook == S().hook && S().playbackProc)
+        S().playbackPaused = paused;
+}
+
 void RemoveHook(HookHandle hook) {
     Log("RemoveHook");
     if (hook != S().hook)
@@ -363,6 +379,7 @@ void RemoveHook(HookHandle hook) {
     S().hook = nullptr;
     S().recordProc = nullptr;
     S().playbackProc = nullptr;
+    S().playbackPaused = false;
 }
 
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {

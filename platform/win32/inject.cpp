@@ -191,6 +191,19 @@ bool Inject(HeldInput& held, const EventRecord& event) {
     }
 }
 
+void LiftHeldKeys(const HeldInput& held, bool up) {
+    INPUT inputs[256];
+    UINT count = 0;
+    for (int key = 0; key < 256; ++key) {
+        if (held.keyHeld[key]) {
+            inputs[count++] =
+                KeyInput(held.keyVirtual[key], held.keyScan[key], held.keyExtended[key], up);
+        }
+    }
+    if (count)
+        SendInput(count, inputs, sizeof(INPUT));
+}
+
 void ReleaseHeld(const HeldInput& held) {
     INPUT inputs[256 + 1 + 5];
     UINT count = 0;

@@ -42,6 +42,7 @@ bool RecordSourceInstalled();
 // ---- playback sink ----------------------------------------------------------------------------
 HookHandle InstallEmulatedPlayback(HookProcedure procedure);
 void RemoveEmulatedPlayback();
+void PauseEmulatedPlayback(bool paused);
 bool IsPlaybackSinkHandle(HookHandle hook);
 bool PlaybackSinkInstalled();
 
@@ -88,6 +89,8 @@ struct HeldInput {
 // nothing. False when the system refused the input.
 bool Inject(HeldInput& held, const EventRecord& event);
 void ReleaseHeld(const HeldInput& held);
+// Lets go of the keys held down (`up`), or presses them again; buttons stay as they are.
+void LiftHeldKeys(const HeldInput& held, bool up);
 
 // ---- the user's own input during a playback ---------------------------------------------------
 // While held back, keyboard and mouse input that is not the playback's own never reaches a
