@@ -263,8 +263,23 @@ intptr_t OnHotkey(uintptr_t id) {
 }
 
 void ShowPopupMenu() {
-    if (shell.popupMenu)
-        platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);
+    if (!shell.popupMenu)
+        return;
+    // Replayed keys and clicks would work the menu, and be lost to their window: the playback
+    // and its sound wait while it is open. A command chosen from it arrives after it closed.
+    bool playing = shell.journalRecorder && shell.journalRecorder->IsPlaying();
+    if (playing) {
+        shell.journalRecorder->PausePlayback(true);
+        if (shell.soundRecorder)
+            shell.soundRecorder->PausePlayback(true);
+    }
+    platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);
+    // A close or the end of the session may have shut everything down meanwhile.
+    if (playing && shell.journalRecorder) {
+        shell.journalRecorder->PausePlayback(false);
+        if (shell.soundRecorder)
+            shell.soundRecorder->PausePlayback(false);
+    }
 }
 
 void ToggleSound() {

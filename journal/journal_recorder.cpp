@@ -133,6 +133,11 @@ bool JournalRecorder::Stop() {
     return true;
 }
 
+void JournalRecorder::PausePlayback(bool paused) {
+    if (IsPlaying())
+        platform::PausePlayback(playbackHook, paused);
+}
+
 void JournalRecorder::SetSpeed(SpeedKind kind) {
     if (kind == SpeedKind::Faster) {
         speed /= 2;

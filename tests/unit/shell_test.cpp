@@ -387,4 +387,42 @@ TEST_F(ShellTest, TheSystemCancellingTheHookEndsTheRunAsAStopDoes) {
     EXPECT_EQ(0, fake::FileCallCount(fake::kFileCreate));
 }
 
+TEST_F(ShellTest, TheMenuHoldsAPlaybackAndItsSoundWhileItIsOpen) {
+    fake::ResetWave();
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        fake::Dispatch(w, WM_COMMAND, IDM_RECORD, 0);
+        fake::RecordEvent(Key(5));
+        fake::RecordEvent(Key(9000));
+        EXPECT_TRUE(fake::RunWave(20000));
+        fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
+        for (bool playing : {false, true}) {
+            SCOPED_TRACE(playing ? "playing" : "idle");
+            if (playing)
+                fake::Dispatch(w, WM_COMMAND, IDM_PLAY, 0);
+            fake::SetWhileMenuOpen([] {
+                EXPECT_EQ(shell.journalRecorder->IsPlaying(), fake::PlaybackPaused());
+                size_t played = fake::PlayedBytes().size();
+                EXPECT_TRUE(fake::RunWave(2000));
+                EXPECT_EQ(played, fake::PlayedBytes().size()) << "the sound waits";
+            });
+            fake::ClearCallLog();
+            fake::Dispatch(w, WM_HOTKEY, HOTKEY_MENU, 0);
+            std::vector<fake::Call> expected;
+            if (playing)
+                expected = {{"PausePlayback", {1}}, {"PausePlayback", {0}}};
+            EXPECT_EQ(expected, fake::CallsOf("PausePlayback"));
+            EXPECT_EQ(0, fake::PlaybackPaused());
+        }
+        size_t played = fake::PlayedBytes().size();
+        EXPECT_TRUE(fake::RunWave(2000));
+        EXPECT_LT(played, fake::PlayedBytes().size()) << "the sound goes on";
+        fake::SetWhileMenuOpen(nullptr);
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    EXPECT_TRUE(fake::WaveFaults().empty());
+    fake::ResetWave();
+}
+
 }  // namespace
