@@ -103,8 +103,13 @@ bool OnCommand(uint32_t command) {
                 sound->Clear();
             return true;
         case IDM_SOUND:
-            if (shell.popupMenu)
+            if (shell.popupMenu) {
                 ToggleSound();
+                // Switched off during a run, the sound track would never hear the stop: it
+                // ends now, so that no device runs on and the next start finds it idle.
+                if (!shell.soundEnabled && shell.soundRecorder)
+                    shell.soundRecorder->Stop(false);
+            }
             return true;
         case IDM_HIDE:
             if (shell.trayIcon) {
@@ -153,6 +158,8 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
         case JOURNAL_RECORDING:
             if (SoundRecorder* sound = ActiveSound())
                 sound->StartRecording();
+            else if (shell.soundRecorder)
+                shell.soundRecorder->Clear();  // the track held belongs to an earlier recording
             ShowState(TrayMode::Animating, kRecordingTitle, kRecordingText);
             break;
         case JOURNAL_PLAYING:
@@ -193,6 +200,13 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
             // The process ends once this returns, so the shutdown happens now.
             if (wParam)
                 RequestShutdown();
+            return 0;
+        case WM_CANCELJOURNAL:
+            // The system took the hook away (Ctrl+Esc, a locked screen): end the run as a Stop
+            // does, with its notification, so that everything that follows the journal stops
+            // too and an automation run saves and exits.
+            if (shell.journalRecorder)
+                shell.journalRecorder->Stop();
             return 0;
         case WM_COMMAND:
             // Before start-up has built the recorder, and after shutdown, commands are ignored.
@@ -252,8 +266,23 @@ intptr_t OnHotkey(uintptr_t id) {
 }
 
 void ShowPopupMenu() {
-    if (shell.popupMenu)
-        platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);
+    if (!shell.popupMenu)
+        return;
+    // Replayed keys and clicks would work the menu, and be lost to their window: the playback
+    // and its sound wait while it is open. A command chosen from it arrives after it closed.
+    bool playing = shell.journalRecorder && shell.journalRecorder->IsPlaying();
+    if (playing) {
+        shell.journalRecorder->PausePlayback(true);
+        if (shell.soundRecorder)
+            shell.soundRecorder->PausePlayback(true);
+    }
+    platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);
+    // A close or the end of the session may have shut everything down meanwhile.
+    if (playing && shell.journalRecorder) {
+        shell.journalRecorder->PausePlayback(false);
+        if (shell.soundRecorder)
+            shell.soundRecorder->PausePlayback(false);
+    }
 }
 
 void ToggleSound() {

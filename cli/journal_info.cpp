@@ -6,6 +6,7 @@
 #include "cli/journal_commands.h"
 #include "cli/journal_edit.h"
 #include "cli/journal_io.h"
+#include "journal/journal_codec.h"
 #include "sound/sound_file_format.h"
 
 namespace qvjournal {
@@ -35,6 +36,15 @@ void PrintEvents(FILE* out, const std::vector<platform::EventRecord>& events) {
     fprintf(out, "first time:   %u ms\nlast time:    %u ms\n", events.front().time,
             events.back().time);
     fprintf(out, "duration:     %llu ms (%s)\n", (unsigned long long)span, Seconds(span).c_str());
+    uint64_t back = 0;
+    for (size_t i = 1; i < events.size(); i++)
+        back += journal::StepsBack(events[i - 1].time, events[i].time);
+    if (back) {
+        fprintf(out,
+                "steps back:   %llu (an event stamped before the one ahead of it; played as no "
+                "pause)\n",
+                (unsigned long long)back);
+    }
 }
 
 std::string Seconds(uint64_t ms) {

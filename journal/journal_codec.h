@@ -32,6 +32,17 @@ const uint64_t kLargestFile = 0x7FFFFFFF;
 // The filter of the open and save dialogs; the literal adds the final NUL.
 const char kFilter[] = "Journal File(*.Jnf)\0*.Jnf\0";
 
+// The pause playback makes between events stamped `from` and `to`. Tick counts wrap, so the
+// difference is taken modulo 2^32; one of half that or more is a step back in time (a
+// hand-edited text, a clock set back) and is played as no pause rather than as weeks.
+inline uint32_t PlayedGap(uint32_t from, uint32_t to) {
+    uint32_t gap = to - from;
+    return gap < 0x80000000u ? gap : 0;
+}
+inline bool StepsBack(uint32_t from, uint32_t to) {
+    return to - from >= 0x80000000u;
+}
+
 void EncodeHeader(const JournalHeader& header, uint8_t* bytes);
 void DecodeHeader(const uint8_t* bytes, JournalHeader* header);
 void EncodeRecord(const platform::EventRecord& record, uint8_t* bytes);

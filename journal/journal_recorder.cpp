@@ -142,6 +142,11 @@ bool JournalRecorder::Stop() {
     return true;
 }
 
+void JournalRecorder::PausePlayback(bool paused) {
+    if (IsPlaying())
+        platform::PausePlayback(playbackHook, paused);
+}
+
 void JournalRecorder::SetSpeed(SpeedKind kind) {
     if (kind == SpeedKind::Faster) {
         speed /= 2;
@@ -229,7 +234,7 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     // Delays are whole milliseconds; the fraction a faster speed leaves (half of every odd gap
     // at speed 8) goes into the next delay instead of being lost, so the playback keeps to the
     // scaled timeline however many events it has.
-    uint64_t scaled = static_cast<uint64_t>(previousTime - previous) *
+    uint64_t scaled = static_cast<uint64_t>(journal::PlayedGap(previous, previousTime)) *
                           static_cast<uint64_t>(static_cast<uint32_t>(speed)) +
                       delayRemainder;
     uint64_t delay = scaled >> 4;

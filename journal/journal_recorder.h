@@ -60,6 +60,9 @@ class JournalRecorder {
     bool StartRecording();
     bool StartPlayback();
     bool Stop();
+    // Holds a running playback where it is (`paused`), or goes on from there; see
+    // platform::PausePlayback.
+    void PausePlayback(bool paused);
     void SetSpeed(SpeedKind kind);
     void CheckTimeLimit();
     bool Clear();

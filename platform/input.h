@@ -50,6 +50,12 @@ typedef intptr_t (*HookProcedure)(int code, uintptr_t wParam, intptr_t lParam);
 HookHandle InstallRecordHook(InstanceHandle instance, HookProcedure procedure);
 HookHandle InstallPlaybackHook(InstanceHandle instance, HookProcedure procedure);
 void RemoveHook(HookHandle hook);
+// While paused, an installed playback injects nothing and asks the procedure for nothing; resumed,
+// it goes on where it was, everything after it later by the pause, into the window that had the
+// foreground when it was paused (the program's own menu takes it meanwhile). The keys it holds
+// down are let go of during the pause, so that they change none of the user's, and pressed
+// again. Native journal playback does not pause.
+void PausePlayback(HookHandle hook, bool paused);
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam);
 
 }  // namespace platform

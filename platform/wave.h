@@ -85,6 +85,10 @@ int WaveOutQueue(WaveOut device, WaveHeader* header);
 int WaveInStart(WaveIn device);
 // Bytes captured since WaveInStart, including any that found no buffer to go to. 1 on success.
 int WaveInPosition(WaveIn device, uint32_t* bytes);
+// Output: holds the playback where it is, silent, until WaveOutRestart goes on from there.
+// 1 on success.
+int WaveOutPause(WaveOut device);
+int WaveOutRestart(WaveOut device);
 // Stops the device and hands back every buffer it holds (see above for the thread).
 int WaveInReset(WaveIn device);
 int WaveOutReset(WaveOut device);

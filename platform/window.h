@@ -12,6 +12,7 @@
 #define WM_CLOSE 0x0010
 #define WM_QUERYENDSESSION 0x0011
 #define WM_ENDSESSION 0x0016
+#define WM_CANCELJOURNAL 0x004B
 #define WM_COMMAND 0x0111
 #define WM_TIMER 0x0113
 #define WM_HOTKEY 0x0312
@@ -58,7 +59,9 @@ intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t
 intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 void PostQuit(int exitCode);
 // Runs until the quit message; each message is offered to accelerator table `acceleratorId`
-// first. Returns the quit code.
+// first. Returns the quit code. WM_CANCELJOURNAL, which the input layer posts to the thread
+// without a window when the system (or the user's way out of a playback) ended a recording or
+// playback, goes to the procedure of the last hidden window created.
 int RunMessageLoop(InstanceHandle instance, int acceleratorId);
 
 int StartTimer(WindowHandle window, uintptr_t id, uint32_t milliseconds);

@@ -138,6 +138,22 @@ bool SoundRecorder::StartPlayback() {
     return true;
 }
 
+void SoundRecorder::PausePlayback(bool paused) {
+    platform::WaveOut output;
+    {
+        Guard guard(RecorderLock());
+        output = waveOut;
+    }
+    // Without the lock, as every call on a device that may be notifying. A chain that played to
+    // its end meanwhile has left the device open, so the call still finds it.
+    if (output) {
+        if (paused)
+            platform::WaveOutPause(output);
+        else
+            platform::WaveOutRestart(output);
+    }
+}
+
 void SoundRecorder::CloseFinishedOutput() {
     platform::WaveOut device;
     {

@@ -41,6 +41,8 @@ class SoundRecorder {
     // Resets and closes the running device. The end of a played-out chain is handled inside the
     // device's own notification, so `fromDevice` changes nothing for the owner's calls.
     void Stop(bool fromDevice);
+    // Holds a running playback where it is (`paused`), or goes on from there.
+    void PausePlayback(bool paused);
     // Frees the chain when idle.
     void Clear();
     bool IsRecording();

@@ -35,7 +35,7 @@ void ClearCallLog();
 std::vector<Call> CallsOf(const std::string& name);
 
 // Messages posted to the fake loop; RunMessageLoop dispatches them in order until PostQuit,
-// and returns -1 when they run out without a quit.
+// and returns -1 when they run out without a quit. A null window posts to the thread.
 void PostToLoop(platform::WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 // Called by RunMessageLoop when the posted messages run out and no quit came, as the place
 // where the system would deliver input to the hooks; the loop goes on while it posts more.
@@ -65,6 +65,8 @@ const std::vector<Hotkey>& Hotkeys();
 int MenuChecked(uint32_t command);
 int MenuEnabled(uint32_t command);
 int PopupShownCount();
+// Called inside TrackPopupMenuAtCursor, as the time the menu is open; null for nothing.
+void SetWhileMenuOpen(void (*action)());
 
 // Process services.
 void SetLaunchResult(uint32_t result);  // default 33 (started)
@@ -76,6 +78,7 @@ void SetWindowCreationFails(int fails);
 void SetHookInstallFails(int fails);
 int RecordHookInstalled();
 int PlaybackHookInstalled();
+int PlaybackPaused();  // 1 while the installed playback is paused
 platform::HookHandle InstalledHook();
 // Feeds the installed record hook; returns its result.
 intptr_t RecordEvent(const platform::EventRecord& record);

@@ -84,6 +84,12 @@ int WaveInPosition(WaveIn device, uint32_t* bytes) {
 int WaveInReset(WaveIn device) {
     return device::Reset(1, device);
 }
+int WaveOutPause(WaveOut device) {
+    return device::Pause(device, 1);
+}
+int WaveOutRestart(WaveOut device) {
+    return device::Pause(device, 0);
+}
 int WaveOutReset(WaveOut device) {
     return device::Reset(0, device);
 }

@@ -92,6 +92,8 @@ void CompleteEmptyFront(State& s, Device* d) {
 }
 
 void Play(State& s, Device* d, uint32_t samples) {
+    if (d->paused)
+        return;  // time passes unheard, and is no gap
     CompleteEmptyFront(s, d);
     while (samples) {
         if (d->queue.empty()) {
@@ -230,6 +232,18 @@ int Queue(int input, void* handle, platform::WaveHeader* header) {
     }
     d->queue.push_back(header);
     s.changed.notify_all();
+    return 1;
+}
+
+int Pause(void* handle, int paused) {
+    State& s = state();
+    std::unique_lock<std::mutex> lk(s.lock);
+    Device* d = Find(s, handle);
+    if (!d || d->input) {
+        s.faults.push_back("pause of an unknown device");
+        return 0;
+    }
+    d->paused = paused;
     return 1;
 }
 

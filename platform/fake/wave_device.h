@@ -24,6 +24,7 @@ struct Device {
     std::vector<platform::WaveHeader*> prepared;  // queued once and not released since
     uint32_t offset = 0;                          // output: bytes of the front buffer played
     int started = 0;                              // input: between WaveInStart and the reset
+    int paused = 0;                               // output: between WaveOutPause and the restart
     int quit = 0;
     int notifying = 0;
     uint64_t budget = 0;    // time still to pass, in samples
@@ -74,6 +75,7 @@ Device* Find(State& s, void* handle);
 void* Open(int input, const platform::WaveFormat* format, platform::WaveCallback callback);
 int Queue(int input, void* handle, platform::WaveHeader* header);
 int Reset(int input, void* handle);
+int Pause(void* handle, int paused);
 int Release(int input, void* handle, platform::WaveHeader* header);
 int Close(int input, void* handle);
 // Ends a device's threads without the checks of Close (at ResetWave).

@@ -36,6 +36,8 @@ struct State {
     std::map<uint32_t, int> checked;
     std::map<uint32_t, int> enabled;
     int popupShown = 0;
+    void (*whileMenuOpen)() = nullptr;
+    bool playbackPaused = false;
     uint32_t launchResult = 33;
     std::vector<std::string> launched;
     uint32_t mutexError = 0;
@@ -170,6 +172,12 @@ void SetHookInstallFails(int fails) {
 int RecordHookInstalled() {
     return S().hook && S().recordProc;
 }
+void SetWhileMenuOpen(void (*action)()) {
+    S().whileMenuOpen = action;
+}
+int PlaybackPaused() {
+    return S().playbackPaused;
+}
 int PlaybackHookInstalled() {
     return S().hook && S().playbackProc;
 }
@@ -276,6 +284,8 @@ int RunMessageLoop(InstanceHandle, int acceleratorId) {
             return -1;
         Posted next = S().queue.front();
         S().queue.pop_front();
+        if (next.message == WM_CANCELJOURNAL && !next.window)
+            next.window = S().lastWindow;
         fake::Dispatch(next.window, next.message, next.wParam, next.lParam);
     }
     return S().quitCode;
@@ -317,6 +327,8 @@ void EnableMenuCommand(MenuHandle, uint32_t command, int enabled) {
 void TrackPopupMenuAtCursor(MenuHandle, WindowHandle) {
     Log("TrackPopupMenu");
     S().popupShown++;
+    if (S().whileMenuOpen)
+        S().whileMenuOpen();
 }
 
 int LoadTextResource(InstanceHandle, int id, char* text, int capacity) {
@@ -362,6 +374,12 @@ HookHandle InstallPlaybackHook(InstanceHandle, HookProcedure procedure) {
     return S().hook;
 }
 
+void PausePlayback(HookHandle hook, bool paused) {
+    Log("PausePlayback", {paused});
+    if (hook == S().hook && S().playbackProc)
+        S().playbackPaused = paused;
+}
+
 void RemoveHook(HookHandle hook) {
     Log("RemoveHook");
     if (hook != S().hook)
@@ -369,6 +387,7 @@ void RemoveHook(HookHandle hook) {
     S().hook = nullptr;
     S().recordProc = nullptr;
     S().playbackProc = nullptr;
+    S().playbackPaused = false;
     std::function<void()> action;
     action.swap(S().whileRemoving);
     if (action)

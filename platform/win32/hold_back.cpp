@@ -3,10 +3,13 @@
 // input that is not the playback's, with three exceptions that keep the user in charge:
 // - a key press that makes one of the program's hotkeys is turned into that hotkey's message,
 //   so that Ctrl+Alt+Shift+S still stops the playback;
-// - the release of a key or button that was down when the playback began (the hotkey that
-//   started it, the click that chose Play) goes through, or it would stay down for the system;
+// - the release of a key or button whose press was not dropped here (the hotkey that started
+//   the playback, the click that chose Play, a key pressed as the hooks went in) goes through,
+//   or it would stay down for the system;
 // - while the program's popup menu is open, everything goes through, so that a menu opened
 //   with its hotkey can be used (and closed).
+// And Ctrl+Esc, with which the system lets the user out of its journal playback, cancels this
+// one in the same way.
 // The hooks run on their own thread so that they answer the system at once whatever the main
 // thread is doing: a low-level hook that keeps the system waiting is skipped, or removed.
 #include <windows.h>
@@ -23,10 +26,12 @@ struct HoldBack {
     DWORD threadId;
     HANDLE ready;
     bool running;
-    // Keys (and buttons, by their virtual keys) whose release belongs to the user: down when
-    // the playback began, or pressed while the menu was open.
-    bool releasePasses[256];
-    // The user's keys as the hooks saw them, for the hotkeys' modifiers.
+    // Keys (and buttons, by their virtual keys) whose press was dropped here: their release is
+    // dropped too. Every other release goes through, so that nothing the system saw go down
+    // stays down.
+    bool pressDropped[256];
+    // The user's keys as the hooks saw them, for the hotkeys' modifiers and to tell a key's
+    // repeats from its press.
     bool down[256];
 };
 
@@ -54,20 +59,27 @@ LRESULT CALLBACK HoldBackKeyboard(int code, WPARAM wParam, LPARAM lParam) {
         return CallNextHookEx(nullptr, code, wParam, lParam);
     uint8_t vk = static_cast<uint8_t>(key->vkCode);
     bool up = (key->flags & LLKHF_UP) != 0;
+    bool wasDown = holdBack.down[vk];
     holdBack.down[vk] = !up;
     if (MenuIsOpen()) {
-        holdBack.releasePasses[vk] = !up;
+        holdBack.pressDropped[vk] = false;
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
     if (up) {
-        if (!holdBack.releasePasses[vk])
-            return 1;
-        holdBack.releasePasses[vk] = false;
-        return CallNextHookEx(nullptr, code, wParam, lParam);
+        bool dropped = holdBack.pressDropped[vk];
+        holdBack.pressDropped[vk] = false;
+        return dropped ? 1 : CallNextHookEx(nullptr, code, wParam, lParam);
     }
+    // The repeats of a key that went down before are dropped without taking its release.
+    if (!wasDown)
+        holdBack.pressDropped[vk] = true;
     HWND window;
     int id;
     uint32_t modifiers = Modifiers();
+    if (vk == VK_ESCAPE && modifiers == MOD_CONTROL) {
+        CancelPlayback();
+        return 1;
+    }
     if (FindHotkey(modifiers, vk, &window, &id))
         PostMessageW(window, WM_HOTKEY, static_cast<WPARAM>(id), MAKELPARAM(modifiers, vk));
     return 1;
@@ -106,14 +118,16 @@ LRESULT CALLBACK HoldBackMouse(int code, WPARAM wParam, LPARAM lParam) {
         return CallNextHookEx(nullptr, code, wParam, lParam);
     uint8_t button = ButtonKey(wParam, mouse->mouseData);
     if (MenuIsOpen()) {
-        if (button)
-            holdBack.releasePasses[button] = !IsButtonUp(wParam);
+        holdBack.pressDropped[button] = false;
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
-    if (button && IsButtonUp(wParam) && holdBack.releasePasses[button]) {
-        holdBack.releasePasses[button] = false;
-        return CallNextHookEx(nullptr, code, wParam, lParam);
+    if (button && IsButtonUp(wParam)) {
+        bool dropped = holdBack.pressDropped[button];
+        holdBack.pressDropped[button] = false;
+        return dropped ? 1 : CallNextHookEx(nullptr, code, wParam, lParam);
     }
+    if (button)
+        holdBack.pressDropped[button] = true;
     return 1;
 }
 
@@ -121,14 +135,13 @@ DWORD WINAPI HoldBackThread(void*) {
     MSG message;
     // The thread's queue must exist before anyone posts its quit.
     PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    for (int vk = 1; vk < 256; ++vk) {
-        bool isDown = GetAsyncKeyState(vk) < 0;
-        holdBack.releasePasses[vk] = isDown;
-        holdBack.down[vk] = isDown;
-    }
     HINSTANCE module = GetModuleHandleW(nullptr);
     HHOOK keyboard = SetWindowsHookExW(WH_KEYBOARD_LL, HoldBackKeyboard, module, 0);
     HHOOK mouse = SetWindowsHookExW(WH_MOUSE_LL, HoldBackMouse, module, 0);
+    // Taken once the hooks are in: input from now on waits for them, which this thread calls
+    // only from its loop below, so every key is either down here or seen by the hooks.
+    for (int vk = 1; vk < 256; ++vk)
+        holdBack.down[vk] = GetAsyncKeyState(vk) < 0;
     holdBack.running = keyboard && mouse;
     SetEvent(holdBack.ready);
     if (holdBack.running) {

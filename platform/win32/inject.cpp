@@ -59,18 +59,40 @@ DWORD XButtonOf(uint32_t message) {
     return (message >> 16) == XBUTTON2 ? XBUTTON2 : XBUTTON1;
 }
 
-void InjectKey(HeldInput& held, const EventRecord& event, bool up) {
+const uint8_t kRightShiftScan = 0x36;
+const uint8_t kControlScan = 0x1D;
+
+// The left or right key that a generic modifier stands for, told by its scan code and extended
+// bit as the keyboard sends them.
+uint8_t SidedKey(uint8_t vk, uint8_t scan, bool extended) {
+    switch (vk) {
+        case VK_SHIFT:
+            return scan == kRightShiftScan ? VK_RSHIFT : VK_LSHIFT;
+        case VK_CONTROL:
+            return extended ? VK_RCONTROL : VK_LCONTROL;
+        case VK_MENU:
+            return extended ? VK_RMENU : VK_LMENU;
+        default:
+            return vk;
+    }
+}
+
+bool InjectKey(HeldInput& held, const EventRecord& event, bool up) {
     uint8_t vk = static_cast<uint8_t>(event.paramL);
     uint8_t scan = static_cast<uint8_t>(event.paramL >> 8);
     bool extended = (event.paramH & 0x8000) != 0;
     INPUT input = KeyInput(vk, scan, extended, up);
-    SendInput(1, &input, sizeof(INPUT));
-    held.keyHeld[vk] = !up;
-    held.keyScan[vk] = scan;
-    held.keyExtended[vk] = extended;
+    if (!SendInput(1, &input, sizeof(INPUT)))
+        return false;
+    uint8_t key = SidedKey(vk, scan, extended);
+    held.keyHeld[key] = !up;
+    held.keyVirtual[key] = vk;
+    held.keyScan[key] = scan;
+    held.keyExtended[key] = extended;
+    return true;
 }
 
-void InjectMouse(HeldInput& held, const EventRecord& event) {
+bool InjectMouse(HeldInput& held, const EventRecord& event) {
     int32_t x = static_cast<int32_t>(event.paramL);
     int32_t y = static_cast<int32_t>(event.paramH);
     DWORD action = 0;
@@ -130,24 +152,24 @@ void InjectMouse(HeldInput& held, const EventRecord& event) {
             break;
     }
     INPUT input = MouseInput(x, y, action, data);
-    SendInput(1, &input, sizeof(INPUT));
+    if (!SendInput(1, &input, sizeof(INPUT)))
+        return false;
     held.buttons = (held.buttons | press) & ~release;
     held.lastX = x;
     held.lastY = y;
+    return true;
 }
 
 }  // namespace
 
-void Inject(HeldInput& held, const EventRecord& event) {
+bool Inject(HeldInput& held, const EventRecord& event) {
     switch (event.message & 0xFFFF) {
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
-            InjectKey(held, event, false);
-            break;
+            return InjectKey(held, event, false);
         case WM_KEYUP:
         case WM_SYSKEYUP:
-            InjectKey(held, event, true);
-            break;
+            return InjectKey(held, event, true);
         case WM_MOUSEMOVE:
         case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
@@ -163,22 +185,38 @@ void Inject(HeldInput& held, const EventRecord& event) {
         case WM_XBUTTONUP:
         case WM_XBUTTONDBLCLK:
         case WM_MOUSEHWHEEL:
-            InjectMouse(held, event);
-            break;
+            return InjectMouse(held, event);
         default:  // nothing the input queue would carry: skipped without injecting
-            break;
+            return true;
     }
 }
 
-void ReleaseHeld(const HeldInput& held) {
-    INPUT inputs[256 + 5];
+void LiftHeldKeys(const HeldInput& held, bool up) {
+    INPUT inputs[256];
     UINT count = 0;
-    for (int vk = 0; vk < 256; ++vk) {
-        if (held.keyHeld[vk]) {
+    for (int key = 0; key < 256; ++key) {
+        if (held.keyHeld[key]) {
             inputs[count++] =
-                KeyInput(static_cast<uint8_t>(vk), held.keyScan[vk], held.keyExtended[vk], true);
+                KeyInput(held.keyVirtual[key], held.keyScan[key], held.keyExtended[key], up);
         }
     }
+    if (count)
+        SendInput(count, inputs, sizeof(INPUT));
+}
+
+void ReleaseHeld(const HeldInput& held) {
+    INPUT inputs[256 + 1 + 5];
+    UINT count = 0;
+    for (int key = 0; key < 256; ++key) {
+        if (held.keyHeld[key]) {
+            inputs[count++] =
+                KeyInput(held.keyVirtual[key], held.keyScan[key], held.keyExtended[key], true);
+        }
+    }
+    // Where right Alt is AltGr the system pressed left Ctrl with it, and a record of that Ctrl
+    // may be missing (a file made elsewhere): let go of it too.
+    if (held.keyHeld[VK_RMENU] && !held.keyHeld[VK_LCONTROL])
+        inputs[count++] = KeyInput(VK_CONTROL, kControlScan, false, true);
     static const struct {
         uint32_t held;
         DWORD action;

@@ -42,6 +42,7 @@ bool RecordSourceInstalled();
 // ---- playback sink ----------------------------------------------------------------------------
 HookHandle InstallEmulatedPlayback(HookProcedure procedure);
 void RemoveEmulatedPlayback();
+void PauseEmulatedPlayback(bool paused);
 bool IsPlaybackSinkHandle(HookHandle hook);
 bool PlaybackSinkInstalled();
 
@@ -50,6 +51,16 @@ bool PlaybackSinkInstalled();
 // none.
 typedef void (*InjectionObserver)(LONGLONG released, LONGLONG injected);
 void SetInjectionObserver(InjectionObserver observer);
+
+// Ends an emulated playback as the system ends a journal playback: nothing more is injected,
+// and WM_CANCELJOURNAL is posted, once, to the thread that installed the sink, whose owner
+// removes it from there. Any thread may call it.
+void CancelPlayback();
+// Whether input can reach the input desktop now: not on a locked screen or a secure desktop
+// (an elevation prompt), where the playback is cancelled instead of injecting into nothing.
+// Tests replace the check; null restores the system's.
+typedef bool (*DesktopCheck)();
+void SetInputDesktopCheck(DesktopCheck check);
 
 // A waitable timer for WaitForDeadline; *raisedResolution tells that the system's timer
 // resolution was raised for it (timeEndPeriod(1) undoes it). Null when none can be made.
@@ -62,9 +73,12 @@ bool WaitForDeadline(LONGLONG deadline, HANDLE timer, HANDLE stop,
                      const std::atomic<bool>& stopping, LONGLONG frequency, LONGLONG spinTicks);
 
 // ---- injection --------------------------------------------------------------------------------
-// What a playback holds down, released when it stops.
+// What a playback holds down, released when it stops. Keys are indexed by the key of their side
+// (VK_LSHIFT, VK_RSHIFT, ...): records carry the generic modifier, and the left and right keys
+// go down and up apart.
 struct HeldInput {
     bool keyHeld[256];
+    uint8_t keyVirtual[256];  // as the record gave it
     uint8_t keyScan[256];
     bool keyExtended[256];
     uint32_t buttons;
@@ -72,14 +86,17 @@ struct HeldInput {
     int32_t lastY;
 };
 // Injects one event; records that the system does not carry (message 0, WM_QUIT, ...) inject
-// nothing.
-void Inject(HeldInput& held, const EventRecord& event);
+// nothing. False when the system refused the input.
+bool Inject(HeldInput& held, const EventRecord& event);
 void ReleaseHeld(const HeldInput& held);
+// Lets go of the keys held down (`up`), or presses them again; buttons stay as they are.
+void LiftHeldKeys(const HeldInput& held, bool up);
 
 // ---- the user's own input during a playback ---------------------------------------------------
 // While held back, keyboard and mouse input that is not the playback's own never reaches a
 // window, but for the program's hotkeys (posted to their window here), the release of keys and
-// buttons that were down when the playback began, and anything while a popup menu is open.
+// buttons whose press it did not drop, and anything while a popup menu is open. Ctrl+Esc
+// cancels the playback (CancelPlayback), as it cancels the system's.
 // Returns false when it could not be set up; playback then goes on without it.
 bool HoldBackUserInput();
 void ReleaseUserInput();

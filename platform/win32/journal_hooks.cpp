@@ -140,6 +140,11 @@ void RemoveHook(HookHandle hook) {
         UnhookWindowsHookEx(static_cast<HHOOK>(hook));
 }
 
+void PausePlayback(HookHandle hook, bool paused) {
+    if (win32::IsPlaybackSinkHandle(hook))
+        win32::PauseEmulatedPlayback(paused);
+}
+
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {
     if (win32::IsRecordSourceHandle(hook) || win32::IsPlaybackSinkHandle(hook))
         return 0;

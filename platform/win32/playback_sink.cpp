@@ -14,7 +14,7 @@
 //
 // Deadlines sit on one absolute timeline (the first event's moment plus the sum of all delays
 // since), so a late wake-up or a slow step shortens the next wait instead of shifting everything
-// after it.
+// after it. A pause (the program's menu is open) moves the whole timeline on by its length.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -59,6 +59,11 @@ struct PlaybackSink {
     bool raisedTimerResolution;
     bool holdingBack;
     bool lockMade;
+    // Taken by the timer thread around each injection, and by a pause, so that nothing is
+    // injected once a pause has begun.
+    CRITICAL_SECTION injecting;
+    LONGLONG pausedAt;
+    HWND foreground;  // when the pause began
 
     LONGLONG frequency;  // QueryPerformanceCounter ticks per second
     LONGLONG spinTicks;  // the last part of a wait is spun, the timer is not that precise
@@ -79,6 +84,8 @@ struct PlaybackSink {
     size_t count;
     bool fillWhenRoom;  // the main thread stopped asking at a full queue
     bool draining;      // the playback has ended: inject what is queued, then stop
+    bool paused;
+    uint32_t shifts;  // the pauses so far: a wait for an older deadline is out of date
 
     // The timer thread's while it runs; the main thread reads it once that thread has ended.
     HeldInput held;
@@ -89,6 +96,24 @@ uint32_t playbackGeneration;
 // Set before `stop` is signalled, so that the timer thread's spin sees it without a system call.
 std::atomic<bool> sinkStopping(false);
 std::atomic<InjectionObserver> injectionObserver(nullptr);
+// Set by CancelPlayback; the thread told of it is the one that installed the sink.
+std::atomic<bool> playbackCancelled(false);
+std::atomic<DWORD> playbackOwner(0);
+std::atomic<DesktopCheck> desktopCheck(nullptr);
+
+bool SystemInputDesktopReachable() {
+    // The desktop of a locked screen or of an elevation prompt is not for this process to open.
+    HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    if (!desktop)
+        return false;
+    CloseDesktop(desktop);
+    return true;
+}
+
+bool InputDesktopReachable() {
+    DesktopCheck check = desktopCheck.load();
+    return check ? check() : SystemInputDesktopReachable();
+}
 
 LONGLONG Now() {
     LARGE_INTEGER counter;
@@ -112,9 +137,11 @@ DWORD WINAPI SinkTimerThread(void*) {
         bool have = sink.count != 0;
         Pending front = have ? sink.queue[sink.first] : Pending();
         bool draining = sink.draining;
+        bool paused = sink.paused;
+        uint32_t shifts = sink.shifts;
         LeaveCriticalSection(&sink.lock);
-        if (!have) {
-            if (draining)
+        if (!have || paused) {
+            if (!have && draining)
                 return 0;
             if (WaitForMultipleObjects(2, stopOrWake, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
                 return 0;
@@ -127,16 +154,37 @@ DWORD WINAPI SinkTimerThread(void*) {
                                  sinkStopping, sink.frequency, sink.spinTicks))
                 return 0;
             EnterCriticalSection(&sink.lock);
-            sink.queue[sink.first].fillPosted = true;
+            bool current = !sink.paused && sink.shifts == shifts;
+            if (current)
+                sink.queue[sink.first].fillPosted = true;
             LeaveCriticalSection(&sink.lock);
-            PostFill(sink);
+            if (current)
+                PostFill(sink);
             continue;
         }
         if (!WaitForDeadline(front.deadline, sink.timer, sink.stop, sinkStopping, sink.frequency,
                              sink.spinTicks))
             return 0;
+        EnterCriticalSection(&sink.injecting);
+        EnterCriticalSection(&sink.lock);
+        bool current = !sink.paused && sink.shifts == shifts;
+        LeaveCriticalSection(&sink.lock);
+        if (!current) {
+            LeaveCriticalSection(&sink.injecting);
+            continue;
+        }
+        if (playbackCancelled.load() || !InputDesktopReachable()) {
+            LeaveCriticalSection(&sink.injecting);
+            CancelPlayback();
+            return 0;
+        }
         LONGLONG released = Now();
-        Inject(sink.held, front.event);
+        bool injected = Inject(sink.held, front.event);
+        LeaveCriticalSection(&sink.injecting);
+        if (!injected) {
+            CancelPlayback();
+            return 0;
+        }
         InjectionObserver observer = injectionObserver.load();
         if (observer)
             observer(released, Now());
@@ -184,7 +232,7 @@ bool Report(PlaybackSink& sink, uint32_t generation) {
 
 // Asks for events until the queue holds what is due in the next kCommitAheadMs.
 void Fill(uint32_t generation) {
-    if (!SinkIsCurrent(generation))
+    if (!SinkIsCurrent(generation) || playbackSink.paused)
         return;
     PlaybackSink& sink = playbackSink;
     // The procedure may remove the sink (or remove it and install another) from inside any
@@ -256,8 +304,10 @@ void ReleaseSinkResources(PlaybackSink& sink, bool drain) {
         }
         CloseHandle(sink.thread);
     }
-    if (sink.lockMade)
+    if (sink.lockMade) {
         DeleteCriticalSection(&sink.lock);
+        DeleteCriticalSection(&sink.injecting);
+    }
     if (sink.stop)
         CloseHandle(sink.stop);
     if (sink.wake)
@@ -277,6 +327,15 @@ void ReleaseSinkResources(PlaybackSink& sink, bool drain) {
 
 void SetInjectionObserver(InjectionObserver observer) {
     injectionObserver.store(observer);
+}
+
+void CancelPlayback() {
+    if (!playbackCancelled.exchange(true))
+        PostThreadMessageW(playbackOwner.load(), WM_CANCELJOURNAL, 0, 0);
+}
+
+void SetInputDesktopCheck(DesktopCheck check) {
+    desktopCheck.store(check);
 }
 
 HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
@@ -301,6 +360,7 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     sink.frequency = frequency.QuadPart;
     sink.aheadTicks = sink.frequency * kCommitAheadMs / 1000;
     InitializeCriticalSection(&sink.lock);
+    InitializeCriticalSection(&sink.injecting);
     sink.lockMade = true;
     sink.window = CreateWindowExW(0, kSinkWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
@@ -318,6 +378,8 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     }
     // Injections are timed on this thread: it must win the processor from ordinary work.
     SetThreadPriority(sink.thread, THREAD_PRIORITY_HIGHEST);
+    playbackCancelled.store(false);
+    playbackOwner.store(GetCurrentThreadId());
     // While the system plays a journal it takes no input from the user; the emulation keeps the
     // user's mouse and keyboard out in the same way, so that a nudge cannot misplace a click.
     sink.holdingBack = HoldBackUserInput();
@@ -339,6 +401,43 @@ void RemoveEmulatedPlayback() {
     if (sink.holdingBack)
         ReleaseUserInput();
     sink = PlaybackSink();
+}
+
+void PauseEmulatedPlayback(bool paused) {
+    PlaybackSink& sink = playbackSink;
+    if (!sink.procedure || sink.paused == paused)
+        return;
+    if (paused) {
+        sink.foreground = GetForegroundWindow();
+        // An injection under way ends first; none begins until the playback goes on.
+        EnterCriticalSection(&sink.injecting);
+        EnterCriticalSection(&sink.lock);
+        sink.paused = true;
+        LeaveCriticalSection(&sink.lock);
+        sink.pausedAt = Now();
+        LiftHeldKeys(sink.held, true);
+        LeaveCriticalSection(&sink.injecting);
+        return;
+    }
+    LONGLONG shift = Now() - sink.pausedAt;
+    if (sink.foreground && IsWindow(sink.foreground))
+        SetForegroundWindow(sink.foreground);
+    EnterCriticalSection(&sink.injecting);
+    LiftHeldKeys(sink.held, false);
+    EnterCriticalSection(&sink.lock);
+    for (size_t i = 0; i < sink.count; ++i) {
+        Pending& pending = sink.queue[(sink.first + i) % kQueueSize];
+        pending.deadline += shift;
+        pending.fillPosted = false;  // asked for again at the new moment
+    }
+    sink.shifts++;
+    sink.paused = false;
+    LeaveCriticalSection(&sink.lock);
+    LeaveCriticalSection(&sink.injecting);
+    sink.base += shift;
+    sink.awaitingDeadline += shift;
+    SetEvent(sink.wake);
+    PostFill(sink);
 }
 
 bool IsPlaybackSinkHandle(HookHandle hook) {

@@ -276,6 +276,14 @@ int WaveInReset(WaveIn device) {
     return reset;
 }
 
+int WaveOutPause(WaveOut device) {
+    return waveOutPause(static_cast<HWAVEOUT>(device->system)) == MMSYSERR_NOERROR;
+}
+
+int WaveOutRestart(WaveOut device) {
+    return waveOutRestart(static_cast<HWAVEOUT>(device->system)) == MMSYSERR_NOERROR;
+}
+
 int WaveOutReset(WaveOut device) {
     int reset = Checked("waveOutReset", waveOutReset(static_cast<HWAVEOUT>(device->system))) ==
                 MMSYSERR_NOERROR;

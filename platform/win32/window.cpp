@@ -12,6 +12,8 @@ namespace {
 // The system's procedure behind the main window class; the class gets a thunk with the
 // platform's calling convention.
 platform::WindowProcedure mainProcedure = nullptr;
+// Where the loop hands the windowless WM_CANCELJOURNAL.
+HWND mainWindow = nullptr;
 
 LRESULT CALLBACK MainWindowThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!mainProcedure)
@@ -83,7 +85,9 @@ int RegisterMainWindowClass(InstanceHandle instance, const char* className,
 WindowHandle CreateHiddenWindow(InstanceHandle instance, const char* className) {
     HWND window = CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                   static_cast<HINSTANCE>(instance), nullptr);
-    if (!window)
+    if (window)
+        mainWindow = window;
+    else
         win32::ReportLastError("CreateWindowExA", "\"%s\"", className);
     return window;
 }
@@ -115,6 +119,9 @@ int RunMessageLoop(InstanceHandle instance, int acceleratorId) {
             win32::ReportLastError("GetMessageA", nullptr);
             return 0;
         }
+        // Posted to the thread, it would reach no window procedure.
+        if (message.message == WM_CANCELJOURNAL && !message.hwnd)
+            message.hwnd = mainWindow;
         if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);

@@ -219,7 +219,7 @@ TEST_F(JournalRecorderTest, SpeedsScaleDelaysWithoutEverWrapping) {
 }
 
 TEST_F(JournalRecorderTest, LongGapAtSlowSpeedIsCappedInsteadOfWrapping) {
-    RecordTimes({0, 0xF0000000u});
+    RecordTimes({0, 0x70000000u});
     for (int i = 0; i < 4; i++)
         recorder->SetSpeed(SpeedKind::Slower);
     EXPECT_EQ(0x7FFFFFFFu, PlayedDelays()[1]);
@@ -227,6 +227,22 @@ TEST_F(JournalRecorderTest, LongGapAtSlowSpeedIsCappedInsteadOfWrapping) {
     RecordTimes({0xFFFFFF00u, 0x00000010u});
     recorder->SetSpeed(SpeedKind::Normal);
     EXPECT_EQ(0x110u, PlayedDelays()[1]);
+}
+
+TEST_F(JournalRecorderTest, AStepBackInTimeIsPlayedAsNoPause) {
+    const struct {
+        std::vector<uint32_t> times;
+        std::vector<uint32_t> delays;
+    } kCases[] = {
+        {{1000, 500, 700}, {0, 0, 200}},
+        {{0x10, 0xFFFFFF00u, 0xFFFFFF20u}, {0, 0, 0x20}},  // back across the wrap
+        {{0, 0x80000000u, 0x80000001u}, {0, 0, 1}},        // half the clock away counts as back
+        {{0, 0x7FFFFFFFu}, {0, 0x7FFFFFFFu}},
+    };
+    for (const auto& c : kCases) {
+        RecordTimes(c.times);
+        EXPECT_EQ(c.delays, PlayedDelays());
+    }
 }
 
 TEST_F(JournalRecorderTest, TimeLimitStopsOnlyAfterTheSpanExceedsIt) {

@@ -318,6 +318,11 @@ TEST_F(JournalToolTest, InfoSaysWhatAFileHoldsOrWhyTheProgramWouldRefuseIt) {
           "  2: (program unknown), class #32770, \"Save As\", 0,0 to 640,480, 96 dpi: 2 events\n"})
         EXPECT_NE(std::string::npos, windows.out.find(line)) << windows.out;
 
+    Write("back.Jnf",
+          JournalImage({{0x200, 1, 1, 5000, 0}, {0x200, 2, 2, 4000, 0}, {0x200, 3, 3, 4100, 0}}));
+    EXPECT_NE(std::string::npos, Run({"info", "back.Jnf"}).out.find("steps back:   1 ("));
+    EXPECT_EQ(std::string::npos, good.out.find("steps back"));
+
     std::string lowerCase = JournalImage(kEvents);
     lowerCase[0] = 'q';
     std::string wrapping = JournalImage({}, {.headerSize = 100});

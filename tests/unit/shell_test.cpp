@@ -303,4 +303,110 @@ TEST_F(ShellTest, AJournalIsNeverPairedWithTheSoundOfAnotherRecording) {
     fake::ResetWave();
 }
 
+TEST_F(ShellTest, SwitchingSoundDuringARunLeavesNoDeviceRunningAndNoOtherRecordingsTrack) {
+    fake::ResetWave();
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        SoundRecorder* sound = shell.soundRecorder.get();
+        auto command = [w](uint32_t id) { fake::Dispatch(w, WM_COMMAND, id, 0); };
+        // Off during a recording: the capture ends then, and the next one starts.
+        command(IDM_RECORD);
+        fake::RecordEvent(Key(5));
+        EXPECT_TRUE(fake::RunWave(5000));
+        command(IDM_SOUND);
+        EXPECT_EQ(0, fake::OpenWaveDevices());
+        command(IDM_STOP);
+        command(IDM_SOUND);
+        command(IDM_RECORD);
+        fake::RecordEvent(Key(5));
+        EXPECT_EQ(2, fake::WaveOpens(1));
+        EXPECT_TRUE(fake::RunWave(5000));
+        command(IDM_STOP);
+        // Off during a playback: the sound stops with the switch.
+        command(IDM_PLAY);
+        EXPECT_TRUE(sound->IsPlaying());
+        command(IDM_SOUND);
+        EXPECT_EQ(0, fake::OpenWaveDevices());
+        command(IDM_STOP);
+        // A recording made without sound keeps no track of the one before it, also when Sound
+        // comes on before its stop.
+        command(IDM_RECORD);
+        command(IDM_SOUND);
+        command(IDM_STOP);
+        EXPECT_FALSE(sound->HasSound());
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    EXPECT_TRUE(fake::WaveFaults().empty());
+    fake::ResetWave();
+}
+
+TEST_F(ShellTest, TheSystemCancellingTheHookEndsTheRunAsAStopDoes) {
+    fake::ResetWave();
+    // Tray mode: the icon comes back steady with the stop balloon and the sound stops.
+    fake::SetLoopIdle([] {
+        fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_RECORD, 0);
+        fake::RecordEvent(Key(5));
+        EXPECT_TRUE(fake::RunWave(5000));
+        fake::ResetNotify();
+        fake::PostToLoop(nullptr, WM_CANCELJOURNAL, 0, 0);
+        fake::SetLoopIdle([] {
+            EXPECT_FALSE(shell.journalRecorder->IsRecording());
+            EXPECT_FALSE(shell.soundRecorder->IsRecording());
+            ASSERT_FALSE(fake::NotifyCalls().empty());
+            EXPECT_EQ("\xCD\xA8\xD6\xAA!", fake::NotifyCalls()[0].infoTitle);
+            PostCommand(IDM_EXIT);
+        });
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    fake::ResetWave();
+    fake::ResetWindows();
+
+    // An automation record run saves and exits; a play run exits.
+    fake::SetLoopIdle([] {
+        fake::RecordEvent(Key(10));
+        fake::RecordEvent(Key(30));
+        fake::PostToLoop(nullptr, WM_CANCELJOURNAL, 0, 0);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "-Rtool", 1));
+    EXPECT_EQ(80, FileSize("tool_"));
+    fake::ResetWindows();
+    fake::ResetFiles();
+    fake::SetLoopIdle([] {
+        EXPECT_EQ(1, fake::PlaybackHookInstalled());
+        fake::PostToLoop(nullptr, WM_CANCELJOURNAL, 0, 0);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "-Ptool", 1));
+    EXPECT_EQ(0, fake::FileCallCount(fake::kFileCreate));
+}
+
+TEST_F(ShellTest, TheMenuHoldsAPlaybackAndItsSoundWhileItIsOpen) {
+    fake::ResetWave();
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        fake::Dispatch(w, WM_COMMAND, IDM_RECORD, 0);
+        fake::RecordEvent(Key(5));
+        fake::RecordEvent(Key(9000));
+        EXPECT_TRUE(fake::RunWave(20000));
+        fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
+        fake::Dispatch(w, WM_COMMAND, IDM_PLAY, 0);
+        fake::SetWhileMenuOpen([] {
+            EXPECT_EQ(1, fake::PlaybackPaused());
+            size_t played = fake::PlayedBytes().size();
+            EXPECT_TRUE(fake::RunWave(2000));
+            EXPECT_EQ(played, fake::PlayedBytes().size()) << "the sound waits";
+        });
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_MENU, 0);
+        EXPECT_EQ(0, fake::PlaybackPaused());
+        size_t played = fake::PlayedBytes().size();
+        EXPECT_TRUE(fake::RunWave(2000));
+        EXPECT_LT(played, fake::PlayedBytes().size()) << "the sound goes on";
+        fake::SetWhileMenuOpen(nullptr);
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    EXPECT_TRUE(fake::WaveFaults().empty());
+    fake::ResetWave();
+}
+
 }  // namespace

@@ -1,0 +1,82 @@
+"""A playback that the user interrupts. The menu opened midway holds the replay: none of its keys
+reach the menu (a replayed x would choose Exit) or the target while the menu is open, and when it
+closes the replay goes on into the window it was typing into. Ctrl+Esc ends a play run as the
+system ends a journal playback; the run exits with code 0 and leaves its journal as it was."""
+
+import os
+import shutil
+import sys
+import time
+
+sys.dont_write_bytecode = True
+import qvtest  # noqa: E402
+
+COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 150"
+WM_MOUSEMOVE = 0x200
+
+
+def menu_holds_the_replay(args, work):
+    app = qvtest.start_tray(args.exe, cwd=work)
+    probe = qvtest.start_probe(args.probe, qvtest.scratch("recorded.log"), timeout_s=150)
+    probe.focus()
+    qvtest.key("ctrl+alt+shift+r")
+    time.sleep(0.3)
+    qvtest.type_text("ab")
+    time.sleep(6)  # the menu opens during this pause of the replay
+    qvtest.type_text("xit")
+    qvtest.key("ctrl+alt+shift+s")
+    probe.quit()
+
+    replay = qvtest.start_probe(args.probe, qvtest.scratch("replayed.log"), timeout_s=150)
+    replay.focus()
+    qvtest.key("ctrl+alt+shift+p")
+    typed = lambda: "".join(e.char for e in replay.events("WM_CHAR"))
+    qvtest.wait_until(lambda: typed() == "ab", timeout=10,
+                      what="the replay to type 'ab' (saw %r)" % typed())
+    time.sleep(2.5)  # the playback's balloon, another untitled window, is up by now
+    before = set(qvtest.find_windows("^$"))
+    qvtest.open_menu(qvtest.MENU_CORNER)
+    menu = (set(qvtest.find_windows("^$")) - before).pop()
+    time.sleep(6)  # 'xit' was due within this time
+    qvtest.check(app.poll() is None, "a replayed key chose from the menu: the program ended")
+    qvtest.check(typed() == "ab", "the replay went on while the menu was open: %r" % typed())
+    qvtest.check(menu in qvtest.find_windows("^$"), "the replay closed the menu")
+    # While the playback holds back the user's moves, the menu opens where the replay left the
+    # pointer, and takes the user's keys through its own window.
+    qvtest.focus(menu)
+    qvtest.key("Escape")
+    qvtest.wait_until(lambda: typed() == "abxit", timeout=10,
+                      what="the replay to go on into its window (saw %r)" % typed())
+    replay.wait_quiet()
+    replay.quit()
+    code = qvtest.exit_from_menu(app)
+    qvtest.check(code == 0, "the program exited with %d" % code)
+
+
+def ctrl_esc_ends_a_play_run(args, work):
+    journal = os.path.join(work, COMMAND + "_")
+    data = qvtest.journal_bytes([(WM_MOUSEMOVE, 200, 200, 1000),
+                                 (WM_MOUSEMOVE, 210, 210, 1100),
+                                 (WM_MOUSEMOVE, 220, 220, 41100)])
+    with open(journal, "wb") as f:
+        f.write(data)
+    run = qvtest.start_run(args.exe, "-P", COMMAND, work)
+    time.sleep(4)
+    qvtest.check(run.poll() is None, "the play run ended before its 40-second pause")
+    qvtest.key("ctrl+Escape")
+    qvtest.wait_exit(run, 10, "the play run cancelled with Ctrl+Esc", expect=0)
+    with open(journal, "rb") as f:
+        qvtest.check(f.read() == data, "the play run changed its journal")
+    qvtest.quit_run_probe(work)
+
+
+def test(args):
+    for step in (menu_holds_the_replay, ctrl_esc_ends_a_play_run):
+        work = qvtest.scratch(step.__name__)
+        os.makedirs(work)
+        shutil.copy(args.probe, os.path.join(work, "probe.exe"))
+        print(step.__name__)
+        step(args, work)
+
+
+qvtest.main(test)
