@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include "platform/win32/input_win32.h"
+#include "platform/win32/report.h"
 
 namespace platform {
 namespace win32 {
@@ -137,7 +138,11 @@ DWORD WINAPI HoldBackThread(void*) {
     PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     HINSTANCE module = GetModuleHandleW(nullptr);
     HHOOK keyboard = SetWindowsHookExW(WH_KEYBOARD_LL, HoldBackKeyboard, module, 0);
+    if (!keyboard)
+        ReportLastError("SetWindowsHookExW", "WH_KEYBOARD_LL, to hold the user's keys back");
     HHOOK mouse = SetWindowsHookExW(WH_MOUSE_LL, HoldBackMouse, module, 0);
+    if (!mouse)
+        ReportLastError("SetWindowsHookExW", "WH_MOUSE_LL, to hold the user's mouse back");
     // Taken once the hooks are in: input from now on waits for them, which this thread calls
     // only from its loop below, so every key is either down here or seen by the hooks.
     for (int vk = 1; vk < 256; ++vk)
@@ -173,6 +178,7 @@ bool HoldBackUserInput() {
         return false;
     holdBack.thread = CreateThread(nullptr, 0, HoldBackThread, nullptr, 0, &holdBack.threadId);
     if (!holdBack.thread) {
+        ReportLastError("CreateThread", "the hold-back");
         CloseHandle(holdBack.ready);
         holdBack = HoldBack();
         return false;

@@ -4,6 +4,7 @@
 
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
+#include "platform/win32/report.h"
 
 namespace platform {
 namespace win32 {
@@ -82,8 +83,10 @@ bool InjectKey(HeldInput& held, const EventRecord& event, bool up) {
     uint8_t scan = static_cast<uint8_t>(event.paramL >> 8);
     bool extended = (event.paramH & 0x8000) != 0;
     INPUT input = KeyInput(vk, scan, extended, up);
-    if (!SendInput(1, &input, sizeof(INPUT)))
+    if (!SendInput(1, &input, sizeof(INPUT))) {
+        ReportLastError("SendInput", "a key");  // which key is the user's business
         return false;
+    }
     uint8_t key = SidedKey(vk, scan, extended);
     held.keyHeld[key] = !up;
     held.keyVirtual[key] = vk;
@@ -152,8 +155,10 @@ bool InjectMouse(HeldInput& held, const EventRecord& event) {
             break;
     }
     INPUT input = MouseInput(x, y, action, data);
-    if (!SendInput(1, &input, sizeof(INPUT)))
+    if (!SendInput(1, &input, sizeof(INPUT))) {
+        ReportLastError("SendInput", "a mouse event");
         return false;
+    }
     held.buttons = (held.buttons | press) & ~release;
     held.lastX = x;
     held.lastY = y;

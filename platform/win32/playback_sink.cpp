@@ -22,6 +22,7 @@
 
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
+#include "platform/win32/report.h"
 
 namespace platform {
 namespace win32 {
@@ -348,8 +349,10 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
         description.hInstance = GetModuleHandleW(nullptr);
         description.lpszClassName = kSinkWindowClass;
         windowClass = RegisterClassW(&description);
-        if (!windowClass)
+        if (!windowClass) {
+            ReportLastError("RegisterClassW", "the playback's window");
             return nullptr;
+        }
     }
     PlaybackSink& sink = playbackSink;
     sink = PlaybackSink();
@@ -372,6 +375,11 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     if (sink.window && sink.stop && sink.wake && sink.timer)
         sink.thread = CreateThread(nullptr, 0, SinkTimerThread, nullptr, 0, nullptr);
     if (!sink.thread) {
+        // One of the four above, or the thread itself; the first failure set the error.
+        ReportLastError(
+            "CreateThread", "the playback's timer thread; window %s, events %s, timer %s",
+            sink.window ? "made" : "refused", sink.stop && sink.wake ? "made" : "refused",
+            sink.timer ? "made" : "refused");
         ReleaseSinkResources(sink, false);
         sink = PlaybackSink();
         return nullptr;
