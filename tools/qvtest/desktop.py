@@ -110,23 +110,35 @@ def tray_icon_shown():
 
 def open_menu(at=(500, 400)):
     """Opens the program's menu with Ctrl+Alt+Shift+Delete at the given mouse position, waits for
-    it to be shown (a new untitled window) and gives X focus to the desktop, through which Wine
-    passes keys to the menu."""
+    it to be shown and gives X focus to the menu's own window, through which Wine passes keys to
+    the menu. (Through the desktop window too, but not while a playback's low-level keyboard hook
+    is in.) Returns the menu's window."""
     mouse_move(*at)
-    show_menu(lambda: key("ctrl+alt+shift+Delete"))
-    focus(desktop_window())
+    menu = show_menu(lambda: key("ctrl+alt+shift+Delete"))
+    focus(menu)
+    return menu
 
 
 def show_menu(action):
-    """Does what opens the program's menu and waits for it: a new untitled window."""
+    """Does what opens the program's menu and waits for it: a new untitled window, returned. A
+    balloon is untitled too; the menu is the taller."""
     shown = set(find_windows("^$"))
     action()
-    wait_until(lambda: set(find_windows("^$")) - shown, timeout=10, what="the program's menu")
+    new = wait_until(lambda: set(find_windows("^$")) - shown, timeout=10, what="the program's menu")
+    return max(new, key=_height)
+
+
+def _height(window):
+    geometry = dict(f.split("=") for f in xdotool("getwindowgeometry", "--shell", window).split())
+    return int(geometry["HEIGHT"])
 
 
 def exit_from_menu(app, timeout=15.0, at=(500, 400)):
-    """Chooses E&xit from the menu and returns the exit code. A busy machine may show the menu
-    too late for the key: then the menu is opened again, as a user would."""
+    """Chooses Exit, the last item, from the menu and returns the exit code. A busy machine may
+    show the menu too late for the keys: then the menu is opened again, as a user would. (Up and
+    Return rather than the mnemonic x: under Wine the menu takes no character key from the user
+    while a playback's low-level keyboard hook is in, and a playback waits while the menu is
+    open.)"""
     deadline = time.monotonic() + timeout
     while True:
         try:
@@ -137,7 +149,7 @@ def exit_from_menu(app, timeout=15.0, at=(500, 400)):
             if time.monotonic() >= deadline:
                 raise
             continue
-        key("x")
+        key("Up", "Return")
         try:
             return app.wait(min(5.0, max(0.5, deadline - time.monotonic())))
         except subprocess.TimeoutExpired:
