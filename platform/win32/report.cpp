@@ -50,25 +50,30 @@ void ErrorText(DWORD error, char* text, size_t capacity) {
 
 }  // namespace
 
-void ReportFailure(const char* call, DWORD error, const char* detail, ...) {
+namespace {
+
+void ReportError(const char* call, DWORD error, const char* detail, va_list arguments) {
     char reason[320];
     ErrorText(error, reason, sizeof reason);
+    Send(call, detail, arguments, reason);
+    SetLastError(error);
+}
+
+}  // namespace
+
+void ReportFailure(const char* call, DWORD error, const char* detail, ...) {
     va_list arguments;
     va_start(arguments, detail);
-    Send(call, detail, arguments, reason);
+    ReportError(call, error, detail, arguments);
     va_end(arguments);
-    SetLastError(error);
 }
 
 DWORD ReportLastError(const char* call, const char* detail, ...) {
     DWORD error = GetLastError();
-    char reason[320];
-    ErrorText(error, reason, sizeof reason);
     va_list arguments;
     va_start(arguments, detail);
-    Send(call, detail, arguments, reason);
+    ReportError(call, error, detail, arguments);
     va_end(arguments);
-    SetLastError(error);
     return error;
 }
 
