@@ -97,7 +97,8 @@ def record_run_closed_from_outside(args, work):
                  "the closed record run left %s" % listing(work))
 
 
-def play_run_stopped_midway(args, work):
+def play_run_ended_midway(args, work, keys, what):
+    """A play run in a long pause, ended by keys: it exits with 0 and leaves its journal."""
     journal = os.path.join(work, COMMAND + "_")
     data = qvtest.journal_bytes([(WM_MOUSEMOVE, 200, 200, 1000),
                                  (WM_MOUSEMOVE, 210, 210, 1100),
@@ -107,8 +108,8 @@ def play_run_stopped_midway(args, work):
     run = qvtest.start_run(args.exe, "-P", COMMAND, work)
     time.sleep(4)
     qvtest.check(run.poll() is None, "the play run ended before its 40-second pause")
-    qvtest.key("ctrl+alt+shift+Delete")
-    qvtest.wait_exit(run, 10, "the play run stopped midway", expect=0)
+    qvtest.key(keys)
+    qvtest.wait_exit(run, 10, "the play run %s" % what, expect=0)
     with open(journal, "rb") as f:
         qvtest.check(f.read() == data, "the play run changed its journal")
     qvtest.quit_run_probe(work)
@@ -116,10 +117,19 @@ def play_run_stopped_midway(args, work):
                  "the play run left %s" % listing(work))
 
 
+def play_run_stopped_midway(args, work):
+    play_run_ended_midway(args, work, "ctrl+alt+shift+Delete", "stopped midway")
+
+
+# As the system ends a journal playback.
+def play_run_cancelled_by_ctrl_esc(args, work):
+    play_run_ended_midway(args, work, "ctrl+Escape", "cancelled with Ctrl+Esc")
+
+
 def test(args):
     for step in (tray_exit_while_recording_hidden, tray_exit_while_playing,
                  record_run_ends_at_its_limit, record_run_closed_from_outside,
-                 play_run_stopped_midway):
+                 play_run_stopped_midway, play_run_cancelled_by_ctrl_esc):
         work = qvtest.scratch(step.__name__)
         os.makedirs(work)
         if step.__name__.startswith(("record", "play")):
