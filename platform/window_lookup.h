@@ -37,5 +37,8 @@ bool WindowBounds(WindowHandle window, WindowRect* rect);
 // Everything the record holds; it costs more (the owning process is opened). False when the
 // window is gone.
 bool DescribeWindow(WindowHandle window, WindowInfo* info);
+// The visible top-level windows, topmost first: up to `capacity` are written, and how many there
+// are is returned.
+uint32_t VisibleWindows(WindowHandle* windows, uint32_t capacity);
 
 }  // namespace platform

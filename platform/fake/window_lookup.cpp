@@ -69,4 +69,14 @@ bool DescribeWindow(WindowHandle window, WindowInfo* info) {
     return w != nullptr;
 }
 
+uint32_t VisibleWindows(WindowHandle* windows, uint32_t capacity) {
+    uint32_t count = 0;
+    for (const fake::TopWindow& w : fake::L().windows) {
+        if (count < capacity)
+            windows[count] = w.handle;
+        count++;
+    }
+    return count;
+}
+
 }  // namespace platform

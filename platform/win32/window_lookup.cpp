@@ -69,6 +69,22 @@ uint32_t DpiOf(HWND window) {
     return dpi > 0 ? static_cast<uint32_t>(dpi) : 0;
 }
 
+struct Listing {
+    WindowHandle* windows;
+    uint32_t capacity;
+    uint32_t count;
+};
+
+BOOL CALLBACK ListVisible(HWND window, LPARAM context) {
+    Listing* listing = reinterpret_cast<Listing*>(context);
+    if (IsWindowVisible(window)) {
+        if (listing->count < listing->capacity)
+            listing->windows[listing->count] = window;
+        listing->count++;
+    }
+    return TRUE;
+}
+
 }  // namespace
 
 WindowHandle RootWindowAt(int32_t x, int32_t y) {
@@ -79,7 +95,10 @@ WindowHandle RootWindowAt(int32_t x, int32_t y) {
 }
 
 WindowHandle ForegroundWindow() {
-    return GetForegroundWindow();
+    // Wine's desktop takes the foreground when no window has it; it is no top-level window that
+    // a replay could wait for.
+    HWND window = GetForegroundWindow();
+    return window == GetDesktopWindow() ? nullptr : window;
 }
 
 bool WindowBounds(WindowHandle window, WindowRect* rect) {
@@ -102,6 +121,13 @@ bool DescribeWindow(WindowHandle window, WindowInfo* info) {
     ProgramOf(handle, info->program);
     info->dpi = DpiOf(handle);
     return true;
+}
+
+uint32_t VisibleWindows(WindowHandle* windows, uint32_t capacity) {
+    // EnumWindows goes through the top-level windows in their order on the screen.
+    Listing listing = {windows, capacity, 0};
+    EnumWindows(ListVisible, reinterpret_cast<LPARAM>(&listing));
+    return listing.count;
 }
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/window_lookup.h"
 
 namespace {
@@ -31,6 +33,16 @@ TEST(WindowLookupWin32, APointInAChildNamesItsTopLevelWindowAndItsProgram) {
     EXPECT_EQ(120, info.rect.left);
     EXPECT_EQ(280, info.rect.bottom);
     EXPECT_GT(info.dpi, 0u);
+
+    // Listed while shown, and only then.
+    auto listed = [top] {
+        platform::WindowHandle windows[512];
+        uint32_t count = platform::VisibleWindows(windows, 512);
+        return std::count(windows, windows + (count < 512 ? count : 512), top) == 1;
+    };
+    EXPECT_TRUE(listed());
+    ShowWindow(top, SW_HIDE);
+    EXPECT_FALSE(listed());
 
     DestroyWindow(top);
     platform::WindowRect rect;
