@@ -7,8 +7,11 @@
 // system-modal dialogs.
 // Playback sink: the procedure is asked with HC_GETNEXT to write the next event into the
 // EventRecord at lParam and returns the milliseconds to wait before it is processed; after the
-// event was processed it is told HC_SKIP. Both are called on the thread that installed them,
-// from its message loop, and removed on that thread.
+// event was processed it is told HC_SKIP. A procedure that must wait for something before its
+// next event (a window that is not there yet) writes an event whose message is kWaitEvent instead
+// and returns how long to wait: nothing is processed for it, no HC_SKIP follows, and it is asked
+// again once that time has passed. Both are called on the thread that installed them, from its
+// message loop, and removed on that thread.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +46,9 @@ struct EventRecord {
     uint32_t time;  // milliseconds, the system's tick count
     uint32_t hwnd;  // the window the event was meant for
 };
+
+// The message of an event that is a wait (WM_NULL, which no input event has).
+const uint32_t kWaitEvent = 0;
 
 typedef intptr_t (*HookProcedure)(int code, uintptr_t wParam, intptr_t lParam);
 

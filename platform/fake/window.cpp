@@ -213,12 +213,14 @@ std::vector<Played> PlayAll(size_t limit) {
     while (PlaybackHookInstalled() && played.size() < limit) {
         Played next = {};
         next.delay = static_cast<uint32_t>(CallPlaybackHook(HC_GETNEXT, &next.record));
-        if (next.delay) {
+        bool wait = next.record.message == platform::kWaitEvent;
+        if (next.delay && !wait) {
             // The system asks again once the delay has passed.
             CallPlaybackHook(HC_GETNEXT, &next.record);
         }
         played.push_back(next);
-        CallPlaybackHook(HC_SKIP);
+        if (!wait)
+            CallPlaybackHook(HC_SKIP);
     }
     return played;
 }

@@ -81,6 +81,10 @@ LRESULT CALLBACK NativeRecordThunk(int code, WPARAM wParam, LPARAM lParam) {
     return procedure(code, wParam, lParam);
 }
 
+// The system's journal has no event that is nothing: a wait goes out as a move to where the
+// pointer is, and its HC_SKIP is not passed on.
+bool nativeWaitHandedOut;
+
 LRESULT CALLBACK NativePlaybackThunk(int code, WPARAM wParam, LPARAM lParam) {
     HookProcedure procedure = nativePlaybackProcedure;
     if (!procedure)
@@ -91,8 +95,20 @@ LRESULT CALLBACK NativePlaybackThunk(int code, WPARAM wParam, LPARAM lParam) {
         EVENTMSG* message = reinterpret_cast<EVENTMSG*>(lParam);
         EventRecord record = win32::FromEventMsg(*message);
         LRESULT delay = procedure(code, wParam, reinterpret_cast<intptr_t>(&record));
+        nativeWaitHandedOut = record.message == kWaitEvent;
+        if (nativeWaitHandedOut) {
+            POINT pointer = {0, 0};
+            GetCursorPos(&pointer);
+            record.message = WM_MOUSEMOVE;
+            record.paramL = static_cast<uint32_t>(pointer.x);
+            record.paramH = static_cast<uint32_t>(pointer.y);
+        }
         win32::ToEventMsg(record, message);
         return delay;
+    }
+    if (code == HC_SKIP && nativeWaitHandedOut) {
+        nativeWaitHandedOut = false;
+        return 0;
     }
     return procedure(code, wParam, lParam);
 }

@@ -85,6 +85,7 @@ struct PlaybackSink {
     size_t count;
     bool fillWhenRoom;  // the main thread stopped asking at a full queue
     bool draining;      // the playback has ended: inject what is queued, then stop
+    bool waitQueued;    // the procedure waits: asked again when the wait leaves the queue
     bool paused;
     uint32_t shifts;  // the pauses so far: a wait for an older deadline is out of date
 
@@ -179,6 +180,17 @@ DWORD WINAPI SinkTimerThread(void*) {
             CancelPlayback();
             return 0;
         }
+        if (front.event.message == kWaitEvent) {
+            // Nothing to inject: the procedure's wait is over, it is asked again.
+            EnterCriticalSection(&sink.lock);
+            sink.first = (sink.first + 1) % kQueueSize;
+            sink.count--;
+            sink.waitQueued = false;
+            LeaveCriticalSection(&sink.lock);
+            LeaveCriticalSection(&sink.injecting);
+            PostFill(sink);
+            continue;
+        }
         LONGLONG released = Now();
         bool injected = Inject(sink.held, front.event);
         LeaveCriticalSection(&sink.injecting);
@@ -249,8 +261,9 @@ void Fill(uint32_t generation) {
         EnterCriticalSection(&sink.lock);
         bool full = sink.count == kQueueSize;
         sink.fillWhenRoom = full;
+        bool waiting = sink.waitQueued;
         LeaveCriticalSection(&sink.lock);
-        if (full)
+        if (full || waiting)
             return;
         EventRecord event = {};
         uint32_t delay = static_cast<uint32_t>(
@@ -259,12 +272,17 @@ void Fill(uint32_t generation) {
             return;
         LONGLONG now = Now();
         LONGLONG deadline = DeadlineAfter(sink, delay, now);
+        bool wait = event.message == kWaitEvent;
         bool soon = deadline - now <= sink.aheadTicks;
         EnterCriticalSection(&sink.lock);
-        sink.queue[(sink.first + sink.count) % kQueueSize] = {event, deadline, soon, false};
+        // A wait is never reported: it only holds the next question back until its deadline.
+        sink.queue[(sink.first + sink.count) % kQueueSize] = {event, deadline, soon || wait, false};
         sink.count++;
+        sink.waitQueued = wait;
         LeaveCriticalSection(&sink.lock);
         SetEvent(sink.wake);
+        if (wait)
+            return;
         if (!soon) {
             sink.awaiting = true;
             sink.awaitingDeadline = deadline;

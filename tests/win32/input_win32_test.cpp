@@ -160,6 +160,7 @@ struct Script {
     std::vector<Call> calls;
     std::vector<LONGLONG> skippedAt;
     size_t stallAt = static_cast<size_t>(-1);  // this event's HC_SKIP sleeps 30 ms
+    int waits = 0;                             // waits of 150 ms handed out before the first event
 
     void Add(uint32_t message, int32_t paramL, int32_t paramH, uint32_t time) {
         events.push_back(
@@ -172,6 +173,12 @@ Script* script;
 intptr_t ScriptProcedure(int code, uintptr_t, intptr_t lParam) {
     Script& s = *script;
     intptr_t result = 0;
+    if (code == HC_GETNEXT && s.waits > 0) {
+        s.waits--;
+        *reinterpret_cast<EventRecord*>(lParam) = {platform::kWaitEvent, 0, 0, 0, 0};
+        s.calls.push_back({code, s.cursor, 150});
+        return 150;
+    }
     if (code == HC_GETNEXT) {
         const EventRecord& event = s.events[s.cursor];
         result = event.time - s.previousTime;
@@ -337,6 +344,30 @@ TEST_F(InputLayer, PlaybackHoldsAnAbsoluteTimelineThatAStalledLoopCannotDelay) {
         "median offset %.3f ms, after the stall %.3f ms\n",
         static_cast<unsigned>(count), percentile(50), percentile(99), gapErrors.back(), drift,
         afterStall[afterStall.size() / 2]);
+}
+
+// A procedure waiting for a window: nothing is injected for a wait, no HC_SKIP follows it, and
+// the events after it keep their gaps.
+TEST_F(InputLayer, AWaitInjectsNothingAndHoldsTheNextQuestionBack) {
+    Script s;
+    s.waits = 2;
+    s.Add(WM_KEYDOWN, 'A' | 0x1E << 8, 1, 1000);
+    s.Add(WM_KEYUP, 'A' | 0x1E << 8, 1, 1040);
+    LONGLONG started = Ticks();
+    ASSERT_NE(Play(s), nullptr);
+    ASSERT_TRUE(PumpUntil(3000, [&] { return s.finished; }));
+    Pump(50);
+    const int kCalls[][2] = {{HC_GETNEXT, 0}, {HC_GETNEXT, 0}, {HC_GETNEXT, 0},
+                             {HC_SKIP, 0},    {HC_GETNEXT, 1}, {HC_SKIP, 1}};
+    ASSERT_EQ(s.calls.size(), 6u);
+    for (size_t i = 0; i < 6; i++) {
+        EXPECT_EQ(s.calls[i].code, kCalls[i][0]) << i;
+        EXPECT_EQ(s.calls[i].event, static_cast<size_t>(kCalls[i][1])) << i;
+    }
+    auto downs = DeliveredOf(WM_KEYDOWN), ups = DeliveredOf(WM_KEYUP);
+    ASSERT_EQ(downs.size(), 1u);
+    ASSERT_EQ(ups.size(), 1u);
+    EXPECT_GE(TicksToMs(downs[0].at - started), 290.0) << "the two waits came first";
 }
 
 TEST_F(InputLayer, RemovalFromOutsideReleasesWhatPlaybackHolds) {
