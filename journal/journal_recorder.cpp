@@ -61,6 +61,11 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       delayRemainder(0),
       timeLimit(static_cast<uint32_t>(minutes) * 60000u),
       speed(16),
+      followWindows(true),
+      longestWaitMs(journal::kDefaultLongestWaitMs),
+      follower(),
+      waiting(false),
+      waited(0),
       file(new FileBuffer()),
       signature(name && name[0] ? name : kDefaultSignature),
       header(new JournalHeader()) {
@@ -112,6 +117,10 @@ bool JournalRecorder::StartPlayback() {
     playbackActive = true;
     previousTime = head->record.time;
     delayRemainder = 0;
+    waiting = false;
+    follower.Finish();
+    if (followWindows)
+        follower.Start(windows);
     SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);
     return true;
@@ -158,6 +167,11 @@ void JournalRecorder::SetSpeed(SpeedKind kind) {
     }
 }
 
+void JournalRecorder::SetWindowFollowing(bool on, uint32_t longestWait) {
+    followWindows = on;
+    longestWaitMs = longestWait;
+}
+
 void JournalRecorder::CheckTimeLimit() {
     if (IsRecording() && HasEvents() && tail->record.time - head->record.time > timeLimit)
         Stop();
@@ -181,6 +195,7 @@ void JournalRecorder::FreeChunks(EventChunk* chunk) {
 void JournalRecorder::ReleaseEvents() {
     FreeChunks(chunks);
     chunks = nullptr;
+    follower.Finish();  // it reads the table
     journal::ReleaseWindows(&windows);
     pointerWindow = keyWindow = SeenWindow();
     head = nullptr;
@@ -227,9 +242,16 @@ bool JournalRecorder::AppendEvent(const platform::EventRecord& record, uint32_t 
 }
 
 uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
+    if (waiting)
+        return LookAgain(target);
     uint32_t previous = previousTime;
     previousTime = cursor->record.time;
-    *target = cursor->record;
+    if (!follower.Place(cursor->record, cursor->window, target)) {
+        // Looked for a little ahead of its moment: the wait begins at the moment itself.
+        waiting = true;
+        waited = 0;
+        *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
+    }
     // Scaled in 64 bits so that neither a long gap nor a slow speed wraps into a short delay.
     // Delays are whole milliseconds; the fraction a faster speed leaves (half of every odd gap
     // at speed 8) goes into the next delay instead of being lost, so the playback keeps to the
@@ -246,7 +268,26 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     return static_cast<uint32_t>(delay);
 }
 
+// Asked again while the event at the cursor waits for its window: hands it out placed once the
+// window is there, or as recorded once the longest wait has passed. The wait is real time, at
+// any speed, and the rest of the timeline comes after it.
+uint32_t JournalRecorder::LookAgain(platform::EventRecord* target) {
+    if (follower.Place(cursor->record, cursor->window, target)) {
+        waiting = false;
+        return 0;
+    }
+    if (waited >= longestWaitMs) {
+        follower.GiveUp(cursor->window);
+        waiting = false;
+        return 0;
+    }
+    waited += journal::kLookAgainMs;
+    *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
+    return journal::kLookAgainMs;
+}
+
 void JournalRecorder::Advance() {
+    follower.Passed(cursor->record);
     if (cursor->next)
         cursor = cursor->next;
     else
@@ -295,7 +336,8 @@ intptr_t JournalRecorder::PlaybackHookProc(int code, uintptr_t wParam, intptr_t 
             break;
         case HC_SKIP:
             // The last event's skip stops the playback; the recorder may be gone afterwards.
-            if (self->playbackActive)
+            // A wait is not an event.
+            if (self->playbackActive && !self->waiting)
                 self->Advance();
             break;
         case HC_SYSMODALON:

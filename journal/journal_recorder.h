@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "journal/window_follow.h"
 #include "journal/window_table.h"
 #include "platform/input.h"
 #include "platform/types.h"
@@ -64,6 +65,11 @@ class JournalRecorder {
     // platform::PausePlayback.
     void PausePlayback(bool paused);
     void SetSpeed(SpeedKind kind);
+    // Whether a replay finds the recorded windows again (on by default), and how long it waits
+    // for one that is not there; a playback under way goes on as it began.
+    void SetWindowFollowing(bool on, uint32_t longestWaitMs);
+    bool FollowsWindows() const { return followWindows; }
+    uint32_t GetLongestWait() const { return longestWaitMs; }
     void CheckTimeLimit();
     bool Clear();
     const char* GetStatusText() const;
@@ -89,6 +95,7 @@ class JournalRecorder {
     bool AppendEvent(const platform::EventRecord& record, uint32_t window);
     uint32_t WindowOf(const platform::EventRecord& record);
     uint32_t NextDelay(platform::EventRecord* target);
+    uint32_t LookAgain(platform::EventRecord* target);
     void Advance();
     void ReleaseEvents();
     static void FreeChunks(EventChunk* chunk);
@@ -115,6 +122,12 @@ class JournalRecorder {
     uint32_t delayRemainder;
     uint32_t timeLimit;
     int32_t speed;
+    bool followWindows;
+    uint32_t longestWaitMs;
+    journal::WindowFollower follower;
+    // The event at the cursor waits for its window; `waited` is how long so far.
+    bool waiting;
+    uint32_t waited;
     FileBuffer* file;
     const char* signature;
     JournalHeader* header;

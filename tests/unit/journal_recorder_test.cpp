@@ -395,3 +395,122 @@ TEST_F(JournalRecorderTest, RecordedEventsNameTheirWindowsDescribingEachOnce) {
 }
 
 }  // namespace
+
+// A click recorded in a window, and a key typed into it, replayed against the windows there are
+// now: the point keeps its place in its window, and both wait for a window that comes late.
+TEST_F(JournalRecorderTest, ReplayFindsTheRecordedWindowWhereverItIsNow) {
+    fake::TopWindow other = FakeWindow(9, "Accounts", {0, 0, 50, 50});
+    snprintf(other.info.program, sizeof other.info.program, "other.exe");
+    fake::TopWindow scaled = FakeWindow(2, "Accounts", {1920, 0, 2520, 450});
+    scaled.info.dpi = 144;
+    const struct {
+        const char* name;
+        std::vector<fake::TopWindow> live;
+        int appearsAfter;  // looks before the windows are there; -1: never
+        size_t waits;      // 101: the longest wait, 10 s
+        int32_t x, y;      // where the click lands
+    } kCases[] = {
+        {"in place", {FakeWindow(1, "Accounts", {100, 100, 500, 400})}, 0, 0, 150, 120},
+        {"moved", {FakeWindow(2, "Accounts", {-300, 50, 100, 350})}, 0, 0, -250, 70},
+        {"resized", {FakeWindow(2, "Accounts", {100, 100, 900, 700})}, 0, 0, 150, 120},
+        {"renamed, the only one",
+         {FakeWindow(2, "Accounts *", {200, 100, 600, 400})},
+         0,
+         0,
+         250,
+         120},
+        {"the titled one of two",
+         {FakeWindow(2, "Other", {0, 0, 400, 300}), FakeWindow(3, "Accounts", {10, 0, 410, 300})},
+         0,
+         0,
+         60,
+         20},
+        {"two without the title",
+         {FakeWindow(2, "A", {0, 0, 9, 9}), FakeWindow(3, "B", {0, 0, 9, 9})},
+         0,
+         101,
+         150,
+         120},
+        {"another program's", {other}, 0, 101, 150, 120},
+        {"on a monitor at 150 %", {scaled}, 0, 0, 1995, 30},
+        {"late", {FakeWindow(2, "Accounts", {300, 300, 700, 600})}, 20, 20, 350, 320},
+        {"never", {}, -1, 101, 150, 120},
+    };
+    fake::TopWindow recorded = FakeWindow(1, "Accounts", {100, 100, 500, 400});
+    for (const auto& c : kCases) {
+        fake::SetTopWindows({recorded});
+        fake::SetForegroundWindow(recorded.handle);
+        ASSERT_EQ(1, recorder->StartRecording());
+        fake::RecordEvent({WM_LBUTTONDOWN, 150, 120, 1000, 0});
+        fake::RecordEvent({WM_KEYDOWN, 'A', 1, 1040, 0});
+        fake::RecordEvent({WM_LBUTTONUP, 150, 120, 1050, 0});
+        ASSERT_EQ(1, recorder->Stop());
+
+        fake::SetTopWindows({});
+        fake::SetForegroundWindow(nullptr);
+        ASSERT_EQ(1, recorder->StartPlayback());
+        std::vector<fake::Played> played = fake::PlayAll(std::max(c.appearsAfter, 0));
+        fake::SetTopWindows(c.appearsAfter >= 0 ? c.live : std::vector<fake::TopWindow>());
+        if (!c.live.empty())
+            fake::SetForegroundWindow(c.live.back().handle);
+        for (const fake::Played& more : fake::PlayAll())
+            played.push_back(more);
+
+        // A look that finds nothing is a wait of its own, and the recorded gaps follow it.
+        size_t waits = c.waits;
+        ASSERT_EQ(waits + 3, played.size()) << c.name;
+        for (size_t i = 0; i < waits; i++)
+            EXPECT_EQ(platform::kWaitEvent, played[i].record.message) << c.name;
+        EXPECT_EQ(WM_LBUTTONDOWN, played[waits].record.message) << c.name;
+        EXPECT_EQ(c.x, static_cast<int32_t>(played[waits].record.paramL)) << c.name;
+        EXPECT_EQ(c.y, static_cast<int32_t>(played[waits].record.paramH)) << c.name;
+        EXPECT_EQ(40u, played[waits + 1].delay) << c.name;
+        EXPECT_EQ(static_cast<uint32_t>(c.x), played[waits + 2].record.paramL) << c.name;
+        EXPECT_EQ(10u, played[waits + 2].delay) << c.name;
+    }
+}
+
+// A key waits until its window has the keyboard, however the window is found; a drag moves by
+// the recorded distances even when its own window moves under it; and Follow off plays every
+// point where it was recorded.
+TEST_F(JournalRecorderTest, KeysWaitForTheirWindowAndDragsKeepTheirShift) {
+    fake::TopWindow editor = FakeWindow(1, "Accounts", {100, 100, 500, 400});
+    fake::TopWindow other = FakeWindow(2, "Notes", {600, 0, 900, 300});
+    fake::SetTopWindows({editor, other});
+    fake::SetForegroundWindow(editor.handle);
+    ASSERT_EQ(1, recorder->StartRecording());
+    fake::RecordEvent({WM_KEYDOWN, 'A', 1, 1000, 0});
+    fake::RecordEvent({WM_LBUTTONDOWN, 150, 110, 1010, 0});
+    editor.info.rect = {300, 100, 700, 400};  // dragged by its title
+    fake::SetTopWindows({editor, other});
+    fake::RecordEvent({WM_MOUSEMOVE, 350, 110, 1020, 0});
+    fake::RecordEvent({WM_LBUTTONUP, 350, 110, 1030, 0});
+    ASSERT_EQ(1, recorder->Stop());
+
+    editor.info.rect = {0, 0, 400, 300};
+    fake::SetTopWindows({editor, other});
+    fake::SetForegroundWindow(other.handle);
+    ASSERT_EQ(1, recorder->StartPlayback());
+    std::vector<fake::Played> played = fake::PlayAll(3);
+    EXPECT_EQ(platform::kWaitEvent, played[2].record.message);
+    fake::SetForegroundWindow(editor.handle);
+    editor.info.rect = {500, 0, 900, 300};  // the window follows the replayed drag
+    for (const fake::Played& more : fake::PlayAll(2))
+        played.push_back(more);
+    fake::SetTopWindows({editor, other});
+    for (const fake::Played& more : fake::PlayAll())
+        played.push_back(more);
+    ASSERT_EQ(7u, played.size());
+    EXPECT_EQ(WM_KEYDOWN, played[3].record.message);
+    const int32_t kDrag[][2] = {{50, 10}, {250, 10}, {250, 10}};
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(kDrag[i][0], static_cast<int32_t>(played[4 + i].record.paramL)) << i;
+        EXPECT_EQ(kDrag[i][1], static_cast<int32_t>(played[4 + i].record.paramH)) << i;
+    }
+
+    recorder->SetWindowFollowing(false, 0);
+    ASSERT_EQ(1, recorder->StartPlayback());
+    played = fake::PlayAll();
+    ASSERT_EQ(4u, played.size());
+    EXPECT_EQ(150u, played[1].record.paramL);
+}

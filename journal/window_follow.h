@@ -1,0 +1,56 @@
+// How a replay finds the windows of its recording again: a click goes to the same point of its
+// window wherever that window is now, and a key waits until its window has the keyboard.
+#pragma once
+
+#include <cstdint>
+
+#include "journal/window_table.h"
+#include "platform/input.h"
+
+namespace journal {
+
+const uint32_t kDefaultLongestWaitMs = 10000;
+// How often a window that is not there yet is looked for.
+const uint32_t kLookAgainMs = 100;
+
+// What became of one recorded window in this replay.
+struct LiveWindow {
+    platform::WindowHandle handle;  // null while not found
+    uint32_t dpi;
+    bool givenUp;  // never came within the wait: its events play at their recorded places
+};
+
+class WindowFollower {
+  public:
+    WindowFollower();
+    ~WindowFollower();
+    // Follows the windows of `table` from the first event on; without memory, follows none.
+    void Start(const WindowTable& table);
+    void Finish();
+    // Writes where `recorded`, an event of the table's window `window` (0 for none), goes now.
+    // False when that window is not there (a key: not in the foreground) yet; `placed` then
+    // holds the recorded event.
+    bool Place(const platform::EventRecord& recorded, uint32_t window,
+               platform::EventRecord* placed);
+    // The event handed out last was processed: a button it pressed is held from now on, so
+    // asking Place again for an event before this changes nothing of the drag.
+    void Passed(const platform::EventRecord& event);
+    // The window did not come: its events go where they were recorded from now on.
+    void GiveUp(uint32_t window);
+
+  private:
+    // The live window of the table's `window`, and where it is now; null when there is none.
+    LiveWindow* Find(uint32_t window, platform::WindowRect* rect);
+    bool HasKeyboard(uint32_t window);
+
+    const platform::WindowInfo* recorded;
+    LiveWindow* live;
+    uint32_t count;
+    // While a button is held the pointer moves by the recorded distances from where it was
+    // pressed, so a drag that moves its own window does not chase it.
+    uint32_t buttonsHeld;
+    int32_t shiftX;
+    int32_t shiftY;
+};
+
+}  // namespace journal
