@@ -58,10 +58,11 @@ def test(args):
     # One of the two is the empty blink frame.
     qvtest.wait_until(lambda: not qvtest.tray_icon_shown(), timeout=2, interval=0.05,
                       what="a blink")
-    probe.quit()
-    # Steady again, on whichever frame the animation stopped.
+    # Steady again, on whichever frame the animation stopped. The probe stays until then: a
+    # replay waits for the window its keys were typed into.
     steady = qvtest.wait_until(lambda: len(set(samples(4, 0.2))) == 1 and grab(), timeout=10,
                                what="the icon to be steady again")
+    probe.quit()
     qvtest.check(qvtest.tray_icon_shown(), "the icon stayed blank after the playback")
 
     closed_area = grab("120x50+840+376")

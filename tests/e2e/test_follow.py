@@ -1,0 +1,60 @@
+"""A replay finds its window again: clicks and typing recorded into the probe at one place play
+into a probe that opens two seconds after the replay began, somewhere else, and land at the same
+points of its client area."""
+
+import sys
+import time
+
+sys.dont_write_bytecode = True
+import qvtest  # noqa: E402
+
+TEXT = "follow"
+POINTS = [(40, 30), (250, 150), (500, 330)]  # client points clicked between the letters
+
+
+def clicks(probe):
+    return [e.lp_point for e in probe.events("WM_LBUTTONDOWN")]
+
+
+def typed(probe):
+    return "".join(e.char for e in probe.events("WM_CHAR"))
+
+
+def test(args):
+    app = qvtest.start_tray(args.exe)
+    probe = qvtest.start_probe(args.probe, qvtest.scratch("recorded.log"), pos=(60, 60),
+                               timeout_s=120)
+    probe.focus()
+    qvtest.key("ctrl+alt+shift+r")
+    time.sleep(0.5)
+    for i, point in enumerate(POINTS):
+        qvtest.type_text(TEXT[2 * i:2 * i + 2], delay_ms=60)
+        qvtest.click(1, *probe.client_to_screen(*point))
+        time.sleep(0.2)
+    qvtest.key("ctrl+alt+shift+s")
+    probe.wait_quiet()
+    qvtest.check(clicks(probe) == POINTS, "recorded clicks %s" % clicks(probe))
+    probe.quit()
+
+    # The replay starts with no probe on the screen; it waits for the window (up to 10 s).
+    qvtest.focus(qvtest.desktop_window())
+    qvtest.key("ctrl+alt+shift+p")
+    started = time.monotonic()
+    time.sleep(2)
+    late = qvtest.start_probe(args.probe, qvtest.scratch("replayed.log"), pos=(330, 210),
+                              timeout_s=120)
+    late.focus()
+    qvtest.wait_until(lambda: len(clicks(late)) == len(POINTS), timeout=20,
+                      what="the replayed clicks")
+    late.wait_quiet()
+    qvtest.check(clicks(late) == POINTS,
+                 "replayed clicks at %s, recorded at %s" % (clicks(late), POINTS))
+    qvtest.check(typed(late) == TEXT, "the late probe got %r, not %r" % (typed(late), TEXT))
+    print("replayed into a probe moved by (270, 150), %.1f s after Play"
+          % (time.monotonic() - started))
+    late.quit()
+    code = qvtest.exit_from_menu(app)
+    qvtest.check(code == 0, "the program exited with %d" % code)
+
+
+qvtest.main(test)
