@@ -3,10 +3,14 @@
 saw with the recorded ones, scaled by the speed.
 
     python3 bench/replay_fidelity.py --exe quorvatellianis.exe --probe probe.exe --out DIR
-                   [--runs automation:16,tray:16,tray:8,tray:32] [--write-journal PATH]
+                   [--runs automation:16,automation-windows:16,tray:16,tray:8,tray:32]
+                   [--write-journal PATH]
 
 Runs inside tools/harness (re-runs itself inside one when started outside). An automation run
-is a play run ("-P<command>", the journal beside it as "<command>_"), at speed 16. In tray mode
+is a play run ("-P<command>", the journal beside it as "<command>_"), at speed 16;
+automation-windows plays the same journal with a window table that puts every event in the
+probe's window, so the replay looks the window up for each event (it is where it was
+recorded, so no point moves) and the two runs tell what following windows costs. In tray mode
 Higher Speed or Lower Speed is chosen from the menu (none for 16), the same journal is loaded
 through Load Record's dialog and Ctrl+Alt+Shift+P plays it, so the program's own speed
 arithmetic is what is measured (the journal's time stamps are never rescaled), with the tray
@@ -351,11 +355,17 @@ def write_data(out, f):
 
 # ---- driving the program -------------------------------------------------------------------
 
-def play_automation(exe, probe_exe, events, work):
-    """Speed 16: `-P<command>` starts the probe and plays "<command>_" into it, then exits."""
+def play_automation(exe, probe_exe, events, work, windows=False):
+    """Speed 16: `-P<command>` starts the probe and plays "<command>_" into it, then exits.
+    With `windows` the journal says that every event after the lead-in belongs to the probe's
+    window, where it opens: the replay looks the window up and places each event in it."""
     os.makedirs(work)
     shutil.copy(probe_exe, os.path.join(work, "probe.exe"))
-    qvtest.write_journal(os.path.join(work, COMMAND + "_"), events)
+    table = None
+    if windows:
+        table = [("probe.exe", "QvProbe", "Probe", (100, 100, 700, 500), 96)]
+        events = events[:1] + [tuple(e) + (0, 1) for e in events[1:]]
+    qvtest.write_journal(os.path.join(work, COMMAND + "_"), events, table)
     log = os.path.join(work, "run.log")
     run = qvtest.start_run(exe, "-P", COMMAND, work)
     duration = (events[-1][3] - events[0][3]) / 1000.0
@@ -431,8 +441,9 @@ def measure(args):
     for run in args.runs.split(","):
         mode, _, speed = run.partition(":")
         speed = int(speed)
-        qvtest.check(mode in ("automation", "tray") and (mode == "tray" or speed == 16),
-                     "a run is automation:16 or tray:SPEED, not %r" % run)
+        qvtest.check(mode in ("automation", "automation-windows", "tray")
+                     and (mode == "tray" or speed == 16),
+                     "a run is automation:16, automation-windows:16 or tray:SPEED, not %r" % run)
         name = "%s-%d" % (mode, speed)
         start = load_sample()
         if args.from_logs:
@@ -440,8 +451,9 @@ def measure(args):
         else:
             work = os.path.join(out, "work-%s" % name)
             shutil.rmtree(work, ignore_errors=True)
-            if mode == "automation":
-                observed = play_automation(args.exe, args.probe, events, work)
+            if mode.startswith("automation"):
+                observed = play_automation(args.exe, args.probe, events, work,
+                                           windows=mode == "automation-windows")
             else:
                 observed = play_tray(args.exe, args.probe, events, speed, work)
             shutil.rmtree(work, ignore_errors=True)
@@ -488,8 +500,9 @@ def main():
     parser.add_argument("--exe")
     parser.add_argument("--probe")
     parser.add_argument("--out", default="build/bench-results")
-    parser.add_argument("--runs", default="automation:16,tray:16,tray:8,tray:32",
-                        help="comma-separated MODE:SPEED, MODE automation (speed 16) or tray")
+    parser.add_argument("--runs", default="automation:16,automation-windows:16,tray:16,tray:8,"
+                        "tray:32", help="comma-separated MODE:SPEED, MODE automation or "
+                        "automation-windows (speed 16) or tray")
     parser.add_argument("--write-journal", metavar="PATH",
                         help="only write the journal to PATH and exit")
     parser.add_argument("--sink-exe", help="sink_timing.exe: also time the playback sink alone")

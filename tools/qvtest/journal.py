@@ -19,9 +19,10 @@ def journal_header(count, first, last, header_size=40, record_size=20, duration=
 
 
 def journal_records(events, record_size=20):
-    """(message, paramL, paramH, time[, hwnd]) events as records, padded with 0xEE."""
-    return b"".join(struct.pack("<5I", *(v & 0xFFFFFFFF for v in (tuple(e) + (0,))[:5]))
-                    .ljust(record_size, b"\xEE") for e in events)
+    """(message, paramL, paramH, time[, hwnd[, window]]) events as records, padded with 0xEE."""
+    return b"".join(struct.pack("<%dI" % len(fields), *(v & 0xFFFFFFFF for v in fields))
+                    .ljust(record_size, b"\xEE")
+                    for fields in ((tuple(e) + (0,) * 5)[:max(5, len(e))] for e in events))
 
 
 def journal_bytes(events, header_size=40, record_size=20, count=None, first=None, last=None,
@@ -36,9 +37,26 @@ def journal_bytes(events, header_size=40, record_size=20, count=None, first=None
     return head.ljust(header_size, b"\xAA") + journal_records(events, record_size)
 
 
-def write_journal(path, events):
+def window_table(windows):
+    """The header's extra bytes naming (program, class, title, (left, top, right, bottom), dpi)
+    windows; records then name them by number from 1 as their sixth field."""
+    table = b"WTBL" + struct.pack("<I", len(windows))
+    for program, window_class, title, rect, dpi in windows:
+        names = [n.encode("ascii") for n in (program, window_class, title)]
+        table += struct.pack("<4iI3B", *rect, dpi, *map(len, names)) + b"".join(names)
+    return table
+
+
+def write_journal(path, events, windows=None):
+    """A journal of the events; with `windows`, their table and 24-byte records (an event's
+    sixth value its window's number)."""
+    data = journal_bytes(events)
+    if windows:
+        table = window_table(windows)
+        data = journal_bytes([(tuple(e) + (0,) * 6)[:6] for e in events], 40 + len(table), 24)
+        data = data[:40] + table + data[40 + len(table):]
     with open(path, "wb") as f:
-        f.write(journal_bytes(events))
+        f.write(data)
 
 
 def read_journal(path):
