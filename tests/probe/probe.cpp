@@ -2,7 +2,7 @@
 // end-to-end tests can check what input really reached an application.
 //
 // Usage: probe.exe [--log PATH] [--pos X,Y] [--size WxH] [--timeout SECONDS] [--title TEXT]
-//                  [--hold FILE]
+//                  [--hold FILE] [--frame none]
 //   --log      log file, created afresh (default probe.log)
 //   --pos      top-left corner of the window in screen coordinates (default 100,100)
 //   --size     outer size of the window (default 600x400)
@@ -10,6 +10,8 @@
 //   --title    window title (default Probe)
 //   --hold     keep FILE open without sharing until the probe exits, as an editor or a virus
 //              scanner may hold a user's file
+//   --frame    none: a popup window, all client area, so that a click on any pixel it covers,
+//              a monitor's edges included, arrives as a client message
 // The probe exits on WM_CLOSE, when a file named PATH.quit appears (polled every 50 ms; a stale
 // one is removed at start), or at the time-out. Exit code 0, or 2 when the log cannot be opened.
 //
@@ -17,11 +19,12 @@
 // by space-separated key=value fields; values never contain spaces. Numbers written 0x... are hex,
 // all others decimal. t is microseconds since the probe started (QueryPerformanceCounter).
 //
-//   ready t=T hwnd=0xH pid=N window=L,T,R,B client=L,T,R,B
+//   ready t=T hwnd=0xH pid=N window=L,T,R,B client=L,T,R,B dpi=D monitors=L,T,R,B[,L,T,R,B...]
 //       first line, written once the window is shown and focused (t: when showing began, so
 //       that the messages it caused, logged next, keep t in order); window and client rectangles
 //       in screen coordinates, right and bottom exclusive (client: the area that receives
-//       WM_MOUSEMOVE and button messages).
+//       WM_MOUSEMOVE and button messages); dpi the system's; monitors the rectangle of each
+//       monitor as the system enumerates them.
 //   NAME t=T msg=0xMMMM wp=0xW lp=0xL x=X y=Y mx=X my=Y mt=MS
 //       one per message; NAME is the message's name (WM_KEYDOWN, WM_CHAR, WM_LBUTTONUP,
 //       WM_MOUSEWHEEL, WM_NCMOUSEMOVE, WM_SETFOCUS, ...); wp and lp are the low 32 bits of
@@ -44,6 +47,7 @@ struct Options {
     double timeoutSeconds = 0;
     const char* title = "Probe";
     const char* holdPath = nullptr;
+    bool frame = true;
 };
 
 struct MessageName {
@@ -252,12 +256,27 @@ bool ParseArguments(int argc, char** argv) {
             options.title = value;
         } else if (!strcmp(arg, "--hold")) {
             options.holdPath = value;
+        } else if (!strcmp(arg, "--frame")) {
+            if (strcmp(value, "none"))
+                return false;
+            options.frame = false;
         } else {
             return false;
         }
         ++i;
     }
     return true;
+}
+
+const size_t kReadyLineSize = 512;
+
+// Appends "L,T,R,B," of one monitor to the ready line held in data.
+BOOL CALLBACK AppendMonitor(HMONITOR, HDC, LPRECT rect, LPARAM data) {
+    char* line = reinterpret_cast<char*>(data);
+    size_t length = strlen(line);
+    snprintf(line + length, kReadyLineSize - length, "%ld,%ld,%ld,%ld,", rect->left, rect->top,
+             rect->right, rect->bottom);
+    return TRUE;
 }
 
 }  // namespace
@@ -291,9 +310,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // The title is ANSI on the command line; the W window keeps WM_CHAR in UTF-16.
     wchar_t title[256];
     MultiByteToWideChar(CP_ACP, 0, options.title, -1, title, 256);
-    HWND window =
-        CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, options.x, options.y,
-                        options.width, options.height, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(
+        0, wc.lpszClassName, title, options.frame ? WS_OVERLAPPEDWINDOW : WS_POPUP, options.x,
+        options.y, options.width, options.height, nullptr, nullptr, instance, nullptr);
     if (!window)
         return 3;
     unsigned long long shownAt = MicrosecondsSinceStart();
@@ -307,12 +326,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     GetWindowRect(window, &outer);
     GetClientRect(window, &client);
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-    char line[256];
-    snprintf(line, sizeof line,
-             "ready t=%llu hwnd=0x%llx pid=%lu window=%ld,%ld,%ld,%ld client=%ld,%ld,%ld,%ld\n",
-             shownAt, static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)),
-             GetCurrentProcessId(), outer.left, outer.top, outer.right, outer.bottom, client.left,
-             client.top, client.right, client.bottom);
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    char line[kReadyLineSize];
+    snprintf(
+        line, sizeof line,
+        "ready t=%llu hwnd=0x%llx pid=%lu window=%ld,%ld,%ld,%ld client=%ld,%ld,%ld,%ld dpi=%d "
+        "monitors=",
+        shownAt, static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)),
+        GetCurrentProcessId(), outer.left, outer.top, outer.right, outer.bottom, client.left,
+        client.top, client.right, client.bottom, dpi);
+    EnumDisplayMonitors(nullptr, nullptr, AppendMonitor, reinterpret_cast<LPARAM>(line));
+    line[strlen(line) - 1] = '\n';  // in place of the last monitor's comma
     WriteReady(line);
 
     MSG msg;

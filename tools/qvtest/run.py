@@ -58,15 +58,18 @@ def in_harness():
     return all(os.environ.get(v) for v in ("DISPLAY", "WINEPREFIX", "QV_HARNESS_DIR"))
 
 
-def require_harness():
+def require_harness(monitors=None):
     """Outside tools/harness, runs this script again inside one (so that a plain `python3
-    test_x.py`, or CTest started without the harness, works); fails when there is none."""
-    if in_harness():
+    test_x.py`, or CTest started without the harness, works); fails when there is none. With
+    monitors (a layout of `tools/harness run --monitors`), a harness without those monitors, such
+    as the one that runs every Wine test, starts one with them."""
+    if in_harness() and os.environ.get("QV_MONITORS") == monitors:
         return
     if os.access(_HARNESS, os.X_OK):
         sys.stdout.flush()
         sys.stderr.flush()
-        os.execv(_HARNESS, [_HARNESS, "run", "--", sys.executable] + sys.argv)
+        options = ["--monitors", monitors] if monitors else []
+        os.execv(_HARNESS, [_HARNESS, "run"] + options + ["--", sys.executable] + sys.argv)
     raise TestFailure("not inside the harness and %s is missing" % os.path.normpath(_HARNESS))
 
 
@@ -82,15 +85,16 @@ def scratch(name):
     return os.path.join(_scratch_dir, name)
 
 
-def main(test, argv=None):
-    """Runs test(args) inside the harness; prints PASS or FAIL and exits 0 or 1. Always cleans up."""
+def main(test, argv=None, monitors=None):
+    """Runs test(args) inside the harness (with those monitors, when given: see
+    require_harness); prints PASS or FAIL and exits 0 or 1. Always cleans up."""
     name = os.path.basename(sys.argv[0])
     # SIGTERM (from CTest's time-out or the harness) should still run the clean-up below.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     code = 1
     args = None
     try:
-        require_harness()
+        require_harness(monitors)
         args = parse_args(argv)
         test(args)
         code = 0
