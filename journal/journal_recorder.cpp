@@ -1,5 +1,6 @@
 #include "journal/journal_recorder.h"
 
+#include <cstdio>
 #include <new>
 
 #include "journal/journal_codec.h"
@@ -61,6 +62,12 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       delayRemainder(0),
       timeLimit(static_cast<uint32_t>(minutes) * 60000u),
       speed(16),
+      repeatTimes(1),
+      pauseIsLastGap(true),
+      repeatPause(0),
+      pass(0),
+      passBegins(false),
+      statusText(),
       followWindows(true),
       longestWaitMs(journal::kDefaultLongestWaitMs),
       follower(),
@@ -118,6 +125,8 @@ bool JournalRecorder::StartPlayback() {
     previousTime = head->record.time;
     delayRemainder = 0;
     waiting = false;
+    pass = 1;
+    passBegins = false;
     follower.Finish();
     if (followWindows)
         follower.Start(windows);
@@ -172,6 +181,23 @@ void JournalRecorder::SetWindowFollowing(bool on, uint32_t longestWait) {
     longestWaitMs = longestWait;
 }
 
+void JournalRecorder::SetRepeat(uint32_t times, bool lastGap, uint32_t pauseMs) {
+    repeatTimes = times;
+    pauseIsLastGap = lastGap;
+    repeatPause = pauseMs;
+}
+
+uint32_t JournalRecorder::GetRepeatPause() const {
+    if (!pauseIsLastGap)
+        return repeatPause;
+    // The gap before the last event: where the recording ended, as it would go on.
+    const JournalEvent* before = head;
+    while (before && before->next && before->next != tail)
+        before = before->next;
+    return before && before != tail ? journal::PlayedGap(before->record.time, tail->record.time)
+                                    : 0;
+}
+
 void JournalRecorder::CheckTimeLimit() {
     if (IsRecording() && HasEvents() && tail->record.time - head->record.time > timeLimit)
         Stop();
@@ -207,9 +233,16 @@ void JournalRecorder::ReleaseEvents() {
 const char* JournalRecorder::GetStatusText() const {
     if (IsRecording())
         return kStatusRecording;
-    if (HasEvents())
+    if (!HasEvents())
+        return kStatusNoRecord;
+    if (!IsPlaying() || repeatTimes == 1)
         return kStatusHaveRecord;
-    return kStatusNoRecord;
+    // A repeated playback tells its pass, and how many there are unless it plays until stopped.
+    if (repeatTimes)
+        snprintf(statusText, sizeof statusText, "%s %u/%u", kStatusHaveRecord, pass, repeatTimes);
+    else
+        snprintf(statusText, sizeof statusText, "%s %u", kStatusHaveRecord, pass);
+    return statusText;
 }
 
 const char* JournalRecorder::GetFileName() const {
@@ -246,6 +279,8 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
         return LookAgain(target);
     uint32_t previous = previousTime;
     previousTime = cursor->record.time;
+    uint32_t gap = passBegins ? GetRepeatPause() : journal::PlayedGap(previous, previousTime);
+    passBegins = false;
     if (!follower.Place(cursor->record, cursor->window, target)) {
         // Looked for a little ahead of its moment: the wait begins at the moment itself.
         waiting = true;
@@ -256,9 +291,9 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     // Delays are whole milliseconds; the fraction a faster speed leaves (half of every odd gap
     // at speed 8) goes into the next delay instead of being lost, so the playback keeps to the
     // scaled timeline however many events it has.
-    uint64_t scaled = static_cast<uint64_t>(journal::PlayedGap(previous, previousTime)) *
-                          static_cast<uint64_t>(static_cast<uint32_t>(speed)) +
-                      delayRemainder;
+    uint64_t scaled =
+        static_cast<uint64_t>(gap) * static_cast<uint64_t>(static_cast<uint32_t>(speed)) +
+        delayRemainder;
     uint64_t delay = scaled >> 4;
     delayRemainder = static_cast<uint32_t>(scaled & 15);
     if (delay >= kMaxDelay) {
@@ -288,10 +323,19 @@ uint32_t JournalRecorder::LookAgain(platform::EventRecord* target) {
 
 void JournalRecorder::Advance() {
     follower.Passed(cursor->record);
-    if (cursor->next)
+    // Posted: the sound track starts its pass from the message loop, not from inside the
+    // system's input processing.
+    if (cursor == head && pass > 1)
+        platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PASS, pass);
+    if (cursor->next) {
         cursor = cursor->next;
-    else
+    } else if (repeatTimes == 0 || pass < repeatTimes) {
+        cursor = head;
+        pass++;
+        passBegins = true;
+    } else {
         Stop();
+    }
 }
 
 void JournalRecorder::SwitchScreenSaver(bool start) {

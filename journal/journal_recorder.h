@@ -20,6 +20,8 @@ struct JournalHeader;
 #define JOURNAL_PLAYING 2
 #define JOURNAL_STOPPED 4
 #define JOURNAL_STATUS 8
+// Posted, not sent, when a repeated playback begins another pass: lParam the pass, from 2.
+#define JOURNAL_PASS 16
 #define STOPPED_RECORDING 1
 #define STOPPED_PLAYBACK 2
 // The time-limit tick on the main window.
@@ -70,6 +72,14 @@ class JournalRecorder {
     void SetWindowFollowing(bool on, uint32_t longestWaitMs);
     bool FollowsWindows() const { return followWindows; }
     uint32_t GetLongestWait() const { return longestWaitMs; }
+    // How many times Play plays the recording (0: until stopped), with `pauseMs` between the
+    // passes, or, with `lastGap`, the recording's own last gap; scaled by the speed as any gap.
+    // A playback under way takes it from its next pass on.
+    void SetRepeat(uint32_t times, bool lastGap, uint32_t pauseMs);
+    uint32_t GetRepeat() const { return repeatTimes; }
+    bool PausesByLastGap() const { return pauseIsLastGap; }
+    uint32_t GetRepeatPause() const;
+    uint32_t GetPass() const { return pass; }
     void CheckTimeLimit();
     bool Clear();
     const char* GetStatusText() const;
@@ -122,6 +132,12 @@ class JournalRecorder {
     uint32_t delayRemainder;
     uint32_t timeLimit;
     int32_t speed;
+    uint32_t repeatTimes;
+    bool pauseIsLastGap;
+    uint32_t repeatPause;
+    uint32_t pass;                // of the playback under way, from 1
+    bool passBegins;              // the cursor went back to the first event: its gap is the pause
+    mutable char statusText[64];  // GetStatusText's, with the pass
     bool followWindows;
     uint32_t longestWaitMs;
     journal::WindowFollower follower;

@@ -57,6 +57,8 @@ intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t
                                 intptr_t lParam);
 // Synchronous: the window's procedure has run when this returns.
 intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Queued: the procedure runs from the message loop.
+void PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 void PostQuit(int exitCode);
 // Runs until the quit message; each message is offered to accelerator table `acceleratorId`
 // first. Returns the quit code. WM_CANCELJOURNAL, which the input layer posts to the thread
@@ -76,6 +78,29 @@ void EnableMenuCommand(MenuHandle menu, uint32_t command, int enabled);
 // `owner` as WM_COMMAND. Makes `owner` the foreground window first, as notification-area menus
 // need to take keys and to close when the user clicks elsewhere.
 void TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner);
+
+// What the Configuration dialog shows and edits.
+struct PlaySettings {
+    uint32_t repeat;  // 0: until stopped
+    uint32_t pauseMs;
+    bool followWindows;
+    uint32_t longestWaitS;
+};
+// The dialog resource's controls, by these ids: three number fields and a check box.
+const int kRepeatField = 1001;
+const int kPauseField = 1002;
+const int kFollowBox = 1003;
+const int kWaitField = 1004;
+// The largest numbers the fields take.
+const uint32_t kMostRepeats = 1000000;
+const uint32_t kLongestPauseMs = 3600000;
+const uint32_t kLongestWaitS = 3600;
+// Shows dialog resource `dialogId`, owned by `owner`, with icon `iconId`, on the monitor of the
+// mouse, filled with `settings`, the Repeat field focused and its text selected. True, with
+// `settings` as the user left them, when OK closed it; false and nothing changed on Cancel. OK
+// with a field empty or beyond its largest number selects that field instead of closing.
+bool EditPlaySettings(InstanceHandle instance, WindowHandle owner, int dialogId, int iconId,
+                      PlaySettings* settings);
 
 // Copies string resource `id` into `text` (at most capacity - 1 characters and a terminator).
 int LoadTextResource(InstanceHandle instance, int id, char* text, int capacity);

@@ -37,6 +37,7 @@ struct State {
     std::map<uint32_t, int> enabled;
     int popupShown = 0;
     void (*whileMenuOpen)() = nullptr;
+    std::function<bool(platform::PlaySettings*)> dialogAnswer;
     bool playbackPaused = false;
     uint32_t launchResult = 33;
     std::vector<std::string> launched;
@@ -175,6 +176,10 @@ int RecordHookInstalled() {
 void SetWhileMenuOpen(void (*action)()) {
     S().whileMenuOpen = action;
 }
+
+void SetDialogAnswer(std::function<bool(platform::PlaySettings*)> answer) {
+    S().dialogAnswer = std::move(answer);
+}
 int PlaybackPaused() {
     return S().playbackPaused;
 }
@@ -267,6 +272,11 @@ intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, i
     return fake::Dispatch(window, message, wParam, lParam);
 }
 
+void PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    Log("PostToWindow", {message, wParam, lParam});
+    fake::PostToLoop(window, message, wParam, lParam);
+}
+
 void PostQuit(int exitCode) {
     Log("PostQuit", {exitCode});
     S().quitPosted = 1;
@@ -324,6 +334,17 @@ void CheckMenuCommand(MenuHandle, uint32_t command, int checked) {
 void EnableMenuCommand(MenuHandle, uint32_t command, int enabled) {
     Log("EnableMenuCommand", {command, enabled});
     S().enabled[command] = enabled;
+}
+
+bool EditPlaySettings(InstanceHandle, WindowHandle, int dialogId, int iconId,
+                      PlaySettings* settings) {
+    Log("EditPlaySettings", {dialogId, iconId, settings->repeat, settings->pauseMs,
+                             settings->followWindows, settings->longestWaitS});
+    PlaySettings edited = *settings;
+    if (!S().dialogAnswer || !S().dialogAnswer(&edited))
+        return false;
+    *settings = edited;
+    return true;
 }
 
 void TrackPopupMenuAtCursor(MenuHandle, WindowHandle) {

@@ -105,6 +105,11 @@ intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, i
     return SendMessageA(static_cast<HWND>(window), message, wParam, lParam);
 }
 
+void PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (!PostMessageA(static_cast<HWND>(window), message, wParam, lParam))
+        win32::ReportLastError("PostMessageA", "message 0x%x", message);
+}
+
 void PostQuit(int exitCode) {
     PostQuitMessage(exitCode);
 }

@@ -514,3 +514,46 @@ TEST_F(JournalRecorderTest, KeysWaitForTheirWindowAndDragsKeepTheirShift) {
     ASSERT_EQ(4u, played.size());
     EXPECT_EQ(150u, played[1].record.paramL);
 }
+
+// Play plays as often as asked: each pass on the recorded gaps, the pause between passes scaled
+// like any gap, the pass posted for the sound track and told by the status text.
+TEST_F(JournalRecorderTest, RepeatedPlaybackKeepsEveryPassOnTheTimeline) {
+    RecordTimes({1000, 1100, 1130});
+    const struct {
+        uint32_t times;
+        bool lastGap;
+        uint32_t pause;
+        int32_t speedSteps;  // Higher Speed steps
+        std::vector<uint32_t> delays;
+    } kCases[] = {
+        {1, true, 0, 0, {0, 100, 30}},
+        {3, true, 0, 0, {0, 100, 30, 30, 100, 30, 30, 100, 30}},
+        {2, false, 500, 0, {0, 100, 30, 500, 100, 30}},
+        {2, false, 500, 1, {0, 50, 15, 250, 50, 15}},
+    };
+    for (const auto& c : kCases) {
+        recorder->SetRepeat(c.times, c.lastGap, c.pause);
+        for (int32_t i = 0; i < c.speedSteps; i++)
+            recorder->SetSpeed(SpeedKind::Faster);
+        EXPECT_EQ(c.delays, PlayedDelays()) << c.times << " " << c.pause;
+        recorder->SetSpeed(SpeedKind::Normal);
+    }
+    std::vector<fake::Call> posts = fake::CallsOf("PostToWindow");
+    // Passes 2 and 3 of the second case, 2 of the third and of the fourth.
+    ASSERT_EQ(4u, posts.size());
+    EXPECT_EQ(std::vector<int64_t>({WM_JOURNALSTATE, JOURNAL_PASS, 3}), posts[1].args);
+    fake::ClearCallLog();
+
+    // Until stopped: the pass counts on, and a Stop ends it between passes as within one.
+    recorder->SetRepeat(0, true, 0);
+    ASSERT_EQ(1, recorder->StartPlayback());
+    EXPECT_EQ(7u, fake::PlayAll(7).size());
+    EXPECT_STREQ("Now is [Stoped][Have Record]. 3", recorder->GetStatusText());
+    ASSERT_EQ(1, recorder->Stop());
+    EXPECT_FALSE(recorder->IsPlaying());
+    recorder->SetRepeat(5, true, 0);
+    ASSERT_EQ(1, recorder->StartPlayback());
+    EXPECT_STREQ("Now is [Stoped][Have Record]. 1/5", recorder->GetStatusText());
+    ASSERT_EQ(1, recorder->Stop());
+    EXPECT_STREQ("Now is [Stoped][Have Record].", recorder->GetStatusText());
+}
