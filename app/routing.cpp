@@ -61,11 +61,14 @@ bool UsesTheRecording(uint32_t command) {
         case IDM_SAVE:
         case IDM_LOAD:
         case IDM_EMPTY:
+        case IDM_CONFIG:
             return true;
         default:
             return false;
     }
 }
+
+void EditSettings();
 
 // True when the command was one of ours.
 bool OnCommand(uint32_t command) {
@@ -96,6 +99,10 @@ bool OnCommand(uint32_t command) {
             return true;
         case IDM_LOAD:
             RunFileCommand(LoadRecord);
+            return true;
+        case IDM_CONFIG:
+            // Its dialog runs a loop of its own, as the file dialogs do.
+            RunFileCommand(EditSettings);
             return true;
         case IDM_EMPTY:
             journal->Clear();
@@ -173,6 +180,14 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
                 sound->Stop(false);
             break;
         case JOURNAL_STATUS:
+            ShowStatusTip();
+            break;
+        case JOURNAL_PASS:
+            // Each pass plays the sound track from its start, as the first one did.
+            if (SoundRecorder* sound = ActiveSound()) {
+                sound->Stop(false);
+                sound->StartPlayback();
+            }
             ShowStatusTip();
             break;
         default:
@@ -265,25 +280,61 @@ intptr_t OnHotkey(uintptr_t id) {
     return 0;
 }
 
+namespace {
+
+// Replayed keys and clicks would work the program's own menu or dialog, and be lost to their
+// window: the playback and its sound wait while one is open. True when a playback was held.
+bool HoldPlayback() {
+    if (!shell.journalRecorder || !shell.journalRecorder->IsPlaying())
+        return false;
+    shell.journalRecorder->PausePlayback(true);
+    if (shell.soundRecorder)
+        shell.soundRecorder->PausePlayback(true);
+    return true;
+}
+
+void ResumePlayback(bool held) {
+    // A close or the end of the session may have shut everything down meanwhile.
+    if (!held || !shell.journalRecorder)
+        return;
+    shell.journalRecorder->PausePlayback(false);
+    if (shell.soundRecorder)
+        shell.soundRecorder->PausePlayback(false);
+}
+
+}  // namespace
+
 void ShowPopupMenu() {
     if (!shell.popupMenu)
         return;
-    // Replayed keys and clicks would work the menu, and be lost to their window: the playback
-    // and its sound wait while it is open. A command chosen from it arrives after it closed.
-    bool playing = shell.journalRecorder && shell.journalRecorder->IsPlaying();
-    if (playing) {
-        shell.journalRecorder->PausePlayback(true);
-        if (shell.soundRecorder)
-            shell.soundRecorder->PausePlayback(true);
-    }
+    // A command chosen from the menu arrives after it closed.
+    bool held = HoldPlayback();
     platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);
-    // A close or the end of the session may have shut everything down meanwhile.
-    if (playing && shell.journalRecorder) {
-        shell.journalRecorder->PausePlayback(false);
-        if (shell.soundRecorder)
-            shell.soundRecorder->PausePlayback(false);
-    }
+    ResumePlayback(held);
 }
+
+namespace {
+
+// The Configuration dialog: how Play repeats and follows windows, for as long as the process
+// runs. A pause left at the recording's last gap stays so for the next recording.
+void EditSettings() {
+    JournalRecorder* journal = shell.journalRecorder.get();
+    platform::PlaySettings settings = {journal->GetRepeat(), journal->GetRepeatPause(),
+                                       journal->FollowsWindows(), journal->GetLongestWait() / 1000};
+    platform::PlaySettings shown = settings;
+    bool held = HoldPlayback();
+    bool accepted = platform::EditPlaySettings(shell.appInstance, shell.mainWindow, IDD_CONFIG,
+                                               IDI_MAIN, &settings);
+    ResumePlayback(held);
+    if (!accepted || !shell.journalRecorder)
+        return;
+    journal->SetRepeat(settings.repeat,
+                       journal->PausesByLastGap() && settings.pauseMs == shown.pauseMs,
+                       settings.pauseMs);
+    journal->SetWindowFollowing(settings.followWindows, settings.longestWaitS * 1000);
+}
+
+}  // namespace
 
 void ToggleSound() {
     shell.soundEnabled = !shell.soundEnabled;

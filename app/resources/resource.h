@@ -5,6 +5,13 @@
 #define IDR_MAINMENU 109
 #define IDR_ACCELERATORS 109
 
+#define IDD_CONFIG 120
+// The ids platform::EditPlaySettings knows the dialog's controls by.
+#define IDC_REPEAT 1001
+#define IDC_PAUSE 1002
+#define IDC_FOLLOW 1003
+#define IDC_WINDOW_WAIT 1004
+
 #define IDI_MAIN 107
 #define IDI_BLANK 135
 #define IDI_FRAME_RAISED 138

@@ -11,6 +11,7 @@
 #include "platform/input.h"
 #include "platform/types.h"
 #include "platform/window.h"
+#include "platform/window.h"
 
 namespace fake {
 
@@ -67,6 +68,9 @@ int MenuEnabled(uint32_t command);
 int PopupShownCount();
 // Called inside TrackPopupMenuAtCursor, as the time the menu is open; null for nothing.
 void SetWhileMenuOpen(void (*action)());
+// What the user does in the Configuration dialog: changes the settings it shows and returns
+// true for OK, false for Cancel. Without one, the dialog is cancelled.
+void SetDialogAnswer(std::function<bool(platform::PlaySettings*)> answer);
 
 // Process services.
 void SetLaunchResult(uint32_t result);  // default 33 (started)

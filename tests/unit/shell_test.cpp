@@ -256,15 +256,37 @@ TEST_F(ShellTest, ExitDuringATrayRecordingShowsTheStopBalloonBeforeTheIconGoes) 
     EXPECT_EQ(static_cast<uint32_t>(NIM_DELETE), calls.back().action);
 }
 
-TEST_F(ShellTest, ConfigurationAndUnknownCommandsGoToTheDefaultProcedure) {
+// Configuration shows the settings in force; OK applies what the user left, Cancel nothing, and
+// a pause left as shown stays the recording's last gap.
+TEST_F(ShellTest, ConfigurationEditsHowPlayRepeatsAndFollowsWindows) {
     fake::SetLoopIdle([] {
         fake::ClearCallLog();
+        JournalRecorder* journal = shell.journalRecorder.get();
+        fake::SetDialogAnswer([](platform::PlaySettings* s) {
+            s->repeat = 0;
+            s->pauseMs = 250;
+            return false;
+        });
+        fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_CONFIG, 0);
+        fake::SetDialogAnswer([](platform::PlaySettings* s) {
+            s->repeat = 3;
+            s->followWindows = false;
+            s->longestWaitS = 2;
+            return true;
+        });
         fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_CONFIG, 0);
         fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, 40000, 0);
-        const std::vector<fake::Call> passed = {
-            {"DefaultWindowProcedure", {WM_COMMAND, IDM_CONFIG}},
-            {"DefaultWindowProcedure", {WM_COMMAND, 40000}}};
+        const std::vector<fake::Call> shown = {
+            {"EditPlaySettings", {IDD_CONFIG, IDI_MAIN, 1, 0, 1, 10}},
+            {"EditPlaySettings", {IDD_CONFIG, IDI_MAIN, 1, 0, 1, 10}}};
+        EXPECT_EQ(shown, fake::CallsOf("EditPlaySettings"));
+        EXPECT_EQ(3u, journal->GetRepeat());
+        EXPECT_TRUE(journal->PausesByLastGap());
+        EXPECT_FALSE(journal->FollowsWindows());
+        EXPECT_EQ(2000u, journal->GetLongestWait());
+        const std::vector<fake::Call> passed = {{"DefaultWindowProcedure", {WM_COMMAND, 40000}}};
         EXPECT_EQ(passed, fake::CallsOf("DefaultWindowProcedure"));
+        fake::SetDialogAnswer(nullptr);
         PostCommand(IDM_EXIT);
     });
     EXPECT_EQ(0, AppMain(nullptr, "", 1));

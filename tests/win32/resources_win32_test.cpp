@@ -42,7 +42,7 @@ TEST(ResourcesWin32Test, PopupMenuHoldsTheItemsInOrderWithTheirStates) {
         {nullptr, 0, 0},
         {"&Empty Record", IDM_EMPTY, 0},
         {nullptr, 0, 0},
-        {"&Configuration", IDM_CONFIG, MF_GRAYED},
+        {"&Configuration", IDM_CONFIG, 0},
         {nullptr, 0, 0},
         {"H&ide Me\tCtr-Alt-Shf-H", IDM_HIDE, 0},
         {nullptr, 0, 0},
