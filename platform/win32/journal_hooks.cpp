@@ -82,32 +82,49 @@ LRESULT CALLBACK NativeRecordThunk(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 // The system's journal has no event that is nothing: a wait goes out as a move to where the
-// pointer is, and its HC_SKIP is not passed on.
-bool nativeWaitHandedOut;
+// pointer is, and its HC_SKIP is not passed on. The system asks again for the same event as
+// often as it looks at its input; the procedure is asked again only once the wait is over.
+bool nativeWaitPending;
+DWORD nativeWaitEnds;
+bool nativeStandInOut;  // the last event handed out stood in for a wait
+
+LRESULT StandIn(EVENTMSG* message, DWORD delay) {
+    POINT pointer = {0, 0};
+    GetCursorPos(&pointer);
+    EventRecord record = {WM_MOUSEMOVE, static_cast<uint32_t>(pointer.x),
+                          static_cast<uint32_t>(pointer.y), GetTickCount(), 0};
+    win32::ToEventMsg(record, message);
+    nativeStandInOut = true;
+    return static_cast<LRESULT>(delay);
+}
 
 LRESULT CALLBACK NativePlaybackThunk(int code, WPARAM wParam, LPARAM lParam) {
     HookProcedure procedure = nativePlaybackProcedure;
     if (!procedure)
         return CallNextHookEx(nullptr, code, wParam, lParam);
     if (code == HC_GETNEXT && lParam != 0) {
+        EVENTMSG* message = reinterpret_cast<EVENTMSG*>(lParam);
+        if (nativeWaitPending) {
+            int32_t left = static_cast<int32_t>(nativeWaitEnds - GetTickCount());
+            if (left > 0)
+                return StandIn(message, static_cast<DWORD>(left));
+            nativeWaitPending = false;
+        }
         // Start from the system's record so that a procedure that writes nothing (a paused
         // playback) leaves it as it was.
-        EVENTMSG* message = reinterpret_cast<EVENTMSG*>(lParam);
         EventRecord record = win32::FromEventMsg(*message);
         LRESULT delay = procedure(code, wParam, reinterpret_cast<intptr_t>(&record));
-        nativeWaitHandedOut = record.message == kWaitEvent;
-        if (nativeWaitHandedOut) {
-            POINT pointer = {0, 0};
-            GetCursorPos(&pointer);
-            record.message = WM_MOUSEMOVE;
-            record.paramL = static_cast<uint32_t>(pointer.x);
-            record.paramH = static_cast<uint32_t>(pointer.y);
+        if (record.message == kWaitEvent) {
+            nativeWaitPending = true;
+            nativeWaitEnds = GetTickCount() + static_cast<DWORD>(delay);
+            return StandIn(message, static_cast<DWORD>(delay));
         }
+        nativeStandInOut = false;
         win32::ToEventMsg(record, message);
         return delay;
     }
-    if (code == HC_SKIP && nativeWaitHandedOut) {
-        nativeWaitHandedOut = false;
+    if (code == HC_SKIP && nativeStandInOut) {
+        nativeStandInOut = false;
         return 0;
     }
     return procedure(code, wParam, lParam);
@@ -138,6 +155,7 @@ HookHandle InstallPlaybackHook(InstanceHandle instance, HookProcedure procedure)
         return nullptr;
     if (win32::NativeJournalHooksPreferred()) {
         nativePlaybackProcedure = procedure;
+        nativeWaitPending = nativeStandInOut = false;
         HHOOK hook =
             SetWindowsHookExA(WH_JOURNALPLAYBACK, NativePlaybackThunk, ModuleOrSelf(instance), 0);
         if (hook)
