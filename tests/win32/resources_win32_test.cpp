@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resources/resource.h"
+#include "app/program_ids.h"
 
 namespace {
 
