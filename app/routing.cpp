@@ -1,7 +1,7 @@
 // The main window's procedure: turns commands, hotkeys, timer ticks, the tray icon's clicks and
 // the journal's notifications into calls on the journal, the sound track and the tray icon.
 #include "app/balloon_texts.h"
-#include "app/resources/resource.h"
+#include "app/program_ids.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
 #include "platform/window.h"

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/resources/resource.h"
+#include "app/program_ids.h"
 #include "journal/journal_recorder.h"
 #include "platform/window.h"
 #include "sound/sound_recorder.h"

@@ -5,17 +5,12 @@
 #include <memory>
 #include <string>
 
+#include "app/program_ids.h"
 #include "platform/types.h"
 
 class JournalRecorder;
 class SoundRecorder;
 class TrayIcon;
-
-#define HOTKEY_RECORD 0x400
-#define HOTKEY_PLAY 0x401
-#define HOTKEY_STOP 0x402
-#define HOTKEY_HIDE 0x403
-#define HOTKEY_MENU 0x409
 
 // The process's shell state: what start-up builds and the window procedure reads and changes.
 struct ShellState {

@@ -187,17 +187,17 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
     read = read && journal::ReadRecords(
                        file, header,
                        [](void* context, const uint8_t* record) {
-                           JournalImage* image = static_cast<JournalImage*>(context);
-                           image->events.push_back(journal::DecodeRecord(record));
-                           uint32_t base = RecordBase(*image);
-                           if (!image->windows.empty()) {
+                           JournalImage* into = static_cast<JournalImage*>(context);
+                           into->events.push_back(journal::DecodeRecord(record));
+                           uint32_t recordBase = RecordBase(*into);
+                           if (!into->windows.empty()) {
                                uint32_t window = journal::DecodeWindowReference(record);
-                               if (window > image->windows.size())
+                               if (window > into->windows.size())
                                    return false;
-                               image->windowOf.push_back(window);
+                               into->windowOf.push_back(window);
                            }
-                           image->padding.insert(image->padding.end(), record + base,
-                                                 record + image->header.recordSize);
+                           into->padding.insert(into->padding.end(), record + recordBase,
+                                                record + into->header.recordSize);
                            return true;
                        },
                        image);
@@ -227,7 +227,7 @@ std::string DescribeRefusal(journal::Refusal refusal, const JournalHeader& heade
         case journal::Refusal::kSignature:
             return std::string("it does not begin with the signature \"") + kSignature +
                    "\" and a zero byte";
-        case journal::Refusal::kRecordSize:
+        case journal::Refusal::kBadRecordSize:
             return "its record size " + Number(header.recordSize) +
                    " is not between 20 and 1048576 bytes";
         case journal::Refusal::kTooLarge:
@@ -261,7 +261,7 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
     journal::Refusal refusal = journal::Refusal::kTooLarge;
     if (image.events.size() <= 0xFFFFFFFFu && header.recordSize >= base &&
         size <= journal::kLargestFile) {
-        bytes->assign(size, 0);
+        bytes->assign(static_cast<size_t>(size), 0);  // below kLargestFile
         uint8_t* data = bytes->data();
         journal::EncodeHeader(written, data);
         if (header.headerSize > journal::kHeaderSize && !extraHeader.empty())
@@ -281,7 +281,7 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
         journal::DecodeHeader(data, &written);
         refusal = journal::CheckHeader(written, uint32_t(size), kSignature);
     } else if (header.recordSize < journal::kRecordSize) {
-        refusal = journal::Refusal::kRecordSize;
+        refusal = journal::Refusal::kBadRecordSize;
     } else if (header.recordSize < base) {
         refusal = journal::Refusal::kWindows;
     }

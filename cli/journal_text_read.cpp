@@ -72,7 +72,7 @@ std::string Shown(const std::string& token) {
 
 class Parser {
   public:
-    Parser(JournalImage* image, std::string* error) : image(image), error(error) {}
+    Parser(JournalImage* into, std::string* message) : image(into), error(message) {}
 
     bool Parse(const char* text, size_t size) {
         image->events.clear();

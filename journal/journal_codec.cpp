@@ -83,7 +83,7 @@ Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* 
         header.signature[length] != '\0')
         return Refusal::kSignature;
     if (header.recordSize < kRecordSize || header.recordSize > FileBuffer::kWindowSize)
-        return Refusal::kRecordSize;
+        return Refusal::kBadRecordSize;
     uint64_t total = static_cast<uint64_t>(header.headerSize) +
                      static_cast<uint64_t>(header.count) * header.recordSize;
     if (total > kLargestFile)

@@ -55,14 +55,14 @@ void FillHeader(const char* signature, uint32_t count, uint32_t firstTime, uint3
 
 // Why a file would not be loaded, in the order the tests are made.
 enum class Refusal {
-    kNone,          // the file loads
-    kShort,         // shorter than the header
-    kSignature,     // the signature field is not the signature and a zero byte
-    kRecordSize,    // records below 20 bytes or larger than the read window
-    kTooLarge,      // the header's sizes add up to more than a file may hold
-    kSizeMismatch,  // header size + count x record size is not the file's size
-    kTimes,         // first time is not last time - duration
-    kWindows,       // the window table is damaged, or a record names a window it lacks
+    kNone,           // the file loads
+    kShort,          // shorter than the header
+    kSignature,      // the signature field is not the signature and a zero byte
+    kBadRecordSize,  // records below 20 bytes or larger than the read window
+    kTooLarge,       // the header's sizes add up to more than a file may hold
+    kSizeMismatch,   // header size + count x record size is not the file's size
+    kTimes,          // first time is not last time - duration
+    kWindows,        // the window table is damaged, or a record names a window it lacks
 };
 
 // The tests of Load on a header read from a file of `fileSize` bytes (zeros standing in for

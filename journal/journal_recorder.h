@@ -6,26 +6,13 @@
 #include <cstdint>
 
 #include "journal/window_follow.h"
+#include "app/program_ids.h"
 #include "journal/window_table.h"
 #include "platform/input.h"
 #include "platform/types.h"
 
 class FileBuffer;
 struct JournalHeader;
-
-// The recorder's notification to the main window: wParam one of the JOURNAL_* codes, lParam
-// for JOURNAL_STOPPED tells what stopped.
-#define WM_JOURNALSTATE 0x801
-#define JOURNAL_RECORDING 1
-#define JOURNAL_PLAYING 2
-#define JOURNAL_STOPPED 4
-#define JOURNAL_STATUS 8
-// Posted, not sent, when a repeated playback begins another pass: lParam the pass, from 2.
-#define JOURNAL_PASS 16
-#define STOPPED_RECORDING 1
-#define STOPPED_PLAYBACK 2
-// The time-limit tick on the main window.
-#define TIMER_TIMELIMIT 0x801
 
 // What SetSpeed does: halve every delay, double it, or go back to the recorded pace. The values
 // are those the speed commands pass.

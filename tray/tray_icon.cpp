@@ -58,10 +58,10 @@ bool IsEmpty(const char* text) {
 }  // namespace
 
 TrayIcon::TrayIcon(platform::WindowHandle window, platform::IconHandle icon,
-                   platform::IconHandle blinkIcon)
+                   platform::IconHandle blink)
     : notifyData(new platform::NotifyIconRecord()),
       ring(nullptr),
-      blinkIcon(blinkIcon),
+      blinkIcon(blink),
       mode(TrayMode::Hidden),
       shown(false),
       sentKnown(false),

@@ -4,12 +4,8 @@
 
 #include <cstdint>
 
+#include "app/program_ids.h"
 #include "platform/types.h"
-
-// The icon's callback message to the main window; lParam carries the mouse message.
-#define WM_TRAYNOTIFY 0x800
-// The animation tick on the main window.
-#define TIMER_TRAY 0x800
 
 struct IconRing;
 

@@ -20,6 +20,7 @@
 
 #include <atomic>
 
+#include "app/program_ids.h"
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
@@ -29,7 +30,7 @@ namespace win32 {
 
 namespace {
 
-const UINT kFillMessage = WM_APP + 1;  // wParam: the generation. Ask for more events.
+const UINT kFillMessage = WM_PLAYBACKFILL;  // wParam: the generation. Ask for more events.
 const wchar_t kSinkWindowClass[] = L"qv.input.playback";
 
 // Lateness up to this is caught up, which keeps a playback in step with a sound track on a busy

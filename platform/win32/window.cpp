@@ -169,7 +169,7 @@ MenuHandle DetachPopupMenu(WindowHandle window) {
 
 void CheckMenuCommand(MenuHandle menu, uint32_t command, int checked) {
     CheckMenuItem(static_cast<HMENU>(menu), command,
-                  MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+                  static_cast<UINT>(MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED)));
 }
 
 void EnableMenuCommand(MenuHandle menu, uint32_t command, int enabled) {
@@ -195,7 +195,8 @@ void TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner) {
 }
 
 int LoadTextResource(InstanceHandle instance, int id, char* text, int capacity) {
-    int length = LoadStringA(static_cast<HINSTANCE>(instance), id, text, capacity);
+    int length =
+        LoadStringA(static_cast<HINSTANCE>(instance), static_cast<UINT>(id), text, capacity);
     if (!length)
         win32::ReportLastError("LoadStringA", "string %d", id);
     return length;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "tests/unit/fake_platform.h"
-#include "app/resources/resource.h"
+#include "app/program_ids.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"

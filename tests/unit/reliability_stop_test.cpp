@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/resources/resource.h"
+#include "app/program_ids.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resources/resource.h"
+#include "app/program_ids.h"
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_notify.h"

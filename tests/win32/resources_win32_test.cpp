@@ -4,17 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "app/resources/resource.h"
+#include "app/program_ids.h"
+#include "tests/common/sequence.h"
 
 namespace {
 
-struct Item {
-    const char* text;  // null for a separator
-    UINT command;
-    UINT state;
-};
+using Item = std::tuple<std::string, UINT, UINT>;  // text, command, state
 
 TEST(ResourcesWin32Test, PopupMenuHoldsTheItemsInOrderWithTheirStates) {
     HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINMENU));
@@ -24,44 +22,41 @@ TEST(ResourcesWin32Test, PopupMenuHoldsTheItemsInOrderWithTheirStates) {
     EXPECT_STREQ("&Quorvatellianis", title);
     HMENU popup = GetSubMenu(menu, 0);
     ASSERT_TRUE(popup);
-    const Item expected[] = {
-        {"&Record\tCtr-Alt-Shf-R", IDM_RECORD, 0},
-        {"S&ound", IDM_SOUND, MF_CHECKED | MF_GRAYED},
-        {nullptr, 0, 0},
-        {"&Play\tCtr-Alt-Shf-P", IDM_PLAY, 0},
-        {nullptr, 0, 0},
-        {"&Higher Speed", IDM_FASTER, 0},
-        {"&Lower Speed", IDM_SLOWER, 0},
-        {nullptr, 0, 0},
-        {"&Normal Speed", IDM_NORMALSPEED, 0},
-        {nullptr, 0, 0},
-        {"S&top\tCtr-Alt-Shf--S", IDM_STOP, 0},
-        {nullptr, 0, 0},
-        {"&Save Record", IDM_SAVE, 0},
-        {"&Load Record", IDM_LOAD, 0},
-        {nullptr, 0, 0},
-        {"&Empty Record", IDM_EMPTY, 0},
-        {nullptr, 0, 0},
-        {"&Configuration", IDM_CONFIG, 0},
-        {nullptr, 0, 0},
-        {"H&ide Me\tCtr-Alt-Shf-H", IDM_HIDE, 0},
-        {nullptr, 0, 0},
-        {"E&xit", IDM_EXIT, 0},
+    const testkit::Step<Item> kSeparator = {{"", 0, MF_SEPARATOR}};
+    const std::vector<testkit::Step<Item>> expected = {
+        {{"&Record\tCtr-Alt-Shf-R", IDM_RECORD, 0}},
+        {{"S&ound", IDM_SOUND, MF_CHECKED | MF_GRAYED}},
+        kSeparator,
+        {{"&Play\tCtr-Alt-Shf-P", IDM_PLAY, 0}},
+        kSeparator,
+        {{"&Higher Speed", IDM_FASTER, 0}},
+        {{"&Lower Speed", IDM_SLOWER, 0}},
+        kSeparator,
+        {{"&Normal Speed", IDM_NORMALSPEED, 0}},
+        kSeparator,
+        {{"S&top\tCtr-Alt-Shf--S", IDM_STOP, 0}},
+        kSeparator,
+        {{"&Save Record", IDM_SAVE, 0}},
+        {{"&Load Record", IDM_LOAD, 0}},
+        kSeparator,
+        {{"&Empty Record", IDM_EMPTY, 0}},
+        kSeparator,
+        {{"&Configuration", IDM_CONFIG, 0}},
+        kSeparator,
+        {{"H&ide Me\tCtr-Alt-Shf-H", IDM_HIDE, 0}},
+        kSeparator,
+        {{"E&xit", IDM_EXIT, 0}},
     };
-    ASSERT_EQ(static_cast<int>(sizeof expected / sizeof expected[0]), GetMenuItemCount(popup));
+    std::vector<Item> seen;
     for (int i = 0; i < GetMenuItemCount(popup); i++) {
-        SCOPED_TRACE(i);
-        UINT state = GetMenuState(popup, i, MF_BYPOSITION);
-        if (!expected[i].text) {
-            EXPECT_TRUE(state & MF_SEPARATOR);
-            continue;
-        }
         char text[128] = "";
         GetMenuStringA(popup, i, text, sizeof text, MF_BYPOSITION);
-        EXPECT_STREQ(expected[i].text, text);
-        EXPECT_EQ(expected[i].command, GetMenuItemID(popup, i));
-        EXPECT_EQ(expected[i].state, state & (MF_CHECKED | MF_GRAYED));
+        UINT state = GetMenuState(popup, i, MF_BYPOSITION), separator = state & MF_SEPARATOR;
+        // A separator reads as grayed too, and has no command.
+        seen.push_back({text, separator ? 0 : GetMenuItemID(popup, i),
+                        separator ? separator : state & (MF_CHECKED | MF_GRAYED)});
     }
+    EXPECT_SEQUENCE(seen, expected);
     DestroyMenu(menu);
 }
 
