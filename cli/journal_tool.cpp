@@ -31,6 +31,8 @@ struct Option {
     std::string value;
 };
 
+}  // namespace
+
 class Tool {
   public:
     Tool(FILE* out, FILE* err) : out(out), err(err) {}
@@ -54,6 +56,12 @@ class Tool {
             return Parse(argc, argv) ? Dispatch() : kRefused;
         return Refuse("unknown command '" + name + "' (qvjournal --help lists the commands)");
     }
+
+    // The commands' handlers (see kCommands).
+    int InfoCommand() { return Info(out, err, positional[0]); }
+    int DumpCommand() { return Dump(positional[0]); }
+    int BuildCommand() { return Build(positional[0]); }
+    int EditCommand() { return RunEdit(); }
 
   private:
     int Refuse(const std::string& what) { return qvjournal::Refuse(err, what); }
@@ -181,17 +189,8 @@ class Tool {
             return kDone;
         }
         output = Value("--output");
-        std::string name = command->name;
-        if (name == "info")
-            return Info(out, err, positional[0]);
-        if (name == "dump")
-            return Dump(positional[0]);
-        if (name == "build")
-            return Build(positional[0]);
-        return RunEdit();
+        return command->run(*this);
     }
-
-    // ---- info ---------------------------------------------------------------------------
 
     // ---- dump and build -----------------------------------------------------------------
 
@@ -266,28 +265,6 @@ class Tool {
             return Complain(path + ": " + why);
         if (!ReadCompanion(path, &input->companion, &input->track, &why))
             return Complain(why);
-        return true;
-    }
-
-    bool Times(uint64_t* from, uint64_t* to, bool* until) {
-        *until = Has("--to");
-        if (!Milliseconds("--from", 0, from) || !Milliseconds("--to", ~uint64_t(0), to))
-            return false;
-        if (*from > *to)
-            return Complain("--from " + std::to_string(*from) + " is after --to " +
-                            std::to_string(*to));
-        return true;
-    }
-
-    bool Gap(uint32_t* gap, const uint32_t** given) {
-        *given = nullptr;
-        uint64_t value;
-        if (!Has("--gap"))
-            return true;
-        if (!Number(Value("--gap"), "--gap", 0xFFFFFFFFu, &value))
-            return false;
-        *gap = uint32_t(value);
-        *given = gap;
         return true;
     }
 
@@ -415,7 +392,18 @@ class Tool {
     const uint32_t* gap = nullptr;  // null: the default gap
 };
 
-}  // namespace
+int RunInfo(Tool& tool) {
+    return tool.InfoCommand();
+}
+int RunDump(Tool& tool) {
+    return tool.DumpCommand();
+}
+int RunBuild(Tool& tool) {
+    return tool.BuildCommand();
+}
+int RunEdit(Tool& tool) {
+    return tool.EditCommand();
+}
 
 }  // namespace qvjournal
 
