@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "journal/hotkey_filter.h"
 #include "journal/journal_codec.h"
 #include "platform/window.h"
 #include "storage/file_buffer.h"
@@ -58,6 +59,10 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       recordingActive(false),
       playbackActive(false),
       previousTime(0),
+      replayHotkeys(nullptr, 0),
+      menuMarked(false),
+      menuMark(nullptr),
+      menuChord(nullptr),
       delayRemainder(0),
       timeLimit(static_cast<uint32_t>(minutes) * 60000u),
       speed(16),
@@ -86,7 +91,7 @@ bool JournalRecorder::HasEvents() const {
     return head != nullptr;
 }
 
-bool JournalRecorder::StartRecording() {
+bool JournalRecorder::StartRecording(Commander by) {
     if (IsRecording() || IsPlaying())
         return false;
     // Also forgets the windows of a loaded file without events.
@@ -95,6 +100,13 @@ bool JournalRecorder::StartRecording() {
     if (!hook)
         return false;
     recordHook = hook;
+    startKeys.reset();
+    menuMarked = false;
+    if (by.chord) {
+        startKeys.set(by.chord->key);
+        for (uint32_t key = 0x10; key <= 0x12; key++)
+            startKeys[key] = journal::InChord(*by.chord, key);
+    }
     recordingActive = true;
     SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_RECORDING, 0);
@@ -104,11 +116,16 @@ bool JournalRecorder::StartRecording() {
 bool JournalRecorder::StartPlayback() {
     if (IsRecording() || IsPlaying() || !HasEvents())
         return false;
+    replayHotkeys.Reset();
+    JournalEvent* first = Playable(head);
+    if (!first)
+        return false;
     platform::HookHandle hook = platform::InstallPlaybackHook(instance, PlaybackHookProc);
     if (!hook)
         return false;
     playbackHook = hook;
-    cursor = head;
+    // The first delay spans the hotkey presses passed over, as every later one does.
+    cursor = first;
     playbackActive = true;
     previousTime = head->record.time;
     delayRemainder = 0;
@@ -117,7 +134,7 @@ bool JournalRecorder::StartPlayback() {
     return true;
 }
 
-bool JournalRecorder::Stop() {
+bool JournalRecorder::Stop(Commander by) {
     // The receiver of the notification may destroy this recorder: copy what is needed after
     // it and touch no field once it was sent.
     platform::WindowHandle window = mainWindow;
@@ -137,9 +154,103 @@ bool JournalRecorder::Stop() {
     platform::RemoveHook(hook);
     hook = nullptr;
     stopping = false;
+    if (stopped == STOPPED_RECORDING) {
+        // Cut before the notification, which may save the list.
+        if (by.menu && menuMarked)
+            CutMenuChoice();
+        else if (by.chord)
+            CutChord(*by.chord);
+        menuMarked = false;
+    }
     platform::SendToWindow(window, WM_JOURNALSTATE, JOURNAL_STOPPED, stopped);
     SwitchScreenSaver(false);
     return true;
+}
+
+void JournalRecorder::SetHotkeys(const platform::HotkeyChord* chords, size_t count) {
+    replayHotkeys = journal::HotkeyFilter(chords, count);
+}
+
+void JournalRecorder::MenuOpened(const platform::HotkeyChord* chord) {
+    if (!IsRecording())
+        return;
+    menuMarked = true;
+    menuMark = tail;
+    menuChord = chord;
+}
+
+bool JournalRecorder::Keeps(const platform::EventRecord& record) {
+    bool down = journal::IsKeyDown(record);
+    if (!down && !journal::IsKeyUp(record))
+        return true;
+    uint32_t key = journal::KeyOf(record);
+    if (!startKeys[key])
+        return true;
+    // Held since the hotkey that started the recording: its repeats and its release.
+    if (!down)
+        startKeys.reset(key);
+    return false;
+}
+
+template <class Pick>
+void JournalRecorder::Unlink(JournalEvent* from, Pick drop) {
+    JournalEvent** link = from ? &from->next : &head;
+    JournalEvent* last = from;
+    while (JournalEvent* event = *link) {
+        if (drop(*event)) {
+            *link = event->next;
+            count--;
+        } else {
+            last = event;
+            link = &event->next;
+        }
+    }
+    tail = last;
+    cursor = nullptr;
+}
+
+// The hotkey's presses end the list: its modifiers and its key going down, after the last key
+// event that is none of those. Mouse events among them were the user's and stay.
+void JournalRecorder::CutChord(const platform::HotkeyChord& chord) {
+    JournalEvent* boundary = nullptr;
+    for (JournalEvent* event = head; event; event = event->next) {
+        bool key = journal::IsKeyDown(event->record) || journal::IsKeyUp(event->record);
+        if (key && !(journal::IsKeyDown(event->record) &&
+                     journal::InChord(chord, journal::KeyOf(event->record))))
+            boundary = event;
+    }
+    Unlink(boundary, [](const JournalEvent& event) {
+        return journal::IsKeyDown(event.record) || journal::IsKeyUp(event.record);
+    });
+}
+
+// Everything done in the menu goes, and so does what opened it: its hotkey, or the click on the
+// icon (the last button pressed and released before it opened).
+void JournalRecorder::CutMenuChoice() {
+    Unlink(menuMark, [](const JournalEvent&) { return true; });
+    if (menuChord) {
+        CutChord(*menuChord);
+        return;
+    }
+    JournalEvent* beforeDown = nullptr;
+    const JournalEvent* down = nullptr;
+    for (JournalEvent *event = head, *previous = nullptr; event;
+         previous = event, event = event->next) {
+        if (journal::IsButtonDown(event->record)) {
+            beforeDown = previous;
+            down = event;
+        }
+    }
+    if (!down)
+        return;
+    bool released = false;
+    Unlink(beforeDown, [&](const JournalEvent& event) {
+        if (&event == down)
+            return true;
+        if (released || !journal::IsButtonUp(event.record))
+            return false;
+        return released = true;
+    });
 }
 
 void JournalRecorder::PausePlayback(bool paused) {
@@ -246,9 +357,16 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     return static_cast<uint32_t>(delay);
 }
 
+JournalEvent* JournalRecorder::Playable(JournalEvent* event) {
+    while (event && replayHotkeys.Take(event->record))
+        event = event->next;
+    return event;
+}
+
 void JournalRecorder::Advance() {
-    if (cursor->next)
-        cursor = cursor->next;
+    // The events passed over are not played: the next delay spans their time.
+    if (JournalEvent* next = Playable(cursor->next))
+        cursor = next;
     else
         Stop();
 }
@@ -267,7 +385,8 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
             if (self->recordingActive) {
                 const platform::EventRecord& record =
                     *reinterpret_cast<const platform::EventRecord*>(lParam);
-                self->AppendEvent(record, self->WindowOf(record));
+                if (self->Keeps(record))
+                    self->AppendEvent(record, self->WindowOf(record));
             }
             break;
         case HC_SYSMODALON:
