@@ -21,6 +21,7 @@ const char kOverview[] =
     "                                        faster (2) or slower (0.5)\n"
     "  moves --drop FILE -o OUT              without its mouse moves\n"
     "  moves --simplify MS FILE -o OUT       runs of moves closer than MS merged into the last\n"
+    "  trim FILE -o OUT                      without the hotkeys that started and stopped it\n"
     "\n"
     "Times are milliseconds from the first event. An edit keeps the windows that the events\n"
     "belong to, so the replay can follow them; --no-windows leaves them out, for a file that\n"
@@ -72,6 +73,12 @@ const Command kCommands[] = {
      "one another by less than MS into its last move. Clicks, keys and the wheel stay where\n"
      "they were, and so does the sound track.\n",
      "--output --drop! --simplify --no-windows!", nullptr, 1, 1, 2, RunEdit},
+    {"trim", "trim FILE -o OUT",
+     "Leaves out the program's own hotkeys that a recording made by an older version holds:\n"
+     "at the start the releases of the Ctrl+Alt+Shift chord that started it, at the end the\n"
+     "chord that stopped it (Ctrl+Alt+Shift+S, or +Delete in a record run). Everything else,\n"
+     "its windows and its sound track stay as they were. Says what it removed.\n",
+     "--output --no-windows!", nullptr, 1, 1, 2, RunEdit},
 };
 
 }  // namespace

@@ -326,6 +326,19 @@ class Tool {
             return Cut(inputs[0], from, to, until, edit, &why) || Complain(why);
         if (name == "speed")
             return Speed(inputs[0], factor, from, to, edit, &why) || Complain(why);
+        if (name == "trim") {
+            CommandChords chords = FindCommandChords(inputs[0].image.events);
+            for (int end = 0; end < 2; end++) {
+                const platform::HotkeyChord* chord = end ? chords.stop : chords.start;
+                if (chord)
+                    trimmed +=
+                        std::string("removed ") + (end ? "" : "the releases of ") +
+                        ChordName(*chord) + (end ? " at the end" : " at the start") + " (" +
+                        std::to_string((end ? chords.stopEvents : chords.startEvents).size()) +
+                        " events)\n";
+            }
+            return Trim(inputs[0], chords, edit, &why) || Complain(why);
+        }
         if (Has("--drop"))
             return DropMoves(inputs[0], edit, &why) || Complain(why);
         return SimplifyMoves(inputs[0], closerThan, edit, &why) || Complain(why);
@@ -349,6 +362,7 @@ class Tool {
         std::string why;
         if (!WriteEditJournal(output, edit, !Has("--no-windows"), &why))
             return Refuse(output + ": " + why);
+        fputs(trimmed.c_str(), out);
         const Part& last = edit.parts.back();
         Wrote(EventCount(edit),
               last.at + (last.times - 1) * last.period + Span(*last.events, last.begin, last.end));
@@ -390,6 +404,7 @@ class Tool {
     bool until = false;
     uint32_t gapValue = 0;
     const uint32_t* gap = nullptr;  // null: the default gap
+    std::string trimmed;            // what trim removed, told once the result is written
 };
 
 int RunInfo(Tool& tool) {
