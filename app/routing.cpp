@@ -94,7 +94,7 @@ bool OnCommand(uint32_t command) {
             journal->StartRecording(CommandOrigin());
             return true;
         case IDM_PLAY:
-            journal->StartPlayback();
+            journal->StartPlayback(CommandOrigin());
             return true;
         case IDM_STOP:
             journal->Stop(CommandOrigin());

@@ -21,6 +21,9 @@ const char kStatusNoRecord[] = "Now is [Stoped][No Record].";
 const uint64_t kMaxDelay = 0x7FFFFFFF;
 // Lower Speed stops doubling here, so the factor never wraps round to a faster one.
 const int32_t kMaxSpeed = 0x40000000;
+// How long a replay started by a hotkey waits before its first event: about how long the keys of
+// a chord take to be let go of (the recording no longer begins with their releases).
+const uint32_t kLetGoOfHotkey = 300;
 
 // Blocks grow with the list from the first size to the largest, so a short recording wastes
 // little and a long one allocates rarely; the largest stays small enough to come from the heap
@@ -113,7 +116,7 @@ bool JournalRecorder::StartRecording(Commander by) {
     return true;
 }
 
-bool JournalRecorder::StartPlayback() {
+bool JournalRecorder::StartPlayback(Commander by) {
     if (IsRecording() || IsPlaying() || !HasEvents())
         return false;
     replayHotkeys.Reset();
@@ -127,7 +130,7 @@ bool JournalRecorder::StartPlayback() {
     // The first delay spans the hotkey presses passed over, as every later one does.
     cursor = first;
     playbackActive = true;
-    previousTime = head->record.time;
+    previousTime = head->record.time - (by.chord ? kLetGoOfHotkey : 0);
     delayRemainder = 0;
     SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);

@@ -69,7 +69,9 @@ class JournalRecorder {
 
     // Each returns true when it acted, false when it refused and changed nothing.
     bool StartRecording(Commander by = {});
-    bool StartPlayback();
+    // Started by a hotkey, the first event waits until the user has let go of its keys, which
+    // would otherwise join it.
+    bool StartPlayback(Commander by = {});
     bool Stop(Commander by = {});
     // The program's hotkeys (the table stays the caller's): a replay presses none of them, nor
     // lets go of one; the time it would have taken is waited all the same.
