@@ -13,8 +13,25 @@ namespace {
 const uint32_t kBalloonIconInfo = 1;
 const uint32_t kBalloonTimeout = 300;
 
-void SendCommand(uint32_t command) {
+const platform::HotkeyChord* Chord(int id) {
+    for (const platform::HotkeyChord& chord : kHotkeys)
+        if (chord.id == id)
+            return &chord;
+    return nullptr;
+}
+
+// A command of the hotkey `id`: the recording leaves out the keys that made it.
+void SendCommand(uint32_t command, int id = 0) {
+    shell.commandChord = Chord(id);
     platform::SendToWindow(shell.mainWindow, WM_COMMAND, command, 0);
+    shell.commandChord = nullptr;
+}
+
+Commander CommandOrigin() {
+    Commander by;
+    by.chord = shell.commandChord;
+    by.menu = !by.chord && shell.menuCommands;
+    return by;
 }
 
 void ShowStatusTip() {
@@ -77,13 +94,13 @@ bool OnCommand(uint32_t command) {
     JournalRecorder* journal = shell.journalRecorder.get();
     switch (command) {
         case IDM_RECORD:
-            journal->StartRecording();
+            journal->StartRecording(CommandOrigin());
             return true;
         case IDM_PLAY:
-            journal->StartPlayback();
+            journal->StartPlayback(CommandOrigin());
             return true;
         case IDM_STOP:
-            journal->Stop();
+            journal->Stop(CommandOrigin());
             return true;
         case IDM_FASTER:
             journal->SetSpeed(SpeedKind::Faster);
@@ -125,6 +142,9 @@ bool OnCommand(uint32_t command) {
             }
             return true;
         case IDM_EXIT:
+            // Stopped here, where what asked for the exit is known, rather than by the shutdown.
+            if (journal->IsRecording())
+                journal->Stop(CommandOrigin());
             RequestShutdown();
             return true;
         default:
@@ -200,6 +220,9 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
 intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
                         intptr_t lParam) {
     switch (message) {
+        case WM_NULL:
+            shell.menuCommands = false;
+            return 0;
         case WM_DESTROY:
             platform::PostQuit(0);
             return 0;
@@ -257,22 +280,22 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
 intptr_t OnHotkey(uintptr_t id) {
     switch (id) {
         case HOTKEY_RECORD:
-            SendCommand(IDM_RECORD);
+            SendCommand(IDM_RECORD, HOTKEY_RECORD);
             break;
         case HOTKEY_PLAY:
-            SendCommand(IDM_PLAY);
+            SendCommand(IDM_PLAY, HOTKEY_PLAY);
             break;
         case HOTKEY_STOP:
-            SendCommand(IDM_STOP);
+            SendCommand(IDM_STOP, HOTKEY_STOP);
             break;
         case HOTKEY_HIDE:
-            SendCommand(IDM_HIDE);
+            SendCommand(IDM_HIDE, HOTKEY_HIDE);
             break;
         case HOTKEY_MENU:
             if (shell.trayMode)
-                ShowPopupMenu();
+                ShowPopupMenu(Chord(HOTKEY_MENU));
             else
-                SendCommand(IDM_EXIT);
+                SendCommand(IDM_EXIT, HOTKEY_MENU);
             break;
         default:
             break;
@@ -304,9 +327,12 @@ void ResumePlayback(bool held) {
 
 }  // namespace
 
-void ShowPopupMenu() {
+void ShowPopupMenu(const platform::HotkeyChord* chord) {
     if (!shell.popupMenu)
         return;
+    if (shell.journalRecorder)
+        shell.journalRecorder->MenuOpened(chord);
+    shell.menuCommands = true;
     // A command chosen from the menu arrives after it closed.
     bool held = HoldPlayback();
     platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);

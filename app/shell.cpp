@@ -2,6 +2,7 @@
 #include "app/shell.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "app/program_ids.h"
 #include "journal/journal_recorder.h"
@@ -23,6 +24,8 @@ ShellState::ShellState()
       trayVisible(false),
       fileCommandRunning(false),
       shutdownPending(false),
+      commandChord(nullptr),
+      menuCommands(false),
       shuttingDown(false) {}
 
 ShellState::~ShellState() = default;
@@ -41,7 +44,12 @@ SoundRecorder* ActiveSound() {
 
 namespace {
 
-const uint32_t kHotkeyModifiers = MOD_ALT | MOD_CONTROL | MOD_SHIFT;
+// Registers the program's hotkeys: the menu's, or all the others.
+void RegisterHotkeys(bool menu) {
+    for (const platform::HotkeyChord& chord : kHotkeys)
+        if ((chord.id == HOTKEY_MENU) == menu)
+            platform::RegisterGlobalHotkey(shell.mainWindow, chord.id, chord.modifiers, chord.key);
+}
 
 // The text behind the two-character switch, verbatim; empty when there is none.
 const char* CommandText(const char* argumentText) {
@@ -98,7 +106,8 @@ void InitJournal(const char* argumentText) {
     shell.trayVisible = false;
     shell.journalRecorder.reset(new JournalRecorder(shell.appInstance, shell.mainWindow,
                                                     shell.timeLimitMinutes, shell.appName));
-    platform::RegisterGlobalHotkey(shell.mainWindow, HOTKEY_MENU, kHotkeyModifiers, VK_DELETE);
+    shell.journalRecorder->SetHotkeys(kHotkeys, std::size(kHotkeys));
+    RegisterHotkeys(true);
     if (shell.trayMode)
         return;
     // A bare name lies in the current folder; a command given as a path names a file beside
@@ -127,10 +136,7 @@ void InitTray() {
     shell.trayVisible = true;
     shell.trayIcon->SetMode(TrayMode::Steady);
     shell.trayIcon->ShowBalloon();
-    platform::RegisterGlobalHotkey(shell.mainWindow, HOTKEY_RECORD, kHotkeyModifiers, 'R');
-    platform::RegisterGlobalHotkey(shell.mainWindow, HOTKEY_PLAY, kHotkeyModifiers, 'P');
-    platform::RegisterGlobalHotkey(shell.mainWindow, HOTKEY_STOP, kHotkeyModifiers, 'S');
-    platform::RegisterGlobalHotkey(shell.mainWindow, HOTKEY_HIDE, kHotkeyModifiers, 'H');
+    RegisterHotkeys(false);
 }
 
 void Shutdown() {

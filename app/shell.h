@@ -7,10 +7,20 @@
 
 #include "app/program_ids.h"
 #include "platform/types.h"
+#include "platform/window.h"
 
 class JournalRecorder;
 class SoundRecorder;
 class TrayIcon;
+
+// The program's hotkeys: registered at start-up (the menu's in both modes, the others in tray
+// mode), and never pressed by a replay.
+inline constexpr uint32_t kHotkeyModifiers = MOD_ALT | MOD_CONTROL | MOD_SHIFT;
+inline constexpr platform::HotkeyChord kHotkeys[] = {
+    {HOTKEY_RECORD, kHotkeyModifiers, 'R'},     {HOTKEY_PLAY, kHotkeyModifiers, 'P'},
+    {HOTKEY_STOP, kHotkeyModifiers, 'S'},       {HOTKEY_HIDE, kHotkeyModifiers, 'H'},
+    {HOTKEY_MENU, kHotkeyModifiers, VK_DELETE},
+};
 
 // The process's shell state: what start-up builds and the window procedure reads and changes.
 struct ShellState {
@@ -39,6 +49,10 @@ struct ShellState {
     // An exit asked for while a file command ran, or while the recorder was stopping; carried
     // out when that has finished.
     bool shutdownPending;
+    // What the command being routed came from: a hotkey, or the menu (from its opening until the
+    // null message posted after it closed, which comes after the command it posted).
+    const platform::HotkeyChord* commandChord;
+    bool menuCommands;
     // Set by the first Shutdown: a nested request (the stop notification it causes) is ignored,
     // so nothing is saved or destroyed twice.
     bool shuttingDown;
@@ -69,7 +83,8 @@ void RequestShutdown();
 
 intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
                         intptr_t lParam);
-void ShowPopupMenu();
+// `chord`: the hotkey that opens it; null for a click on the icon.
+void ShowPopupMenu(const platform::HotkeyChord* chord = nullptr);
 void ToggleSound();
 void ApplySoundAvailability();
 intptr_t OnHotkey(uintptr_t id);

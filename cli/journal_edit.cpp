@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/shell.h"
+#include "journal/hotkey_filter.h"
 #include "journal/window_table.h"
 #include "sound/sound_file_format.h"
 
@@ -354,6 +356,113 @@ bool SimplifyMoves(const Input& input, uint64_t closerThan, Edit* edit, std::str
         if (edit->made.empty())
             from = offsets[i];
         Take(input, i, edit);
+    }
+    MadeEdit(input, from, true, edit);
+    return true;
+}
+
+namespace {
+
+const uint32_t kModifiers[][2] = {{MOD_CONTROL, 0x11}, {MOD_ALT, 0x12}, {MOD_SHIFT, 0x10}};
+
+// The indexes of `found` (one per key, 0 for none) for the chord's keys; empty when one is
+// missing.
+std::vector<size_t> ChordEvents(const platform::HotkeyChord& chord,
+                                const std::vector<size_t>& found) {
+    std::vector<size_t> at;
+    for (const auto& m : kModifiers)
+        if (chord.modifiers & m[0])
+            at.push_back(found[m[1]]);
+    at.push_back(found[chord.key]);
+    for (size_t i : at)
+        if (!i)
+            return {};
+    return at;
+}
+
+}  // namespace
+
+std::string ChordName(const platform::HotkeyChord& chord) {
+    std::string name;
+    for (const char* m : {"Ctrl+", "Alt+", "Shift+"})
+        if (chord.modifiers & (m[0] == 'C' ? MOD_CONTROL : m[0] == 'A' ? MOD_ALT : MOD_SHIFT))
+            name += m;
+    return name +
+           (chord.key == VK_DELETE ? std::string("Delete") : std::string(1, char(chord.key)));
+}
+
+CommandChords FindCommandChords(const std::vector<platform::EventRecord>& events) {
+    CommandChords found;
+    // The first release of each key that was never pressed before it (index + 1).
+    std::vector<size_t> releases(256, 0);
+    std::vector<bool> down(256, false);
+    for (size_t i = 0; i < events.size(); i++) {
+        bool press = journal::IsKeyDown(events[i]);
+        if (!press && !journal::IsKeyUp(events[i]))
+            continue;
+        uint32_t key = journal::KeyOf(events[i]);
+        if (!press && !down[key] && !releases[key])
+            releases[key] = i + 1;
+        down[key] = press;
+    }
+    for (const platform::HotkeyChord& chord : kHotkeys) {
+        std::vector<size_t> at = ChordEvents(chord, releases);
+        if (found.start || at.empty())
+            continue;
+        found.start = &chord;
+        for (size_t i : at)
+            found.startEvents.push_back(i - 1);
+    }
+    for (const platform::HotkeyChord& chord : kHotkeys) {
+        size_t boundary = events.size();
+        for (size_t i = events.size(); i-- > 0 && boundary == events.size();) {
+            bool press = journal::IsKeyDown(events[i]);
+            if ((press || journal::IsKeyUp(events[i])) &&
+                !(press && journal::InChord(chord, journal::KeyOf(events[i]))))
+                boundary = i;
+        }
+        std::vector<size_t> presses(256, 0), at;
+        size_t from = boundary == events.size() ? 0 : boundary + 1;
+        for (size_t i = from; i < events.size(); i++) {
+            if (!journal::IsKeyDown(events[i]))
+                continue;
+            presses[journal::KeyOf(events[i])] = i + 1;
+            at.push_back(i);
+        }
+        if (found.stop || ChordEvents(chord, presses).empty())
+            continue;
+        found.stop = &chord;
+        found.stopEvents = at;
+    }
+    return found;
+}
+
+bool Trim(const Input& input, const CommandChords& chords, Edit* edit, std::string* why) {
+    const std::vector<platform::EventRecord>& events = input.image.events;
+    if (!chords.start && !chords.stop) {
+        *why = input.path +
+               " neither begins with the releases of one of the program's hotkeys nor ends with "
+               "one: nothing to trim";
+        return false;
+    }
+    std::vector<bool> drop(events.size(), false);
+    for (size_t i : chords.startEvents)
+        drop[i] = true;
+    for (size_t i : chords.stopEvents)
+        drop[i] = true;
+    std::vector<uint64_t> offsets = Offsets(events);
+    edit->made.clear();
+    uint64_t from = 0;
+    for (size_t i = 0; i < events.size(); i++) {
+        if (drop[i])
+            continue;
+        if (edit->made.empty())
+            from = offsets[i];
+        Take(input, i, edit);
+    }
+    if (edit->made.empty()) {
+        *why = input.path + " holds nothing but the program's hotkeys";
+        return false;
     }
     MadeEdit(input, from, true, edit);
     return true;

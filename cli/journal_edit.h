@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/journal_io.h"
+#include "platform/window.h"
 
 namespace qvjournal {
 
@@ -62,6 +63,20 @@ bool Speed(const Input& input, double factor, uint64_t from, uint64_t to, Edit* 
            std::string* why);
 bool DropMoves(const Input& input, Edit* edit, std::string* why);
 bool SimplifyMoves(const Input& input, uint64_t closerThan, Edit* edit, std::string* why);
+
+// The program's hotkeys at a journal's ends: the releases of one that started the recording
+// (anywhere, as releases of keys never pressed in it) and the presses of one that stopped it
+// (its keys going down after the last other key event). Null chords where there is none.
+struct CommandChords {
+    const platform::HotkeyChord* start = nullptr;
+    std::vector<size_t> startEvents;
+    const platform::HotkeyChord* stop = nullptr;
+    std::vector<size_t> stopEvents;
+};
+CommandChords FindCommandChords(const std::vector<platform::EventRecord>& events);
+std::string ChordName(const platform::HotkeyChord& chord);
+// The input without the events of `chords`.
+bool Trim(const Input& input, const CommandChords& chords, Edit* edit, std::string* why);
 
 // The result's figures, for the messages and the size checks.
 uint64_t EventCount(const Edit& edit);

@@ -2,6 +2,10 @@
 #include "cli/journal_info.h"
 
 #include <cstdio>
+#include <iterator>
+
+#include "app/shell.h"
+#include "journal/hotkey_filter.h"
 
 #include "cli/journal_commands.h"
 #include "cli/journal_edit.h"
@@ -79,6 +83,40 @@ void PrintSound(FILE* out, const std::string& path, uint64_t span) {
     }
 }
 
+// Presses of the program's hotkeys: a replay passes over them; trim removes those that started
+// and stopped the recording.
+void PrintHotkeys(FILE* out, const std::vector<platform::EventRecord>& events) {
+    journal::HotkeyFilter filter(kHotkeys, std::size(kHotkeys));
+    uint64_t presses = 0;
+    const platform::HotkeyChord* first = nullptr;
+    uint64_t at = 0;
+    bool inPress = false;
+    for (size_t i = 0; i < events.size(); i++) {
+        bool taken = filter.Take(events[i]);
+        if (taken && journal::IsKeyDown(events[i]) && !inPress) {
+            if (!presses++) {
+                first = filter.LastChord();
+                at = Span(events, 0, i + 1);
+            }
+        }
+        if (taken)
+            inPress = journal::IsKeyDown(events[i]);
+    }
+    if (presses)
+        fprintf(out,
+                "hotkeys:      %llu press%s of the program's own (the first %s at %llu ms); a "
+                "replay passes over them\n",
+                (unsigned long long)presses, presses == 1 ? "" : "es", ChordName(*first).c_str(),
+                (unsigned long long)at);
+    CommandChords chords = FindCommandChords(events);
+    if (chords.start || chords.stop)
+        fprintf(out, "trim:         would remove%s%s%s%s%s\n",
+                chords.start ? " the releases of " : "",
+                chords.start ? ChordName(*chords.start).c_str() : "",
+                chords.start ? " at the start" : "", chords.start && chords.stop ? " and" : "",
+                chords.stop ? (" " + ChordName(*chords.stop) + " at the end").c_str() : "");
+}
+
 void PrintWindows(FILE* out, const JournalImage& image) {
     if (image.windows.empty())
         return;
@@ -115,6 +153,7 @@ int Info(FILE* out, FILE* err, const std::string& path) {
     }
     if (loads) {
         PrintEvents(out, image.events);
+        PrintHotkeys(out, image.events);
         PrintWindows(out, image);
     }
     PrintSound(out, path, loads ? Span(image.events, 0, image.events.size()) : 0);

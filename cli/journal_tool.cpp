@@ -31,9 +31,11 @@ struct Option {
     std::string value;
 };
 
+}  // namespace
+
 class Tool {
   public:
-    Tool(FILE* out, FILE* err) : out(out), err(err) {}
+    Tool(FILE* outFile, FILE* errFile) : out(outFile), err(errFile) {}
 
     int Run(int argc, char** argv) {
         if (argc < 2) {
@@ -54,6 +56,12 @@ class Tool {
             return Parse(argc, argv) ? Dispatch() : kRefused;
         return Refuse("unknown command '" + name + "' (qvjournal --help lists the commands)");
     }
+
+    // The commands' handlers (see kCommands).
+    int InfoCommand() { return Info(out, err, positional[0]); }
+    int DumpCommand() { return Dump(positional[0]); }
+    int BuildCommand() { return Build(positional[0]); }
+    int EditCommand() { return RunEdit(); }
 
   private:
     int Refuse(const std::string& what) { return qvjournal::Refuse(err, what); }
@@ -181,17 +189,8 @@ class Tool {
             return kDone;
         }
         output = Value("--output");
-        std::string name = command->name;
-        if (name == "info")
-            return Info(out, err, positional[0]);
-        if (name == "dump")
-            return Dump(positional[0]);
-        if (name == "build")
-            return Build(positional[0]);
-        return RunEdit();
+        return command->run(*this);
     }
-
-    // ---- info ---------------------------------------------------------------------------
 
     // ---- dump and build -----------------------------------------------------------------
 
@@ -269,28 +268,6 @@ class Tool {
         return true;
     }
 
-    bool Times(uint64_t* from, uint64_t* to, bool* until) {
-        *until = Has("--to");
-        if (!Milliseconds("--from", 0, from) || !Milliseconds("--to", ~uint64_t(0), to))
-            return false;
-        if (*from > *to)
-            return Complain("--from " + std::to_string(*from) + " is after --to " +
-                            std::to_string(*to));
-        return true;
-    }
-
-    bool Gap(uint32_t* gap, const uint32_t** given) {
-        *given = nullptr;
-        uint64_t value;
-        if (!Has("--gap"))
-            return true;
-        if (!Number(Value("--gap"), "--gap", 0xFFFFFFFFu, &value))
-            return false;
-        *gap = uint32_t(value);
-        *given = gap;
-        return true;
-    }
-
     // The edit's own arguments, checked before any file is read.
     bool EditArguments() {
         std::string name = command->name;
@@ -349,6 +326,19 @@ class Tool {
             return Cut(inputs[0], from, to, until, edit, &why) || Complain(why);
         if (name == "speed")
             return Speed(inputs[0], factor, from, to, edit, &why) || Complain(why);
+        if (name == "trim") {
+            CommandChords chords = FindCommandChords(inputs[0].image.events);
+            for (int end = 0; end < 2; end++) {
+                const platform::HotkeyChord* chord = end ? chords.stop : chords.start;
+                if (chord)
+                    trimmed +=
+                        std::string("removed ") + (end ? "" : "the releases of ") +
+                        ChordName(*chord) + (end ? " at the end" : " at the start") + " (" +
+                        std::to_string((end ? chords.stopEvents : chords.startEvents).size()) +
+                        " events)\n";
+            }
+            return Trim(inputs[0], chords, edit, &why) || Complain(why);
+        }
         if (Has("--drop"))
             return DropMoves(inputs[0], edit, &why) || Complain(why);
         return SimplifyMoves(inputs[0], closerThan, edit, &why) || Complain(why);
@@ -372,6 +362,7 @@ class Tool {
         std::string why;
         if (!WriteEditJournal(output, edit, !Has("--no-windows"), &why))
             return Refuse(output + ": " + why);
+        fputs(trimmed.c_str(), out);
         const Part& last = edit.parts.back();
         Wrote(EventCount(edit),
               last.at + (last.times - 1) * last.period + Span(*last.events, last.begin, last.end));
@@ -413,9 +404,21 @@ class Tool {
     bool until = false;
     uint32_t gapValue = 0;
     const uint32_t* gap = nullptr;  // null: the default gap
+    std::string trimmed;            // what trim removed, told once the result is written
 };
 
-}  // namespace
+int RunInfo(Tool& tool) {
+    return tool.InfoCommand();
+}
+int RunDump(Tool& tool) {
+    return tool.DumpCommand();
+}
+int RunBuild(Tool& tool) {
+    return tool.BuildCommand();
+}
+int RunEdit(Tool& tool) {
+    return tool.EditCommand();
+}
 
 }  // namespace qvjournal
 

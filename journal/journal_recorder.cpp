@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "journal/hotkey_filter.h"
 #include "journal/journal_codec.h"
 #include "platform/window.h"
 #include "storage/file_buffer.h"
@@ -40,11 +41,10 @@ struct EventChunk {
     }
 };
 
-JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
-                                 platform::WindowHandle mainWindow, int32_t minutes,
-                                 const char* name)
-    : instance(instance),
-      mainWindow(mainWindow),
+JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::WindowHandle window,
+                                 int32_t minutes, const char* name)
+    : instance(module),
+      mainWindow(window),
       tail(nullptr),
       head(nullptr),
       cursor(nullptr),
@@ -59,6 +59,10 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       recordingActive(false),
       playbackActive(false),
       previousTime(0),
+      replayHotkeys(nullptr, 0),
+      menuMarked(false),
+      menuMark(nullptr),
+      menuChord(nullptr),
       delayRemainder(0),
       timeLimit(static_cast<uint32_t>(minutes) * 60000u),
       speed(16),
@@ -66,6 +70,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle instance,
       pauseIsLastGap(true),
       repeatPause(0),
       pass(0),
+      firstPlayable(nullptr),
       passBegins(false),
       statusText(),
       followWindows(true),
@@ -98,7 +103,7 @@ bool JournalRecorder::HasEvents() const {
     return head != nullptr;
 }
 
-bool JournalRecorder::StartRecording() {
+bool JournalRecorder::StartRecording(Commander by) {
     if (IsRecording() || IsPlaying())
         return false;
     // Also forgets the windows of a loaded file without events.
@@ -107,20 +112,32 @@ bool JournalRecorder::StartRecording() {
     if (!hook)
         return false;
     recordHook = hook;
+    startKeys.reset();
+    menuMarked = false;
+    if (by.chord) {
+        startKeys.set(by.chord->key);
+        for (uint32_t key = 0x10; key <= 0x12; key++)
+            startKeys[key] = journal::InChord(*by.chord, key);
+    }
     recordingActive = true;
     SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_RECORDING, 0);
     return true;
 }
 
-bool JournalRecorder::StartPlayback() {
+bool JournalRecorder::StartPlayback(Commander) {
     if (IsRecording() || IsPlaying() || !HasEvents())
+        return false;
+    replayHotkeys.Reset();
+    JournalEvent* first = Playable(head);
+    if (!first)
         return false;
     platform::HookHandle hook = platform::InstallPlaybackHook(instance, PlaybackHookProc);
     if (!hook)
         return false;
     playbackHook = hook;
-    cursor = head;
+    // The first delay spans the hotkey presses passed over, as every later one does.
+    cursor = firstPlayable = first;
     playbackActive = true;
     previousTime = head->record.time;
     delayRemainder = 0;
@@ -135,7 +152,7 @@ bool JournalRecorder::StartPlayback() {
     return true;
 }
 
-bool JournalRecorder::Stop() {
+bool JournalRecorder::Stop(Commander by) {
     // The receiver of the notification may destroy this recorder: copy what is needed after
     // it and touch no field once it was sent.
     platform::WindowHandle window = mainWindow;
@@ -155,9 +172,104 @@ bool JournalRecorder::Stop() {
     platform::RemoveHook(hook);
     hook = nullptr;
     stopping = false;
-    platform::SendToWindow(window, WM_JOURNALSTATE, JOURNAL_STOPPED, stopped);
+    if (stopped == STOPPED_RECORDING) {
+        // Cut before the notification, which may save the list.
+        if (by.menu && menuMarked)
+            CutMenuChoice();
+        else if (by.chord)
+            CutChord(*by.chord);
+        menuMarked = false;
+    }
+    platform::SendToWindow(window, WM_JOURNALSTATE, JOURNAL_STOPPED,
+                           static_cast<intptr_t>(stopped));
     SwitchScreenSaver(false);
     return true;
+}
+
+void JournalRecorder::SetHotkeys(const platform::HotkeyChord* chords, size_t chordCount) {
+    replayHotkeys = journal::HotkeyFilter(chords, chordCount);
+}
+
+void JournalRecorder::MenuOpened(const platform::HotkeyChord* chord) {
+    if (!IsRecording())
+        return;
+    menuMarked = true;
+    menuMark = tail;
+    menuChord = chord;
+}
+
+bool JournalRecorder::Keeps(const platform::EventRecord& record) {
+    bool down = journal::IsKeyDown(record);
+    if (!down && !journal::IsKeyUp(record))
+        return true;
+    uint32_t key = journal::KeyOf(record);
+    if (!startKeys[key])
+        return true;
+    // Held since the hotkey that started the recording: its repeats and its release.
+    if (!down)
+        startKeys.reset(key);
+    return false;
+}
+
+template <class Pick>
+void JournalRecorder::Unlink(JournalEvent* from, Pick drop) {
+    JournalEvent** link = from ? &from->next : &head;
+    JournalEvent* last = from;
+    while (JournalEvent* event = *link) {
+        if (drop(*event)) {
+            *link = event->next;
+            count--;
+        } else {
+            last = event;
+            link = &event->next;
+        }
+    }
+    tail = last;
+    cursor = nullptr;
+}
+
+// The hotkey's presses end the list: its modifiers and its key going down, after the last key
+// event that is none of those. Mouse events among them were the user's and stay.
+void JournalRecorder::CutChord(const platform::HotkeyChord& chord) {
+    JournalEvent* boundary = nullptr;
+    for (JournalEvent* event = head; event; event = event->next) {
+        bool key = journal::IsKeyDown(event->record) || journal::IsKeyUp(event->record);
+        if (key && !(journal::IsKeyDown(event->record) &&
+                     journal::InChord(chord, journal::KeyOf(event->record))))
+            boundary = event;
+    }
+    Unlink(boundary, [](const JournalEvent& event) {
+        return journal::IsKeyDown(event.record) || journal::IsKeyUp(event.record);
+    });
+}
+
+// Everything done in the menu goes, and so does what opened it: its hotkey, or the click on the
+// icon (the last button pressed and released before it opened).
+void JournalRecorder::CutMenuChoice() {
+    Unlink(menuMark, [](const JournalEvent&) { return true; });
+    if (menuChord) {
+        CutChord(*menuChord);
+        return;
+    }
+    JournalEvent* beforeDown = nullptr;
+    const JournalEvent* down = nullptr;
+    for (JournalEvent *event = head, *previous = nullptr; event;
+         previous = event, event = event->next) {
+        if (journal::IsButtonDown(event->record)) {
+            beforeDown = previous;
+            down = event;
+        }
+    }
+    if (!down)
+        return;
+    bool released = false;
+    Unlink(beforeDown, [&](const JournalEvent& event) {
+        if (&event == down)
+            return true;
+        if (released || !journal::IsButtonUp(event.record))
+            return false;
+        return released = true;
+    });
 }
 
 void JournalRecorder::PausePlayback(bool paused) {
@@ -303,6 +415,12 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     return static_cast<uint32_t>(delay);
 }
 
+JournalEvent* JournalRecorder::Playable(JournalEvent* event) {
+    while (event && replayHotkeys.Take(event->record))
+        event = event->next;
+    return event;
+}
+
 // Asked again while the event at the cursor waits for its window: hands it out placed once the
 // window is there, or as recorded once the longest wait has passed. The wait is real time, at
 // any speed, and the rest of the timeline comes after it.
@@ -325,12 +443,13 @@ void JournalRecorder::Advance() {
     follower.Passed(cursor->record);
     // Posted: the sound track starts its pass from the message loop, not from inside the
     // system's input processing.
-    if (cursor == head && pass > 1)
+    if (cursor == firstPlayable && pass > 1)
         platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PASS, pass);
-    if (cursor->next) {
-        cursor = cursor->next;
-    } else if (repeatTimes == 0 || pass < repeatTimes) {
-        cursor = head;
+    // The events passed over are not played: the next delay spans their time.
+    if (JournalEvent* next = Playable(cursor->next)) {
+        cursor = next;
+    } else if ((repeatTimes == 0 || pass < repeatTimes) && (firstPlayable = Playable(head))) {
+        cursor = firstPlayable;
         pass++;
         passBegins = true;
     } else {
@@ -352,7 +471,8 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
             if (self->recordingActive) {
                 const platform::EventRecord& record =
                     *reinterpret_cast<const platform::EventRecord*>(lParam);
-                self->AppendEvent(record, self->WindowOf(record));
+                if (self->Keeps(record))
+                    self->AppendEvent(record, self->WindowOf(record));
             }
             break;
         case HC_SYSMODALON:

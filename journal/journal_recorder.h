@@ -3,10 +3,13 @@
 // past its time limit and tells the main window about every start and stop.
 #pragma once
 
+#include <bitset>
+#include <cstddef>
 #include <cstdint>
 
 #include "journal/window_follow.h"
 #include "app/program_ids.h"
+#include "journal/hotkey_filter.h"
 #include "journal/window_table.h"
 #include "platform/input.h"
 #include "platform/types.h"
@@ -36,6 +39,14 @@ struct SeenWindow {
     uint32_t number;  // in the recorder's window table
 };
 
+// What commanded a start or a stop. A recording keeps only what the user did in between: the
+// releases of the hotkey that started it, and the hotkey or the menu choice that stopped it, are
+// left out. Neither (the program itself, the time limit, another program): nothing is left out.
+struct Commander {
+    const platform::HotkeyChord* chord = nullptr;
+    bool menu = false;  // chosen in the menu, opened as MenuOpened told
+};
+
 // Events are carved out of blocks of many, so that a long recording costs one allocation per
 // block instead of one per event (and no allocator header per event).
 struct EventChunk;
@@ -47,9 +58,17 @@ class JournalRecorder {
     virtual ~JournalRecorder();
 
     // Each returns true when it acted, false when it refused and changed nothing.
-    bool StartRecording();
-    bool StartPlayback();
-    bool Stop();
+    bool StartRecording(Commander by = {});
+    // Started by a hotkey, the first event waits until the user has let go of its keys, which
+    // would otherwise join it.
+    bool StartPlayback(Commander by = {});
+    bool Stop(Commander by = {});
+    // The program's hotkeys (the table stays the caller's): a replay presses none of them, nor
+    // lets go of one; the time it would have taken is waited all the same.
+    void SetHotkeys(const platform::HotkeyChord* chords, size_t count);
+    // The menu opens, by `chord` or, when null, by a click on the icon: a recording stopped from
+    // it leaves out that and what the user did in the menu.
+    void MenuOpened(const platform::HotkeyChord* chord);
     // Holds a running playback where it is (`paused`), or goes on from there; see
     // platform::PausePlayback.
     void PausePlayback(bool paused);
@@ -94,6 +113,15 @@ class JournalRecorder {
     uint32_t NextDelay(platform::EventRecord* target);
     uint32_t LookAgain(platform::EventRecord* target);
     void Advance();
+    // Moves from `event` to the first event that is not a hotkey press; null when none is.
+    JournalEvent* Playable(JournalEvent* event);
+    // False for the repeats and releases of the starting hotkey's keys.
+    bool Keeps(const platform::EventRecord& record);
+    // Unlinks the events after `from` (all when null) that `drop` picks.
+    template <class Pick>
+    void Unlink(JournalEvent* from, Pick drop);
+    void CutChord(const platform::HotkeyChord& chord);
+    void CutMenuChoice();
     void ReleaseEvents();
     static void FreeChunks(EventChunk* chunk);
 
@@ -114,6 +142,13 @@ class JournalRecorder {
     bool recordingActive;  // not paused by a system-modal dialog
     bool playbackActive;
     uint32_t previousTime;
+    journal::HotkeyFilter replayHotkeys;
+    // The keys of the hotkey that started the recording, while they are not let go of.
+    std::bitset<256> startKeys;
+    // Where the list ended when the menu opened during the recording, and what opened it.
+    bool menuMarked;
+    JournalEvent* menuMark;
+    const platform::HotkeyChord* menuChord;
     // Sixteenths of a millisecond that scaled delays left over so far: carried into the next
     // delay so that rounding never adds up over a playback.
     uint32_t delayRemainder;
@@ -123,6 +158,7 @@ class JournalRecorder {
     bool pauseIsLastGap;
     uint32_t repeatPause;
     uint32_t pass;                // of the playback under way, from 1
+    JournalEvent* firstPlayable;  // of this pass: its skip tells the main window of the pass
     bool passBegins;              // the cursor went back to the first event: its gap is the pause
     mutable char statusText[64];  // GetStatusText's, with the pass
     bool followWindows;

@@ -69,6 +69,12 @@ int RunMessageLoop(InstanceHandle instance, int acceleratorId);
 int StartTimer(WindowHandle window, uintptr_t id, uint32_t milliseconds);
 void StopTimer(WindowHandle window, uintptr_t id);
 int RegisterGlobalHotkey(WindowHandle window, int id, uint32_t modifiers, uint32_t virtualKey);
+// A hotkey as RegisterGlobalHotkey takes it: the MOD_* bits held and the key pressed.
+struct HotkeyChord {
+    int id;
+    uint32_t modifiers;
+    uint32_t key;
+};
 
 // Takes the first popup out of the window's menu and detaches the menu from the window.
 MenuHandle DetachPopupMenu(WindowHandle window);

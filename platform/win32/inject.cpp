@@ -238,5 +238,21 @@ void ReleaseHeld(const HeldInput& held) {
         SendInput(count, inputs, sizeof(INPUT));
 }
 
+void LetGoOfUserModifiers() {
+    static const uint8_t kModifiers[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
+                                         VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
+    HeldInput down = {};
+    for (uint8_t key : kModifiers) {
+        if (!(GetAsyncKeyState(key) & 0x8000))
+            continue;
+        down.keyHeld[key] = true;
+        down.keyVirtual[key] = key;
+        down.keyScan[key] = static_cast<uint8_t>(MapVirtualKeyA(key, 0 /* MAPVK_VK_TO_VSC */));
+        down.keyExtended[key] =
+            key == VK_RCONTROL || key == VK_RMENU || key == VK_LWIN || key == VK_RWIN;
+    }
+    ReleaseHeld(down);
+}
+
 }  // namespace win32
 }  // namespace platform

@@ -91,6 +91,9 @@ bool Inject(HeldInput& held, const EventRecord& event);
 void ReleaseHeld(const HeldInput& held);
 // Lets go of the keys held down (`up`), or presses them again; buttons stay as they are.
 void LiftHeldKeys(const HeldInput& held, bool up);
+// Lets go of the modifiers the user holds (those of the hotkey that started a playback), so that
+// the first replayed keys are not taken with them; the user's own releases later change nothing.
+void LetGoOfUserModifiers();
 
 // ---- the user's own input during a playback ---------------------------------------------------
 // While held back, keyboard and mouse input that is not the playback's own never reaches a

@@ -410,6 +410,7 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     // While the system plays a journal it takes no input from the user; the emulation keeps the
     // user's mouse and keyboard out in the same way, so that a nudge cannot misplace a click.
     sink.holdingBack = HoldBackUserInput();
+    LetGoOfUserModifiers();
     sink.procedure = procedure;
     // The first question comes from the message loop, after the caller has taken the handle.
     PostFill(sink);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "app/shell.h"
 #include "platform/fake/fake_window.h"
 #include "platform/fake/fake_window_lookup.h"
 
@@ -557,3 +559,65 @@ TEST_F(JournalRecorderTest, RepeatedPlaybackKeepsEveryPassOnTheTimeline) {
     ASSERT_EQ(1, recorder->Stop());
     EXPECT_STREQ("Now is [Stoped][Have Record].", recorder->GetStatusText());
 }
+
+namespace {
+
+platform::EventRecord KeyAt(uint32_t message, uint32_t key, uint32_t time) {
+    return {message, key, 1, time, 0};
+}
+
+// A replay passes over every press of one of the program's hotkeys, with the modifiers the
+// replay holds at that moment, and over its repeats and release; the next delay spans their time.
+TEST_F(JournalRecorderTest, AReplayNeverPressesTheProgramsHotkeys) {
+    const uint32_t D = WM_KEYDOWN, U = WM_KEYUP, SD = WM_SYSKEYDOWN, SU = WM_SYSKEYUP;
+    const uint32_t kCtrl = 0x11, kAlt = 0x12, kShift = 0xA0;  // a sided key counts as either
+    const struct {
+        const char* name;
+        std::vector<std::pair<uint32_t, uint32_t>> events;  // 10 ms apart
+        std::vector<size_t> played;                         // their indexes
+    } kCases[] = {
+        {"a chord in the middle, its key repeated",
+         {{D, 'A'},
+          {U, 'A'},
+          {D, kCtrl},
+          {SD, kAlt},
+          {SD, kShift},
+          {SD, 'S'},
+          {SD, 'S'},
+          {SU, 'S'},
+          {U, kCtrl},
+          {U, kAlt},
+          {U, kShift},
+          {D, 'B'}},
+         {0, 1, 2, 3, 4, 8, 9, 10, 11}},
+        {"only some of the modifiers held",
+         {{D, kCtrl}, {D, kShift}, {D, 'S'}, {U, 'S'}, {U, kShift}, {D, kAlt}, {D, 'R'}},
+         {0, 1, 2, 3, 4, 5, 6}},
+        {"a modifier let go of before the key",
+         {{D, kCtrl}, {D, kAlt}, {D, kShift}, {U, kAlt}, {D, 'P'}, {U, 'P'}},
+         {0, 1, 2, 3, 4, 5}},
+        {"the stop chord at the end",
+         {{D, 'A'}, {D, kCtrl}, {D, kAlt}, {D, kShift}, {D, 0x2E}},
+         {0, 1, 2, 3}},
+    };
+    for (const auto& c : kCases) {
+        ASSERT_EQ(1, recorder->StartRecording());
+        uint32_t time = 500;
+        for (const auto& [message, key] : c.events)
+            fake::RecordEvent(KeyAt(message, key, time += 10));
+        ASSERT_EQ(1, recorder->Stop());
+        recorder->SetHotkeys(kHotkeys, std::size(kHotkeys));
+        ASSERT_EQ(1, recorder->StartPlayback());
+        std::vector<size_t> played;
+        uint32_t waited = 0;
+        for (const fake::Played& p : fake::PlayAll()) {
+            waited += p.delay;
+            played.push_back((p.record.time - 510) / 10);
+            EXPECT_EQ(p.record.time - 510, waited) << c.name << ": the timeline is kept";
+        }
+        EXPECT_EQ(c.played, played) << c.name;
+        EXPECT_EQ(0, recorder->IsPlaying()) << c.name;
+    }
+}
+
+}  // namespace

@@ -297,7 +297,8 @@ TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
         EXPECT_EQ("kept", Read("out.Jnf"));
         EXPECT_EQ(JournalImage(kEvents), Read("a.Jnf"));
     }
-    for (const char* command : {"info", "dump", "build", "repeat", "cat", "cut", "speed", "moves"})
+    for (const char* command :
+         {"info", "dump", "build", "repeat", "cat", "cut", "speed", "moves", "trim"})
         EXPECT_EQ(0, Run({command, "--help"}).out.find(std::string("usage: qvjournal ") + command));
 }
 
@@ -350,6 +351,70 @@ TEST_F(JournalToolTest, InfoSaysWhatAFileHoldsOrWhyTheProgramWouldRefuseIt) {
         EXPECT_NE(std::string::npos, ran.out.find(c.reason)) << ran.out;
         EXPECT_NE(std::string::npos, ran.err.find("bad.Jnf would not load"));
     }
+}
+
+// A recording made by an older version: the releases of Ctrl+Alt+Shift+R at its start, the
+// presses of Ctrl+Alt+Shift+S at its end, a move and a key of the user's between and among them.
+TEST_F(JournalToolTest, TrimRemovesTheHotkeysAtTheEndsAndKeepsTheRest) {
+    const uint32_t D = 0x100, U = 0x101, M = 0x200;
+    const std::vector<std::pair<uint32_t, uint32_t>> kOld = {
+        {U, 'R'}, {U, 0xA2}, {M, 0},    {U, 0x12}, {U, 0x10}, {D, 'A'},
+        {U, 'A'}, {D, 0x11}, {D, 0x12}, {M, 0},    {D, 0x10}, {D, 'S'}};
+    std::vector<platform::EventRecord> old;
+    for (const auto& [message, key] : kOld)
+        old.push_back({message, key, 1, uint32_t(1000 + 10 * old.size()), 0});
+    Write("old.Jnf", JournalImage(old, {.recordSize = 24,
+                                        .table = testkit::WindowTable({kLedger, kDialog}),
+                                        .windowOf = {1, 1, 2, 1, 1, 2, 2, 1, 1, 1, 1, 1}}));
+    std::vector<platform::EventRecord> run = {kEvents[1], kEvents[2]};
+    for (uint32_t key : {0x11, 0x12, 0x10, 0x2E})
+        run.push_back({D, key, 1, 1200, 0});
+    Write("run.Jnf", JournalImage(run));
+
+    Ran info = Run({"info", "old.Jnf"});
+    for (const char* line :
+         {"hotkeys:      1 press of the program's own (the first Ctrl+Alt+Shift+S at 110 ms)",
+          "trim:         would remove the releases of Ctrl+Alt+Shift+R at the start and "
+          "Ctrl+Alt+Shift+S at the end\n"})
+        EXPECT_NE(std::string::npos, info.out.find(line)) << info.out;
+    EXPECT_EQ(std::string::npos, Run({"info", "a.Jnf"}).out.find("hotkeys"));
+
+    const struct {
+        const char* input;
+        const char* said;
+        std::vector<uint32_t> times;
+        std::vector<uint32_t> windowOf;  // of a windowed result
+    } kCases[] = {
+        {"old.Jnf",
+         "removed the releases of Ctrl+Alt+Shift+R at the start (4 events)\n"
+         "removed Ctrl+Alt+Shift+S at the end (4 events)\n",
+         {1020, 1050, 1060, 1090},
+         {1, 1, 1, 2}},
+        {"run.Jnf", "removed Ctrl+Alt+Shift+Delete at the end (4 events)\n", {1100, 1150}, {}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.input);
+        Ran ran = Run({"trim", c.input, "-o", "out.Jnf"});
+        ASSERT_EQ(0, ran.code) << ran.err;
+        EXPECT_EQ(0u, ran.out.find(c.said)) << ran.out;
+        std::string bytes = Read("out.Jnf");
+        uint32_t headerSize = GetU32(bytes, 16), recordSize = GetU32(bytes, 20);
+        std::vector<uint32_t> times, windowOf;
+        for (size_t at = headerSize; at < bytes.size(); at += recordSize) {
+            times.push_back(GetU32(bytes, at + 12));
+            if (recordSize == 24)
+                windowOf.push_back(GetU32(bytes, at + 20));
+        }
+        EXPECT_EQ(c.times, times);
+        EXPECT_EQ(c.windowOf, windowOf);
+        if (!c.windowOf.empty())
+            EXPECT_EQ(testkit::WindowTable({kDialog, kLedger}), bytes.substr(40, headerSize - 40));
+    }
+    Write("out.Jnf", "kept");
+    Ran none = Run({"trim", "a.Jnf", "-o", "out.Jnf"});
+    EXPECT_EQ(2, none.code);
+    EXPECT_NE(std::string::npos, none.err.find("nothing to trim")) << none.err;
+    EXPECT_EQ("kept", Read("out.Jnf"));
 }
 
 }  // namespace

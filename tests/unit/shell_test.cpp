@@ -432,3 +432,126 @@ TEST_F(ShellTest, TheMenuHoldsAPlaybackAndItsSoundWhileItIsOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+// One thing the user does: an input event the recorder sees ('e'), a hotkey ('h', key is its
+// id), a click on the icon ('o'), a menu command ('c', key is the command) or a time-limit tick
+// ('t').
+struct Act {
+    char what;
+    uint32_t message;
+    uint32_t key;
+    uint32_t time;
+};
+
+struct OriginCase {
+    const char* name;
+    const char* argument;
+    std::vector<Act> acts;
+    std::vector<Act> inMenu;          // events while the menu is open
+    std::vector<uint32_t> keptTimes;  // the recording's events, by their times
+};
+
+const OriginCase* current = nullptr;
+std::vector<uint32_t> kept;
+
+void Perform(const std::vector<Act>& acts) {
+    platform::WindowHandle w = fake::LastCreatedWindow();
+    for (const Act& a : acts)
+        if (a.what == 'e')
+            fake::RecordEvent({a.message, a.key, 1, a.time, 0});
+        else if (a.what == 'h')
+            fake::Dispatch(w, WM_HOTKEY, a.key, 0);
+        else if (a.what == 'o')
+            fake::Dispatch(w, WM_TRAYNOTIFY, 0, WM_RBUTTONUP);
+        else if (a.what == 'c')
+            fake::Dispatch(w, WM_COMMAND, a.key, 0);
+        else if (a.what == 't')
+            fake::Dispatch(w, WM_TIMER, TIMER_TIMELIMIT, 0);
+}
+
+// A recording keeps what the user did between its start and its stop, and not the keys,
+// clicks and menu choices that commanded the program, whatever started and stopped it.
+TEST_F(ShellTest, ARecordingLeavesOutWhatCommandedTheProgram) {
+    const uint32_t D = WM_KEYDOWN, U = WM_KEYUP, M = WM_MOUSEMOVE;
+    const uint32_t kCtrl = 0x11, kAlt = 0x12, kShift = 0x10;
+    const std::vector<Act> kChord = {
+        {'e', D, kCtrl, 60}, {'e', D, kAlt, 70}, {'e', M, 0, 75}, {'e', D, kShift, 80}};
+    auto with = [](std::vector<Act> a, std::vector<Act> b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const OriginCase kCases[] = {
+        {"hotkeys",
+         "",
+         with({{'h', 0, HOTKEY_RECORD},
+               {'e', U, 'R', 10},
+               {'e', U, kCtrl, 15},
+               {'e', M, 0, 20},
+               {'e', U, kAlt, 25},
+               {'e', D, 'A', 30},
+               {'e', U, 'A', 40},
+               {'e', U, kShift, 45}},
+              with(kChord, {{'e', D, 'S', 90}, {'h', 0, HOTKEY_STOP}})),
+         {},
+         {20, 30, 40, 75}},
+        {"menu opened by a click",
+         "",
+         {{'c', 0, IDM_RECORD},
+          {'e', D, 'A', 30},
+          {'e', U, 'A', 40},
+          {'e', M, 0, 50},
+          {'e', WM_RBUTTONDOWN, 0, 60},
+          {'e', WM_RBUTTONUP, 0, 70},
+          {'o'},
+          {'c', 0, IDM_STOP}},
+         {{'e', M, 0, 80}, {'e', WM_LBUTTONDOWN, 0, 90}, {'e', WM_LBUTTONUP, 0, 100}},
+         {30, 40, 50}},
+        {"menu opened by its hotkey",
+         "",
+         with({{'c', 0, IDM_RECORD}, {'e', D, 'A', 30}, {'e', U, 'A', 40}},
+              with(kChord, {{'e', D, VK_DELETE, 90}, {'h', 0, HOTKEY_MENU}, {'c', 0, IDM_STOP}})),
+         {{'e', U, VK_DELETE, 100}, {'e', U, kCtrl, 110}, {'e', D, 0x28, 120}, {'e', D, 0x0D, 130}},
+         {30, 40, 75}},
+        {"automation run ended by its hotkey",
+         "-Rtool",
+         with({{'e', U, 0x0D, 5}, {'e', D, 'A', 30}, {'e', U, 'A', 40}},
+              with(kChord, {{'e', D, VK_DELETE, 90}, {'h', 0, HOTKEY_MENU}})),
+         {},
+         {5, 30, 40, 75}},
+        {"time limit",
+         "-Rtool",
+         with({{'e', D, 'A', 30}}, with(kChord, {{'e', D, 'S', 70000}, {'t'}})),
+         {},
+         {30, 60, 70, 75, 80, 70000}},
+    };
+    for (const OriginCase& c : kCases) {
+        fake::ResetWindows();
+        fake::ResetFiles();
+        current = &c;
+        kept.clear();
+        fake::SetWhileMenuOpen([] { Perform(current->inMenu); });
+        fake::SetLoopIdle([] {
+            Perform(current->acts);
+            if (!shell.journalRecorder)
+                return;
+            for (const JournalEvent* e = shell.journalRecorder->GetHead(); e; e = e->next)
+                kept.push_back(e->record.time);
+            PostCommand(IDM_EXIT);
+        });
+        EXPECT_EQ(0, AppMain(nullptr, c.argument, 1)) << c.name;
+        if (c.argument[0]) {
+            std::ifstream in("tool_", std::ios::binary);
+            std::string bytes((std::istreambuf_iterator<char>(in)), {});
+            for (size_t at = 40 + 12; at + 4 <= bytes.size(); at += 20)
+                kept.push_back(uint32_t(uint8_t(bytes[at])) |
+                               uint32_t(uint8_t(bytes[at + 1])) << 8 |
+                               uint32_t(uint8_t(bytes[at + 2])) << 16);
+        }
+        EXPECT_EQ(c.keptTimes, kept) << c.name;
+    }
+    fake::SetWhileMenuOpen(nullptr);
+}
+
+}  // namespace
