@@ -203,8 +203,10 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
             ShowStatusTip();
             break;
         case JOURNAL_PASS:
-            // Each pass plays the sound track from its start, as the first one did.
-            if (SoundRecorder* sound = ActiveSound()) {
+            // Each pass plays the sound track from its start, as the first one did; a pass
+            // posted just before the playback ended starts nothing.
+            if (SoundRecorder* sound =
+                    shell.journalRecorder->IsPlaying() ? ActiveSound() : nullptr) {
                 sound->Stop(false);
                 sound->StartPlayback();
             }

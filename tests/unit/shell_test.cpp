@@ -325,6 +325,32 @@ TEST_F(ShellTest, AJournalIsNeverPairedWithTheSoundOfAnotherRecording) {
     fake::ResetWave();
 }
 
+// Each pass of a repeated playback plays the sound track from its start, once the main window
+// hears of the pass; a pass heard of after the playback ended starts nothing.
+TEST_F(ShellTest, EveryPassOfARepeatPlaysTheSoundTrackFromItsStart) {
+    fake::ResetWave();
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        fake::Dispatch(w, WM_COMMAND, IDM_RECORD, 0);
+        fake::RecordEvent(Key(5));
+        fake::RecordEvent(Key(25));
+        EXPECT_TRUE(fake::RunWave(5000));
+        fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
+        shell.journalRecorder->SetRepeat(3, true, 0);
+        fake::Dispatch(w, WM_COMMAND, IDM_PLAY, 0);
+        fake::PlayAll(3);  // into the second pass
+        fake::SetLoopIdle([] {
+            EXPECT_EQ(2, fake::WaveOpens(0));
+            fake::PlayAll(2);  // into the third, posted and not yet heard of
+            fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_STOP, 0);
+            PostCommand(IDM_EXIT);
+        });
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    EXPECT_EQ(2, fake::WaveOpens(0));
+    fake::ResetWave();
+}
+
 TEST_F(ShellTest, SwitchingSoundDuringARunLeavesNoDeviceRunningAndNoOtherRecordingsTrack) {
     fake::ResetWave();
     fake::SetLoopIdle([] {
