@@ -12,10 +12,10 @@ bool JournalRecorder::Save(const char* fileName) {
 
     // Without windows the file is the plain layout, as it always was.
     journal::FillHeader(signature, count, head->record.time, tail->record.time,
-                        journal::WindowTableSize(windows.entries, windows.count), header);
+                        journal::WindowTableSize(windows.entries, windows.count), header.get());
     const JournalEvent* event = head;
     bool stored = journal::WriteJournal(
-        file, *header, windows.entries, windows.count,
+        file.get(), *header, windows.entries, windows.count,
         [](void* context, platform::EventRecord* record, uint32_t* window) {
             const JournalEvent*& next = *static_cast<const JournalEvent**>(context);
             if (!next)
@@ -44,7 +44,7 @@ bool JournalRecorder::Load(const char* fileName) {
         file->Close();
         return false;
     }
-    journal::DecodeHeader(bytes, header);
+    journal::DecodeHeader(bytes, header.get());
     if (journal::CheckHeader(*header, file->GetSize(), signature) != journal::Refusal::kNone) {
         file->Close();
         return false;
@@ -60,9 +60,9 @@ bool JournalRecorder::Load(const char* fileName) {
     chunks = nullptr;
     windows = journal::WindowTable{nullptr, 0, 0};
     // Each record must name a window the table holds, or none.
-    bool complete = journal::ReadWindowTable(file, *header, &windows) &&
+    bool complete = journal::ReadWindowTable(file.get(), *header, &windows) &&
                     journal::ReadRecords(
-                        file, *header,
+                        file.get(), *header,
                         [](void* context, const uint8_t* record) {
                             JournalRecorder* self = static_cast<JournalRecorder*>(context);
                             uint32_t window =

@@ -89,8 +89,6 @@ JournalRecorder::~JournalRecorder() {
     Stop();
     ReleaseEvents();
     platform::StopTimer(mainWindow, TIMER_TIMELIMIT);
-    delete file;
-    delete header;
 }
 
 bool JournalRecorder::IsRecording() const {

@@ -6,6 +6,7 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "journal/window_follow.h"
 #include "app/program_ids.h"
@@ -167,9 +168,9 @@ class JournalRecorder {
     // The event at the cursor waits for its window; `waited` is how long so far.
     bool waiting;
     uint32_t waited;
-    FileBuffer* file;
+    std::unique_ptr<FileBuffer> file;
     const char* signature;
-    JournalHeader* header;
+    std::unique_ptr<JournalHeader> header;
 };
 
 // The one recorder of the process; the hook procedures reach it through this pointer.
