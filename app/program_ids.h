@@ -15,6 +15,9 @@
 #define JOURNAL_STATUS 8
 // Posted, not sent, when a repeated playback begins another pass: lParam the pass, from 2.
 #define JOURNAL_PASS 16
+// Posted when a playback begins to wait for a window at the moment of its event (lParam 1), and
+// when the wait ends (0).
+#define JOURNAL_WAITING 32
 #define STOPPED_RECORDING 1
 #define STOPPED_PLAYBACK 2
 // The playback sink's timer thread to the sink's own message-only window (WM_APP + 1); wParam

@@ -34,6 +34,17 @@ Commander CommandOrigin() {
     return by;
 }
 
+// What may hold a playback's sound track; it plays while nothing does.
+const uint32_t kHeldByMenu = 1;
+const uint32_t kHeldByWait = 2;
+
+void HoldSound(uint32_t reason, bool hold) {
+    uint32_t before = shell.soundHolds;
+    shell.soundHolds = hold ? before | reason : before & ~reason;
+    if (shell.soundRecorder && (before == 0) != (shell.soundHolds == 0))
+        shell.soundRecorder->PausePlayback(shell.soundHolds != 0);
+}
+
 void ShowStatusTip() {
     if (shell.trayVisible && shell.trayIcon && shell.journalRecorder)
         shell.trayIcon->SetTexts(shell.journalRecorder->GetStatusText(), "", "", nullptr);
@@ -190,17 +201,25 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
             ShowState(TrayMode::Animating, kRecordingTitle, kRecordingText);
             break;
         case JOURNAL_PLAYING:
+            shell.soundHolds = 0;
             if (SoundRecorder* sound = ActiveSound())
                 sound->StartPlayback();
             ShowState(TrayMode::Blinking, kPlayingTitle, kPlayingText);
             break;
         case JOURNAL_STOPPED:
+            shell.soundHolds = 0;
             ShowState(TrayMode::Steady, kStoppedTitle, kStoppedText);
             if (SoundRecorder* sound = ActiveSound())
                 sound->Stop(false);
             break;
         case JOURNAL_STATUS:
             ShowStatusTip();
+            break;
+        case JOURNAL_WAITING:
+            // The input waits for a window: the sound track waits with it, so that the two stay
+            // in step for the rest of the playback.
+            if (shell.journalRecorder->IsPlaying())
+                HoldSound(kHeldByWait, argument != 0);
             break;
         case JOURNAL_PASS:
             // Each pass plays the sound track from its start, as the first one did; a pass
@@ -209,6 +228,8 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
                     shell.journalRecorder->IsPlaying() ? ActiveSound() : nullptr) {
                 sound->Stop(false);
                 sound->StartPlayback();
+                if (shell.soundHolds)  // a pass posted just before the menu opened
+                    sound->PausePlayback(true);
             }
             ShowStatusTip();
             break;
@@ -313,8 +334,7 @@ bool HoldPlayback() {
     if (!shell.journalRecorder || !shell.journalRecorder->IsPlaying())
         return false;
     shell.journalRecorder->PausePlayback(true);
-    if (shell.soundRecorder)
-        shell.soundRecorder->PausePlayback(true);
+    HoldSound(kHeldByMenu, true);
     return true;
 }
 
@@ -323,8 +343,7 @@ void ResumePlayback(bool held) {
     if (!held || !shell.journalRecorder)
         return;
     shell.journalRecorder->PausePlayback(false);
-    if (shell.soundRecorder)
-        shell.soundRecorder->PausePlayback(false);
+    HoldSound(kHeldByMenu, false);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ ShellState::ShellState()
       soundEnabled(false),
       trayVisible(false),
       fileCommandRunning(false),
+      soundHolds(0),
       shutdownPending(false),
       commandChord(nullptr),
       menuCommands(false),

@@ -46,6 +46,9 @@ struct ShellState {
     // True while Save Record or Load Record runs: its dialog's own message loop keeps delivering
     // commands, and those that would change or use the recording are refused meanwhile.
     bool fileCommandRunning;
+    // What holds the sound track of a playback (kHeldBy... bits): the menu or a dialog, a window
+    // the replay waits for. It plays again when nothing holds it.
+    uint32_t soundHolds;
     // An exit asked for while a file command ran, or while the recorder was stopping; carried
     // out when that has finished.
     bool shutdownPending;

@@ -423,15 +423,18 @@ JournalEvent* JournalRecorder::Playable(JournalEvent* event) {
 // window is there, or as recorded once the longest wait has passed. The wait is real time, at
 // any speed, and the rest of the timeline comes after it.
 uint32_t JournalRecorder::LookAgain(platform::EventRecord* target) {
-    if (follower.Place(cursor->record, cursor->window, target)) {
+    bool found = follower.Place(cursor->record, cursor->window, target);
+    if (found || waited >= longestWaitMs) {
+        if (!found)
+            follower.GiveUp(cursor->window);
+        // The sound track waited with the input, and goes on with it.
+        if (waited)
+            platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 0);
         waiting = false;
         return 0;
     }
-    if (waited >= longestWaitMs) {
-        follower.GiveUp(cursor->window);
-        waiting = false;
-        return 0;
-    }
+    if (!waited)
+        platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 1);
     waited += journal::kLookAgainMs;
     *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
     return journal::kLookAgainMs;

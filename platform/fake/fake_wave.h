@@ -68,6 +68,7 @@ void HoldWaveNotifications(int held);
 void SetWaveNotificationHook(std::function<void(uint32_t message)> hook);
 
 int OpenWaveDevices();
+int PausedWaveOutputs();   // open output devices between WaveOutPause and the restart
 int WaveOpens(int input);  // successful opens in that direction since the last reset
 platform::WaveFormat LastWaveFormat();
 // Misuse seen by the service: a reset or close from inside the device's own notification, a close

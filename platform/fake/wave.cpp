@@ -239,6 +239,14 @@ int OpenWaveDevices() {
     return int(state().devices.size());
 }
 
+int PausedWaveOutputs() {
+    std::lock_guard<std::mutex> lk(state().lock);
+    int paused = 0;
+    for (const device::Device* d : state().devices)
+        paused += !d->input && d->paused;
+    return paused;
+}
+
 int WaveOpens(int input) {
     std::lock_guard<std::mutex> lk(state().lock);
     return state().opens[input ? 1 : 0];

@@ -15,6 +15,7 @@
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_notify.h"
 #include "platform/fake/fake_wave.h"
+#include "platform/fake/fake_window_lookup.h"
 #include "platform/fake/fake_window.h"
 #include "sound/sound_recorder.h"
 #include "tests/common/folder_test.h"
@@ -348,6 +349,39 @@ TEST_F(ShellTest, EveryPassOfARepeatPlaysTheSoundTrackFromItsStart) {
     });
     EXPECT_EQ(0, AppMain(nullptr, "", 1));
     EXPECT_EQ(2, fake::WaveOpens(0));
+    fake::ResetWave();
+}
+
+// While the replay waits for a window the sound track waits with it, and goes on with the input.
+TEST_F(ShellTest, TheSoundTrackWaitsWithAReplayThatWaitsForItsWindow) {
+    fake::ResetWave();
+    fake::ResetTopWindows();
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        fake::TopWindow editor = {reinterpret_cast<platform::WindowHandle>(7), {}};
+        snprintf(editor.info.program, sizeof editor.info.program, "editor.exe");
+        editor.info.rect = {0, 0, 300, 200};
+        fake::SetTopWindows({editor});
+        fake::Dispatch(w, WM_COMMAND, IDM_RECORD, 0);
+        fake::RecordEvent({WM_LBUTTONDOWN, 10, 10, 5, 0});
+        fake::RecordEvent({WM_LBUTTONUP, 10, 10, 25, 0});
+        EXPECT_TRUE(fake::RunWave(5000));
+        fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
+        fake::SetTopWindows({});
+        fake::Dispatch(w, WM_COMMAND, IDM_PLAY, 0);
+        fake::PlayAll(3);  // its moment, and a look after it
+        fake::SetLoopIdle([] {
+            EXPECT_EQ(1, fake::PausedWaveOutputs());
+            fake::ResetTopWindows();
+            fake::PlayAll(101);  // the rest of the longest wait, and the click as recorded
+            fake::SetLoopIdle([] {
+                EXPECT_EQ(0, fake::PausedWaveOutputs());
+                fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_STOP, 0);
+                PostCommand(IDM_EXIT);
+            });
+        });
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
     fake::ResetWave();
 }
 
