@@ -72,6 +72,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       pass(0),
       firstPlayable(nullptr),
       passBegins(false),
+      passPause(0),
       statusText(),
       followWindows(true),
       longestWaitMs(journal::kDefaultLongestWaitMs),
@@ -142,6 +143,7 @@ bool JournalRecorder::StartPlayback(Commander) {
     waiting = false;
     pass = 1;
     passBegins = false;
+    passPause = GetRepeatPause();  // found here: the playback procedure walks no list
     follower.Finish();
     if (followWindows)
         follower.Start(windows);
@@ -295,6 +297,7 @@ void JournalRecorder::SetRepeat(uint32_t times, bool lastGap, uint32_t pauseMs) 
     repeatTimes = times;
     pauseIsLastGap = lastGap;
     repeatPause = pauseMs;
+    passPause = GetRepeatPause();
 }
 
 uint32_t JournalRecorder::GetRepeatPause() const {
@@ -389,7 +392,7 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
         return LookAgain(target);
     uint32_t previous = previousTime;
     previousTime = cursor->record.time;
-    uint32_t gap = passBegins ? GetRepeatPause() : journal::PlayedGap(previous, previousTime);
+    uint32_t gap = passBegins ? passPause : journal::PlayedGap(previous, previousTime);
     passBegins = false;
     if (!follower.Place(cursor->record, cursor->window, target)) {
         // Looked for a little ahead of its moment: the wait begins at the moment itself.
