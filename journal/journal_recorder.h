@@ -162,7 +162,6 @@ class JournalRecorder {
     JournalEvent* firstPlayable;  // of this pass: its skip tells the main window of the pass
     bool passBegins;              // the cursor went back to the first event: its gap is the pause
     uint32_t passPause;           // GetRepeatPause() of the playback under way
-                                  // went back to the first event: its gap is the pause
     mutable char statusText[64];  // GetStatusText's, with the pass
     bool followWindows;
     uint32_t longestWaitMs;
