@@ -79,6 +79,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       follower(),
       waiting(false),
       waited(0),
+      playWaitMs(0),
       file(new FileBuffer()),
       signature(name && name[0] ? name : kDefaultSignature),
       header(new JournalHeader()) {
@@ -147,6 +148,7 @@ bool JournalRecorder::StartPlayback(Commander) {
     follower.Finish();
     if (followWindows)
         follower.Start(windows);
+    playWaitMs = longestWaitMs;
     SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);
     return true;
@@ -427,7 +429,7 @@ JournalEvent* JournalRecorder::Playable(JournalEvent* event) {
 // any speed, and the rest of the timeline comes after it.
 uint32_t JournalRecorder::LookAgain(platform::EventRecord* target) {
     bool found = follower.Place(cursor->record, cursor->window, target);
-    if (found || waited >= longestWaitMs) {
+    if (found || waited >= playWaitMs) {
         if (!found)
             follower.GiveUp(cursor->window);
         // The sound track waited with the input, and goes on with it.

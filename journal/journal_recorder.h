@@ -169,6 +169,7 @@ class JournalRecorder {
     // The event at the cursor waits for its window; `waited` is how long so far.
     bool waiting;
     uint32_t waited;
+    uint32_t playWaitMs;  // the longest wait of the playback under way
     std::unique_ptr<FileBuffer> file;
     const char* signature;
     std::unique_ptr<JournalHeader> header;
