@@ -273,7 +273,7 @@ intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, i
 }
 
 void PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    Log("PostToWindow", {message, wParam, lParam});
+    Log("PostToWindow", {message, static_cast<int64_t>(wParam), lParam});
     fake::PostToLoop(window, message, wParam, lParam);
 }
 
