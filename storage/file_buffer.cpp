@@ -21,27 +21,23 @@ const uint64_t kLargestReadable = (uint64_t(1) << 31) - 1;
 }  // namespace
 
 FileBuffer::FileBuffer()
-    : name(new char[kNameCapacity]()),
+    : name(std::make_unique<char[]>(kNameCapacity)),
       file(nullptr),
-      readWindow(new uint8_t[kWindowSize]()),
+      readWindow(std::make_unique<uint8_t[]>(kWindowSize)),
       readStart(0),
       readCount(0),
-      writeWindow(new uint8_t[kWindowSize]()),
+      writeWindow(std::make_unique<uint8_t[]>(kWindowSize)),
       writeStart(0),
       writeLength(0),
       clean(true),
       target(nullptr),
-      tempName(new char[kNameCapacity]()),
+      tempName(std::make_unique<char[]>(kNameCapacity)),
       saving(false),
       storeFailed(false) {}
 
 FileBuffer::~FileBuffer() {
     if (IsOpen())
         Abandon();
-    delete[] tempName;
-    delete[] writeWindow;
-    delete[] readWindow;
-    delete[] name;
 }
 
 bool FileBuffer::Open(FileMode mode, const char* nameOrFilter, bool nameGiven) {
@@ -61,9 +57,9 @@ const char* FileBuffer::ChooseFile(FileMode mode, const char* filter) {
         if (pattern[0] && pattern[1])
             extension = pattern + 2;
     }
-    platform::FileDialog(mode == FileMode::Saving, filter, extension, name, kNameCapacity);
+    platform::FileDialog(mode == FileMode::Saving, filter, extension, name.get(), kNameCapacity);
     name[kNameCapacity - 1] = '\0';
-    return name;
+    return name.get();
 }
 
 void FileBuffer::OpenByName(FileMode mode, const char* path) {
@@ -78,12 +74,12 @@ void FileBuffer::OpenByName(FileMode mode, const char* path) {
         file = platform::kInvalidFile;
         return;
     }
-    if (path != name)
-        memmove(name, path, length + 1);
+    if (path != name.get())
+        memmove(name.get(), path, length + 1);
     clean = true;
     storeFailed = false;
     if (mode == FileMode::Reading) {
-        file = platform::FileOpenExisting(name);
+        file = platform::FileOpenExisting(name.get());
         if (IsOpen() && platform::FileGetSize(file) > kLargestReadable) {
             platform::FileClose(file);
             file = platform::kInvalidFile;
@@ -98,17 +94,17 @@ void FileBuffer::OpenByName(FileMode mode, const char* path) {
     // writing, and keeps other writers away until the save is over. A missing one is not created: a
     // save that fails leaves nothing behind.
     int missing = 0;
-    platform::FileHandle lock = platform::FileLockExisting(name, &missing);
+    platform::FileHandle lock = platform::FileLockExisting(name.get(), &missing);
     if (lock == platform::kInvalidFile && !missing)
         return;
-    memcpy(tempName, name, length);
+    memcpy(tempName.get(), name.get(), length);
     for (int number = 0; number <= kMaxTempNumber && file == platform::kInvalidFile; number++) {
         if (number == 0)
-            memcpy(tempName + length, kTempSuffix, sizeof kTempSuffix);
+            memcpy(tempName.get() + length, kTempSuffix, sizeof kTempSuffix);
         else
-            snprintf(tempName + length, kLongestTempSuffix + 1, ".%d%s", number, kTempSuffix);
+            snprintf(tempName.get() + length, kLongestTempSuffix + 1, ".%d%s", number, kTempSuffix);
         int exists = 0;
-        file = platform::FileCreateNew(tempName, &exists);
+        file = platform::FileCreateNew(tempName.get(), &exists);
         if (file == platform::kInvalidFile && !exists)
             break;
     }
@@ -133,17 +129,17 @@ const uint8_t* FileBuffer::ReadAt(uint32_t length, int32_t offset) {
         // Reload so the window begins exactly at this read: a read is never split.
         uint32_t done = 0;
         readStart = uint32_t(start);
-        int read = platform::FileReadAt(file, readStart, readWindow, kWindowSize, &done) &&
+        int read = platform::FileReadAt(file, readStart, readWindow.get(), kWindowSize, &done) &&
                    done <= kWindowSize;
         if (!read)
             done = 0;
         readCount = done;
-        memset(readWindow + done, 0, kWindowSize - done);
+        memset(readWindow.get() + done, 0, kWindowSize - done);
         // Zeros in place of bytes that could not be read would pass for file content.
         if (!read)
             return nullptr;
     }
-    return readWindow + (start - readStart);
+    return readWindow.get() + (start - readStart);
 }
 
 bool FileBuffer::WriteAt(const void* data, uint32_t length, int32_t offset) {
@@ -159,13 +155,13 @@ bool FileBuffer::WriteAt(const void* data, uint32_t length, int32_t offset) {
         // Moving would drop the window's bytes unless they are stored first.
         if (!clean && writeLength != 0 && !Flush())
             return false;
-        memset(writeWindow, 0, kWindowSize);
+        memset(writeWindow.get(), 0, kWindowSize);
         writeStart = uint32_t(start);
         writeLength = 0;
     }
     uint32_t at = uint32_t(start - writeStart);
     if (length)
-        memcpy(writeWindow + at, data, length);
+        memcpy(writeWindow.get() + at, data, length);
     clean = false;
     // An overwrite inside the window must not cut off bytes already taken beyond it.
     if (at + length > writeLength)
@@ -177,7 +173,7 @@ bool FileBuffer::Flush() {
     if (!IsOpen() || writeLength == 0)
         return false;
     uint32_t done = 0;
-    if (!platform::FileWriteAt(file, writeStart, writeWindow, writeLength, &done) ||
+    if (!platform::FileWriteAt(file, writeStart, writeWindow.get(), writeLength, &done) ||
         done != writeLength) {
         // The window keeps its bytes; the open's outcome is spoilt for good.
         storeFailed = true;
@@ -199,7 +195,7 @@ bool FileBuffer::Close() {
         if (saving)
             stored = Commit(stored);
     }
-    memset(writeWindow, 0, kWindowSize);
+    memset(writeWindow.get(), 0, kWindowSize);
     readStart = 0;
     readCount = 0;
     writeStart = 0;
@@ -214,9 +210,9 @@ bool FileBuffer::Commit(bool stored) {
         platform::FileClose(target);
     target = nullptr;
     saving = false;
-    if (stored && platform::FileReplace(tempName, name))
+    if (stored && platform::FileReplace(tempName.get(), name.get()))
         return true;
-    platform::FileDelete(tempName);
+    platform::FileDelete(tempName.get());
     return false;
 }
 
@@ -233,7 +229,7 @@ uint32_t FileBuffer::GetSize() const {
 }
 
 const char* FileBuffer::GetFileName() const {
-    return name;
+    return name.get();
 }
 
 bool FileBuffer::Remove(const char* path) {

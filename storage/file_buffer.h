@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/types.h"
 
@@ -72,12 +73,12 @@ class FileBuffer {
     // Ends a save: its temporary replaces the target when `stored`, else it is removed.
     bool Commit(bool stored);
 
-    char* name;
+    std::unique_ptr<char[]> name;
     platform::FileHandle file;  // for a save: the temporary
-    uint8_t* readWindow;
+    std::unique_ptr<uint8_t[]> readWindow;
     uint32_t readStart;
     uint32_t readCount;
-    uint8_t* writeWindow;
+    std::unique_ptr<uint8_t[]> writeWindow;
     uint32_t writeStart;
     uint32_t writeLength;
     bool clean;
@@ -85,7 +86,7 @@ class FileBuffer {
     // A save holds an existing target open (others may only read it) while writing the
     // temporary.
     platform::FileHandle target;
-    char* tempName;
+    std::unique_ptr<char[]> tempName;
     bool saving;       // the open file is a save's temporary
     bool storeFailed;  // some accepted bytes never reached the file since the open
 };

@@ -14,18 +14,19 @@
 // thread is doing: a low-level hook that keeps the system waiting is skipped, or removed.
 #include <windows.h>
 
+#include <optional>
+
 #include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
+#include "platform/win32/scoped.h"
 
 namespace platform {
 namespace win32 {
 
 namespace {
 
+// What the hooks read and write, on their thread only while it runs.
 struct HoldBack {
-    HANDLE thread;
-    DWORD threadId;
-    HANDLE ready;
     bool running;
     // Keys (and buttons, by their virtual keys) whose press was dropped here: their release is
     // dropped too. Every other release goes through, so that nothing the system saw go down
@@ -37,6 +38,21 @@ struct HoldBack {
 };
 
 HoldBack holdBack;
+
+// The hooks' thread. Going, it posts the thread its quit and waits for its end (the hooks are
+// removed by then), then closes the event that the thread told its start with.
+struct HoldBackThread {
+    ~HoldBackThread() {
+        if (thread)
+            PostThreadMessageW(threadId, WM_QUIT, 0, 0);
+    }
+
+    ScopedHandle ready;
+    DWORD threadId = 0;
+    JoinedThread thread;  // last: joined first
+};
+
+std::optional<HoldBackThread> hooksThread;
 
 uint32_t Modifiers() {
     const bool* down = holdBack.down;
@@ -132,15 +148,16 @@ LRESULT CALLBACK HoldBackMouse(int code, WPARAM wParam, LPARAM lParam) {
     return 1;
 }
 
-DWORD WINAPI HoldBackThread(void*) {
+// `ready`: the event set once the hooks are in, or could not be.
+DWORD WINAPI HoldBackHooks(void* ready) {
     MSG message;
     // The thread's queue must exist before anyone posts its quit.
     PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     HINSTANCE module = GetModuleHandleW(nullptr);
-    HHOOK keyboard = SetWindowsHookExW(WH_KEYBOARD_LL, HoldBackKeyboard, module, 0);
+    ScopedHook keyboard(SetWindowsHookExW(WH_KEYBOARD_LL, HoldBackKeyboard, module, 0));
     if (!keyboard)
         ReportLastError("SetWindowsHookExW", "WH_KEYBOARD_LL, to hold the user's keys back");
-    HHOOK mouse = SetWindowsHookExW(WH_MOUSE_LL, HoldBackMouse, module, 0);
+    ScopedHook mouse(SetWindowsHookExW(WH_MOUSE_LL, HoldBackMouse, module, 0));
     if (!mouse)
         ReportLastError("SetWindowsHookExW", "WH_MOUSE_LL, to hold the user's mouse back");
     // Taken once the hooks are in: input from now on waits for them, which this thread calls
@@ -148,24 +165,17 @@ DWORD WINAPI HoldBackThread(void*) {
     for (int vk = 1; vk < 256; ++vk)
         holdBack.down[vk] = GetAsyncKeyState(vk) < 0;
     holdBack.running = keyboard && mouse;
-    SetEvent(holdBack.ready);
+    SetEvent(static_cast<HANDLE>(ready));
     if (holdBack.running) {
         // The hooks are called from inside this loop.
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         }
     }
-    if (keyboard)
-        UnhookWindowsHookEx(keyboard);
-    if (mouse)
-        UnhookWindowsHookEx(mouse);
     return 0;
 }
 
 void EndHoldBackThread() {
-    PostThreadMessageW(holdBack.threadId, WM_QUIT, 0, 0);
-    WaitForSingleObject(holdBack.thread, INFINITE);
-    CloseHandle(holdBack.thread);
-    CloseHandle(holdBack.ready);
+    hooksThread.reset();
     holdBack = HoldBack();
 }
 
@@ -173,18 +183,20 @@ void EndHoldBackThread() {
 
 bool HoldBackUserInput() {
     holdBack = HoldBack();
-    holdBack.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!holdBack.ready)
-        return false;
-    holdBack.thread = CreateThread(nullptr, 0, HoldBackThread, nullptr, 0, &holdBack.threadId);
-    if (!holdBack.thread) {
-        ReportLastError("CreateThread", "the hold-back");
-        CloseHandle(holdBack.ready);
-        holdBack = HoldBack();
+    HoldBackThread& hooks = hooksThread.emplace();
+    hooks.ready.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!hooks.ready) {
+        hooksThread.reset();
         return false;
     }
-    SetThreadPriority(holdBack.thread, THREAD_PRIORITY_ABOVE_NORMAL);
-    WaitForSingleObject(holdBack.ready, INFINITE);
+    hooks.thread.Start(HoldBackHooks, hooks.ready.Get(), &hooks.threadId);
+    if (!hooks.thread) {
+        ReportLastError("CreateThread", "the hold-back");
+        EndHoldBackThread();
+        return false;
+    }
+    SetThreadPriority(hooks.thread.Get(), THREAD_PRIORITY_ABOVE_NORMAL);
+    WaitForSingleObject(hooks.ready.Get(), INFINITE);
     if (!holdBack.running) {
         EndHoldBackThread();
         return false;
@@ -193,7 +205,7 @@ bool HoldBackUserInput() {
 }
 
 void ReleaseUserInput() {
-    if (holdBack.thread)
+    if (hooksThread)
         EndHoldBackThread();
 }
 

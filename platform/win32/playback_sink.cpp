@@ -19,11 +19,13 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <optional>
 
 #include "app/program_ids.h"
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
+#include "platform/win32/scoped.h"
 
 namespace platform {
 namespace win32 {
@@ -50,51 +52,74 @@ struct Pending {
     bool fillPosted;  // the main thread was told that it is due soon
 };
 
-struct PlaybackSink {
-    HookProcedure procedure;
-    uint32_t generation;  // tells stale posts and re-entrant removals apart
-    HWND window;
-    HANDLE thread;
-    HANDLE wake;  // auto-reset: the queue has changed
-    HANDLE stop;  // manual-reset: the sink is being removed
-    HANDLE timer;
-    bool raisedTimerResolution;
-    bool holdingBack;
-    bool lockMade;
-    // Taken by the timer thread around each injection, and by a pause, so that nothing is
-    // injected once a pause has begun.
-    CRITICAL_SECTION injecting;
-    LONGLONG pausedAt;
-    HWND foreground;  // when the pause began
-
-    LONGLONG frequency;  // QueryPerformanceCounter ticks per second
-    LONGLONG spinTicks;  // the last part of a wait is spun, the timer is not that precise
-    LONGLONG aheadTicks;
-    bool started;
-    LONGLONG base;       // QPC moment the timeline counts from
-    uint64_t elapsedMs;  // sum of the delays since base
-
-    // The main thread's: the last event queued waits for its HC_SKIP, due at this moment.
-    bool awaiting;
-    LONGLONG awaitingDeadline;
-    bool insideSkip;
-
-    // Shared by both threads, under `lock`.
-    CRITICAL_SECTION lock;
-    Pending queue[kQueueSize];
-    size_t first;
-    size_t count;
-    bool fillWhenRoom;  // the main thread stopped asking at a full queue
-    bool draining;      // the playback has ended: inject what is queued, then stop
-    bool waitQueued;    // the procedure waits: asked again when the wait leaves the queue
-    bool paused;
-    uint32_t shifts;  // the pauses so far: a wait for an older deadline is out of date
-
-    // The timer thread's while it runs; the main thread reads it once that thread has ended.
-    HeldInput held;
+// Undoes the raised timer resolution that CreateDeadlineTimer may have asked for.
+struct TimerResolution {
+    ~TimerResolution() {
+        if (raised)
+            timeEndPeriod(1);
+    }
+    bool raised = false;
 };
 
-PlaybackSink playbackSink;
+// Made whole at construction (its window, events, timer and timer thread; check `thread`), and
+// let go of by destruction in the reverse order of the members below: the timer thread ends
+// first, answering sent messages while it does, before the locks, events, timer and window that
+// it uses go.
+struct PlaybackSink {
+    explicit PlaybackSink(uint32_t sinkGeneration);
+    ~PlaybackSink() { EndTimerThread(false); }
+    PlaybackSink(const PlaybackSink&) = delete;
+    PlaybackSink& operator=(const PlaybackSink&) = delete;
+
+    // `drain`: the events reported processed are injected first, at their deadlines.
+    void EndTimerThread(bool drain);
+
+    HookProcedure procedure = nullptr;
+    uint32_t generation;  // tells stale posts and re-entrant removals apart
+    ScopedWindow window;
+    TimerResolution timerResolution;
+    ScopedHandle timer;
+    ScopedHandle wake;  // auto-reset: the queue has changed
+    ScopedHandle stop;  // manual-reset: the sink is being removed
+    bool holdingBack = false;
+    // Taken by the timer thread around each injection, and by a pause, so that nothing is
+    // injected once a pause has begun.
+    CriticalSection injecting;
+    LONGLONG pausedAt = 0;
+    HWND foreground = nullptr;  // when the pause began
+
+    LONGLONG frequency = 0;  // QueryPerformanceCounter ticks per second
+    LONGLONG spinTicks = 0;  // the last part of a wait is spun, the timer is not that precise
+    LONGLONG aheadTicks = 0;
+    bool started = false;
+    LONGLONG base = 0;       // QPC moment the timeline counts from
+    uint64_t elapsedMs = 0;  // sum of the delays since base
+
+    // The main thread's: the last event queued waits for its HC_SKIP, due at this moment.
+    bool awaiting = false;
+    LONGLONG awaitingDeadline = 0;
+    bool insideSkip = false;
+
+    // Shared by both threads, under `lock`.
+    CriticalSection lock;
+    Pending queue[kQueueSize] = {};
+    size_t first = 0;
+    size_t count = 0;
+    bool fillWhenRoom = false;  // the main thread stopped asking at a full queue
+    bool draining = false;      // the playback has ended: inject what is queued, then stop
+    bool waitQueued = false;    // the procedure waits: asked again when the wait leaves the queue
+    bool paused = false;
+    uint32_t shifts = 0;  // the pauses so far: a wait for an older deadline is out of date
+
+    // The timer thread's while it runs; the main thread reads it once that thread has ended.
+    HeldInput held = {};
+
+    JoinedThread thread;  // last: ended first
+};
+
+// Kept in place from installation to removal, so that the handle is the same for every sink; a
+// removal from inside the procedure is told by the generation.
+std::optional<PlaybackSink> playbackSink;
 uint32_t playbackGeneration;
 // Set before `stop` is signalled, so that the timer thread's spin sees it without a system call.
 std::atomic<bool> sinkStopping(false);
@@ -125,24 +150,34 @@ LONGLONG Now() {
 }
 
 bool SinkIsCurrent(uint32_t generation) {
-    return playbackSink.procedure && playbackSink.generation == generation;
+    return playbackSink && playbackSink->procedure && playbackSink->generation == generation;
 }
 
 void PostFill(PlaybackSink& sink) {
-    PostMessageW(sink.window, kFillMessage, sink.generation, 0);
+    PostMessageW(sink.window.Get(), kFillMessage, sink.generation, 0);
 }
 
-DWORD WINAPI SinkTimerThread(void*) {
-    PlaybackSink& sink = playbackSink;
-    HANDLE stopOrWake[2] = {sink.stop, sink.wake};
+// Whether a wait that began before the last pause ended (`shifts`) is still the one to keep.
+bool StillCurrent(PlaybackSink& sink, uint32_t shifts) {
+    Locked queueHeld(sink.lock);
+    return !sink.paused && sink.shifts == shifts;
+}
+
+DWORD WINAPI SinkTimerThread(void* parameter) {
+    PlaybackSink& sink = *static_cast<PlaybackSink*>(parameter);
+    HANDLE stopOrWake[2] = {sink.stop.Get(), sink.wake.Get()};
     for (;;) {
-        EnterCriticalSection(&sink.lock);
-        bool have = sink.count != 0;
-        Pending front = have ? sink.queue[sink.first] : Pending();
-        bool draining = sink.draining;
-        bool paused = sink.paused;
-        uint32_t shifts = sink.shifts;
-        LeaveCriticalSection(&sink.lock);
+        bool have, draining, paused;
+        Pending front;
+        uint32_t shifts;
+        {
+            Locked queueHeld(sink.lock);
+            have = sink.count != 0;
+            front = have ? sink.queue[sink.first] : Pending();
+            draining = sink.draining;
+            paused = sink.paused;
+            shifts = sink.shifts;
+        }
         if (!have || paused) {
             if (!have && draining)
                 return 0;
@@ -153,48 +188,49 @@ DWORD WINAPI SinkTimerThread(void*) {
         if (!front.reported && !front.fillPosted && !draining) {
             // The main thread reports it processed and asks for the next ones a little ahead,
             // so that the next event's deadline never waits for the main thread.
-            if (!WaitForDeadline(front.deadline - sink.aheadTicks, sink.timer, sink.stop,
-                                 sinkStopping, sink.frequency, sink.spinTicks))
+            if (!WaitForDeadline(front.deadline - sink.aheadTicks, sink.timer.Get(),
+                                 sink.stop.Get(), sinkStopping, sink.frequency, sink.spinTicks))
                 return 0;
-            EnterCriticalSection(&sink.lock);
-            bool current = !sink.paused && sink.shifts == shifts;
-            if (current)
-                sink.queue[sink.first].fillPosted = true;
-            LeaveCriticalSection(&sink.lock);
+            bool current;
+            {
+                Locked queueHeld(sink.lock);
+                current = !sink.paused && sink.shifts == shifts;
+                if (current)
+                    sink.queue[sink.first].fillPosted = true;
+            }
             if (current)
                 PostFill(sink);
             continue;
         }
-        if (!WaitForDeadline(front.deadline, sink.timer, sink.stop, sinkStopping, sink.frequency,
-                             sink.spinTicks))
+        if (!WaitForDeadline(front.deadline, sink.timer.Get(), sink.stop.Get(), sinkStopping,
+                             sink.frequency, sink.spinTicks))
             return 0;
-        EnterCriticalSection(&sink.injecting);
-        EnterCriticalSection(&sink.lock);
-        bool current = !sink.paused && sink.shifts == shifts;
-        LeaveCriticalSection(&sink.lock);
-        if (!current) {
-            LeaveCriticalSection(&sink.injecting);
-            continue;
+        LONGLONG released;
+        bool injected;
+        {
+            Locked injectingNow(sink.injecting);
+            if (!StillCurrent(sink, shifts))
+                continue;
+            if (playbackCancelled.load() || !InputDesktopReachable()) {
+                injectingNow.Leave();
+                CancelPlayback();
+                return 0;
+            }
+            if (front.event.message == kWaitEvent) {
+                // Nothing to inject: the procedure's wait is over, it is asked again.
+                {
+                    Locked queueHeld(sink.lock);
+                    sink.first = (sink.first + 1) % kQueueSize;
+                    sink.count--;
+                    sink.waitQueued = false;
+                }
+                injectingNow.Leave();
+                PostFill(sink);
+                continue;
+            }
+            released = Now();
+            injected = Inject(sink.held, front.event);
         }
-        if (playbackCancelled.load() || !InputDesktopReachable()) {
-            LeaveCriticalSection(&sink.injecting);
-            CancelPlayback();
-            return 0;
-        }
-        if (front.event.message == kWaitEvent) {
-            // Nothing to inject: the procedure's wait is over, it is asked again.
-            EnterCriticalSection(&sink.lock);
-            sink.first = (sink.first + 1) % kQueueSize;
-            sink.count--;
-            sink.waitQueued = false;
-            LeaveCriticalSection(&sink.lock);
-            LeaveCriticalSection(&sink.injecting);
-            PostFill(sink);
-            continue;
-        }
-        LONGLONG released = Now();
-        bool injected = Inject(sink.held, front.event);
-        LeaveCriticalSection(&sink.injecting);
         if (!injected) {
             CancelPlayback();
             return 0;
@@ -202,13 +238,15 @@ DWORD WINAPI SinkTimerThread(void*) {
         InjectionObserver observer = injectionObserver.load();
         if (observer)
             observer(released, Now());
-        EnterCriticalSection(&sink.lock);
-        sink.first = (sink.first + 1) % kQueueSize;
-        sink.count--;
-        bool room = sink.fillWhenRoom && sink.count <= kQueueSize / 2;
-        if (room)
-            sink.fillWhenRoom = false;
-        LeaveCriticalSection(&sink.lock);
+        bool room;
+        {
+            Locked queueHeld(sink.lock);
+            sink.first = (sink.first + 1) % kQueueSize;
+            sink.count--;
+            room = sink.fillWhenRoom && sink.count <= kQueueSize / 2;
+            if (room)
+                sink.fillWhenRoom = false;
+        }
         if (room)
             PostFill(sink);
     }
@@ -222,7 +260,9 @@ LONGLONG DeadlineAfter(PlaybackSink& sink, uint32_t delay, LONGLONG now) {
         sink.elapsedMs = 0;
     }
     sink.elapsedMs += delay;
-    LONGLONG deadline = sink.base + static_cast<LONGLONG>(sink.elapsedMs * sink.frequency / 1000);
+    LONGLONG deadline =
+        sink.base +
+        static_cast<LONGLONG>(sink.elapsedMs * static_cast<uint64_t>(sink.frequency) / 1000);
     bool restart = now - deadline > kMaxCatchUpMs * sink.frequency / 1000;
     if (restart)
         deadline = now;
@@ -246,9 +286,9 @@ bool Report(PlaybackSink& sink, uint32_t generation) {
 
 // Asks for events until the queue holds what is due in the next kCommitAheadMs.
 void Fill(uint32_t generation) {
-    if (!SinkIsCurrent(generation) || playbackSink.paused)
+    if (!SinkIsCurrent(generation) || playbackSink->paused)
         return;
-    PlaybackSink& sink = playbackSink;
+    PlaybackSink& sink = *playbackSink;
     // The procedure may remove the sink (or remove it and install another) from inside any
     // call: after each one, nothing is touched unless this sink is still the current one.
     if (sink.awaiting) {
@@ -259,11 +299,13 @@ void Fill(uint32_t generation) {
             return;
     }
     for (;;) {
-        EnterCriticalSection(&sink.lock);
-        bool full = sink.count == kQueueSize;
-        sink.fillWhenRoom = full;
-        bool waiting = sink.waitQueued;
-        LeaveCriticalSection(&sink.lock);
+        bool full, waiting;
+        {
+            Locked queueHeld(sink.lock);
+            full = sink.count == kQueueSize;
+            sink.fillWhenRoom = full;
+            waiting = sink.waitQueued;
+        }
         if (full || waiting)
             return;
         EventRecord event = {};
@@ -275,13 +317,15 @@ void Fill(uint32_t generation) {
         LONGLONG deadline = DeadlineAfter(sink, delay, now);
         bool wait = event.message == kWaitEvent;
         bool soon = deadline - now <= sink.aheadTicks;
-        EnterCriticalSection(&sink.lock);
-        // A wait is never reported: it only holds the next question back until its deadline.
-        sink.queue[(sink.first + sink.count) % kQueueSize] = {event, deadline, soon || wait, false};
-        sink.count++;
-        sink.waitQueued = wait;
-        LeaveCriticalSection(&sink.lock);
-        SetEvent(sink.wake);
+        {
+            Locked queueHeld(sink.lock);
+            // A wait is never reported: it only holds the next question back until its deadline.
+            sink.queue[(sink.first + sink.count) % kQueueSize] = {event, deadline, soon || wait,
+                                                                  false};
+            sink.count++;
+            sink.waitQueued = wait;
+        }
+        SetEvent(sink.wake.Get());
         if (wait)
             return;
         if (!soon) {
@@ -302,45 +346,39 @@ LRESULT CALLBACK SinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// `drain`: the events reported processed are injected first, at their deadlines.
-void ReleaseSinkResources(PlaybackSink& sink, bool drain) {
-    if (sink.thread) {
-        if (drain) {
-            EnterCriticalSection(&sink.lock);
-            sink.draining = true;
-            LeaveCriticalSection(&sink.lock);
-            SetEvent(sink.wake);
-        } else {
-            sinkStopping.store(true);
-            SetEvent(sink.stop);
+PlaybackSink::PlaybackSink(uint32_t sinkGeneration) : generation(sinkGeneration) {
+    LARGE_INTEGER counterFrequency;
+    QueryPerformanceFrequency(&counterFrequency);
+    frequency = counterFrequency.QuadPart;
+    aheadTicks = frequency * kCommitAheadMs / 1000;
+    window.Reset(CreateWindowExW(0, kSinkWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr));
+    stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    wake.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    timer.Reset(CreateDeadlineTimer(&timerResolution.raised));
+    // A timer wakes up to about a timer period late; that last stretch is spun instead.
+    spinTicks = frequency * (timerResolution.raised ? 2 : 1) / 1000;
+    if (window && stop && wake && timer)
+        thread.Start(SinkTimerThread, this);
+}
+
+void PlaybackSink::EndTimerThread(bool drain) {
+    if (!thread)
+        return;
+    if (drain) {
+        {
+            Locked queueHeld(lock);
+            draining = true;
         }
-        // An injection under way finishes first; none starts after this returns. An injection
-        // may wait for a low-level hook of this thread (a recording's), which is answered from
-        // here: sent messages only, nothing posted is dispatched.
-        while (MsgWaitForMultipleObjects(1, &sink.thread, FALSE, INFINITE, QS_SENDMESSAGE) ==
-               WAIT_OBJECT_0 + 1) {
-            MSG message;
-            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
-        CloseHandle(sink.thread);
+        SetEvent(wake.Get());
+    } else {
+        sinkStopping.store(true);
+        SetEvent(stop.Get());
     }
-    if (sink.lockMade) {
-        DeleteCriticalSection(&sink.lock);
-        DeleteCriticalSection(&sink.injecting);
-    }
-    if (sink.stop)
-        CloseHandle(sink.stop);
-    if (sink.wake)
-        CloseHandle(sink.wake);
-    if (sink.timer)
-        CloseHandle(sink.timer);
-    if (sink.raisedTimerResolution)
-        timeEndPeriod(1);
-    if (sink.window) {
-        // Also fine from inside the window's own procedure (removal during HC_SKIP): the
-        // procedure touches nothing of the window afterwards.
-        DestroyWindow(sink.window);
-    }
+    // An injection under way finishes first; none starts after this returns. An injection
+    // may wait for a low-level hook of this thread (a recording's), which is answered from
+    // here.
+    thread.Join(true);
 }
 
 }  // namespace
@@ -359,7 +397,8 @@ void SetInputDesktopCheck(DesktopCheck check) {
 }
 
 HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
-    if (playbackSink.procedure)
+    // Also refused while one is being removed.
+    if (playbackSink)
         return nullptr;
     static ATOM windowClass;
     if (!windowClass) {
@@ -373,38 +412,19 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
             return nullptr;
         }
     }
-    PlaybackSink& sink = playbackSink;
-    sink = PlaybackSink();
     sinkStopping.store(false);
-    sink.generation = ++playbackGeneration;
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    sink.frequency = frequency.QuadPart;
-    sink.aheadTicks = sink.frequency * kCommitAheadMs / 1000;
-    InitializeCriticalSection(&sink.lock);
-    InitializeCriticalSection(&sink.injecting);
-    sink.lockMade = true;
-    sink.window = CreateWindowExW(0, kSinkWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
-    sink.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    sink.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    sink.timer = CreateDeadlineTimer(&sink.raisedTimerResolution);
-    // A timer wakes up to about a timer period late; that last stretch is spun instead.
-    sink.spinTicks = sink.frequency * (sink.raisedTimerResolution ? 2 : 1) / 1000;
-    if (sink.window && sink.stop && sink.wake && sink.timer)
-        sink.thread = CreateThread(nullptr, 0, SinkTimerThread, nullptr, 0, nullptr);
+    PlaybackSink& sink = playbackSink.emplace(++playbackGeneration);
     if (!sink.thread) {
         // One of the four above, or the thread itself; the first failure set the error.
         ReportLastError(
             "CreateThread", "the playback's timer thread; window %s, events %s, timer %s",
             sink.window ? "made" : "refused", sink.stop && sink.wake ? "made" : "refused",
             sink.timer ? "made" : "refused");
-        ReleaseSinkResources(sink, false);
-        sink = PlaybackSink();
+        playbackSink.reset();
         return nullptr;
     }
     // Injections are timed on this thread: it must win the processor from ordinary work.
-    SetThreadPriority(sink.thread, THREAD_PRIORITY_HIGHEST);
+    SetThreadPriority(sink.thread.Get(), THREAD_PRIORITY_HIGHEST);
     playbackCancelled.store(false);
     playbackOwner.store(GetCurrentThreadId());
     // While the system plays a journal it takes no input from the user; the emulation keeps the
@@ -418,53 +438,57 @@ HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
 }
 
 void RemoveEmulatedPlayback() {
-    PlaybackSink& sink = playbackSink;
-    if (!sink.procedure)
+    if (!playbackSink || !playbackSink->procedure)
         return;
+    PlaybackSink& sink = *playbackSink;
     sink.procedure = nullptr;
     // Removed by the procedure from inside its report of the last event: the playback ran to
     // its end. From anywhere else it is a Stop.
-    ReleaseSinkResources(sink, sink.insideSkip);
-    ReleaseHeld(sink.held);
-    if (sink.holdingBack)
+    sink.EndTimerThread(sink.insideSkip);
+    HeldInput held = sink.held;
+    bool holdingBack = sink.holdingBack;
+    // Also fine from inside the window's own procedure (removal during HC_SKIP): the procedure
+    // touches nothing of the sink or its window afterwards.
+    playbackSink.reset();
+    ReleaseHeld(held);
+    if (holdingBack)
         ReleaseUserInput();
-    sink = PlaybackSink();
 }
 
 void PauseEmulatedPlayback(bool paused) {
-    PlaybackSink& sink = playbackSink;
-    if (!sink.procedure || sink.paused == paused)
+    if (!playbackSink || !playbackSink->procedure || playbackSink->paused == paused)
         return;
+    PlaybackSink& sink = *playbackSink;
     if (paused) {
         sink.foreground = GetForegroundWindow();
         // An injection under way ends first; none begins until the playback goes on.
-        EnterCriticalSection(&sink.injecting);
-        EnterCriticalSection(&sink.lock);
-        sink.paused = true;
-        LeaveCriticalSection(&sink.lock);
+        Locked injectingNow(sink.injecting);
+        {
+            Locked queueHeld(sink.lock);
+            sink.paused = true;
+        }
         sink.pausedAt = Now();
         LiftHeldKeys(sink.held, true);
-        LeaveCriticalSection(&sink.injecting);
         return;
     }
     LONGLONG shift = Now() - sink.pausedAt;
     if (sink.foreground && IsWindow(sink.foreground))
         SetForegroundWindow(sink.foreground);
-    EnterCriticalSection(&sink.injecting);
-    LiftHeldKeys(sink.held, false);
-    EnterCriticalSection(&sink.lock);
-    for (size_t i = 0; i < sink.count; ++i) {
-        Pending& pending = sink.queue[(sink.first + i) % kQueueSize];
-        pending.deadline += shift;
-        pending.fillPosted = false;  // asked for again at the new moment
+    {
+        Locked injectingNow(sink.injecting);
+        LiftHeldKeys(sink.held, false);
+        Locked queueHeld(sink.lock);
+        for (size_t i = 0; i < sink.count; ++i) {
+            Pending& pending = sink.queue[(sink.first + i) % kQueueSize];
+            pending.deadline += shift;
+            pending.fillPosted = false;  // asked for again at the new moment
+        }
+        sink.shifts++;
+        sink.paused = false;
     }
-    sink.shifts++;
-    sink.paused = false;
-    LeaveCriticalSection(&sink.lock);
-    LeaveCriticalSection(&sink.injecting);
     sink.base += shift;
     sink.awaitingDeadline += shift;
-    SetEvent(sink.wake);
+    SetEvent(sink.wake.Get());
     PostFill(sink);
 }
 
@@ -473,7 +497,7 @@ bool IsPlaybackSinkHandle(HookHandle hook) {
 }
 
 bool PlaybackSinkInstalled() {
-    return playbackSink.procedure != nullptr;
+    return playbackSink && playbackSink->procedure != nullptr;
 }
 
 }  // namespace win32

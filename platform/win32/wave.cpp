@@ -11,6 +11,7 @@
 
 #include "platform/wave.h"
 #include "platform/win32/report.h"
+#include "platform/win32/scoped.h"
 
 // WaveHeader is handed to the system as its own header, field for field.
 static_assert(sizeof(platform::WaveHeader) == sizeof(WAVEHDR), "WaveHeader size");
@@ -28,21 +29,28 @@ static_assert(offsetof(platform::WaveHeader, reserved) == offsetof(WAVEHDR, rese
 namespace platform {
 
 // One open device: the system's handle, the buffers handed to it in order, and the thread that
-// reports them back.
+// reports them back. Deleting it ends that thread (a notification still running finishes
+// first), then lets go of the locks and events that the thread uses; the system's device is
+// closed before.
 struct WaveDevice {
-    bool input;
-    HANDLE system;  // HWAVEIN or HWAVEOUT
-    WaveCallback callback;
-    HANDLE signal;  // set by the driver when a buffer is done (and at open and close)
-    HANDLE quit;
-    HANDLE thread;
+    ~WaveDevice() {
+        if (thread)
+            SetEvent(quit.Get());
+    }
+
+    bool input = false;
+    HANDLE system = nullptr;  // HWAVEIN or HWAVEOUT
+    WaveCallback callback = nullptr;
+    win32::ScopedHandle signal;  // set by the driver when a buffer is done (and at open and close)
+    win32::ScopedHandle quit;
     // Guards `queued`; never held while calling out.
-    CRITICAL_SECTION queueLock;
+    win32::CriticalSection queueLock;
     // One report at a time, the thread's or a reset's, so buffers come back in order.
-    CRITICAL_SECTION reportLock;
-    WaveHeader* queued[16];
-    size_t first;
-    size_t count;
+    win32::CriticalSection reportLock;
+    WaveHeader* queued[16] = {};
+    size_t first = 0;
+    size_t count = 0;
+    win32::JoinedThread thread;  // last: ended first
 };
 
 struct WaveInDevice : WaveDevice {};
@@ -77,40 +85,30 @@ WAVEHDR* System(WaveHeader* header) {
 
 // Hands every buffer at the front of the queue that the device is done with to the callback.
 void Report(WaveDevice* device) {
-    EnterCriticalSection(&device->reportLock);
+    win32::Locked reporting(device->reportLock);
     for (;;) {
         WaveHeader* done = nullptr;
-        EnterCriticalSection(&device->queueLock);
-        if (device->count && (device->queued[device->first]->flags & WHDR_DONE)) {
-            done = device->queued[device->first];
-            device->first = (device->first + 1) % kMostQueued;
-            device->count--;
+        {
+            win32::Locked queueHeld(device->queueLock);
+            if (device->count && (device->queued[device->first]->flags & WHDR_DONE)) {
+                done = device->queued[device->first];
+                device->first = (device->first + 1) % kMostQueued;
+                device->count--;
+            }
         }
-        LeaveCriticalSection(&device->queueLock);
         if (!done)
             break;
         device->callback(device, device->input ? WIM_DATA : WOM_DONE,
                          reinterpret_cast<uintptr_t>(done), 0);
     }
-    LeaveCriticalSection(&device->reportLock);
 }
 
 DWORD WINAPI NotificationThread(void* parameter) {
     WaveDevice* device = static_cast<WaveDevice*>(parameter);
-    HANDLE quitOrSignal[2] = {device->quit, device->signal};
+    HANDLE quitOrSignal[2] = {device->quit.Get(), device->signal.Get()};
     while (WaitForMultipleObjects(2, quitOrSignal, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
         Report(device);
     return 0;
-}
-
-void Free(WaveDevice* device) {
-    if (device->signal)
-        CloseHandle(device->signal);
-    if (device->quit)
-        CloseHandle(device->quit);
-    DeleteCriticalSection(&device->queueLock);
-    DeleteCriticalSection(&device->reportLock);
-    delete device;
 }
 
 template <typename Device>
@@ -120,14 +118,12 @@ Device* Open(bool input, const WaveFormat* format, WaveCallback callback) {
         return nullptr;
     device->input = input;
     device->callback = callback;
-    InitializeCriticalSection(&device->queueLock);
-    InitializeCriticalSection(&device->reportLock);
-    device->signal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    device->quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    device->signal.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    device->quit.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     WAVEFORMATEX f = ToSystem(format);
     MMRESULT opened = MMSYSERR_ERROR;
     if (device->signal && device->quit) {
-        DWORD_PTR signal = reinterpret_cast<DWORD_PTR>(device->signal);
+        DWORD_PTR signal = reinterpret_cast<DWORD_PTR>(device->signal.Get());
         if (input) {
             HWAVEIN system = nullptr;
             opened = Checked("waveInOpen",
@@ -141,59 +137,51 @@ Device* Open(bool input, const WaveFormat* format, WaveCallback callback) {
         }
     }
     if (opened != MMSYSERR_NOERROR) {
-        Free(device);
+        delete device;
         return nullptr;
     }
-    device->thread = CreateThread(nullptr, 0, NotificationThread, device, 0, nullptr);
+    device->thread.Start(NotificationThread, device);
     if (!device->thread) {
         if (input)
             Checked("waveInClose", waveInClose(static_cast<HWAVEIN>(device->system)));
         else
             Checked("waveOutClose", waveOutClose(static_cast<HWAVEOUT>(device->system)));
-        Free(device);
+        delete device;
         return nullptr;
     }
     // Late notifications are gaps in the sound.
-    SetThreadPriority(device->thread, THREAD_PRIORITY_HIGHEST);
+    SetThreadPriority(device->thread.Get(), THREAD_PRIORITY_HIGHEST);
     return device;
 }
 
 // The buffer goes in the queue before the device has it, since it may come back at once.
 bool Enqueue(WaveDevice* device, WaveHeader* header) {
-    EnterCriticalSection(&device->queueLock);
+    win32::Locked queueHeld(device->queueLock);
     bool room = device->count < kMostQueued;
     if (room) {
         device->queued[(device->first + device->count) % kMostQueued] = header;
         device->count++;
     }
-    LeaveCriticalSection(&device->queueLock);
     return room;
 }
 
 // Takes back the buffer just queued when the device refused it.
 void Unqueue(WaveDevice* device, WaveHeader* header) {
-    EnterCriticalSection(&device->queueLock);
+    win32::Locked queueHeld(device->queueLock);
     size_t last = (device->first + device->count - 1) % kMostQueued;
     if (device->count && device->queued[last] == header)
         device->count--;
-    LeaveCriticalSection(&device->queueLock);
 }
 
 bool HoldsBuffers(WaveDevice* device) {
-    EnterCriticalSection(&device->queueLock);
-    bool holds = device->count != 0;
-    LeaveCriticalSection(&device->queueLock);
-    return holds;
+    win32::Locked queueHeld(device->queueLock);
+    return device->count != 0;
 }
 
 int Close(WaveDevice* device, MMRESULT closed) {
     if (closed != MMSYSERR_NOERROR)
         return 0;  // the device stays as it was
-    SetEvent(device->quit);
-    // A notification still running finishes first.
-    WaitForSingleObject(device->thread, INFINITE);
-    CloseHandle(device->thread);
-    Free(device);
+    delete device;
     return 1;
 }
 
