@@ -450,7 +450,8 @@ void JournalRecorder::Advance() {
     // Posted: the sound track starts its pass from the message loop, not from inside the
     // system's input processing.
     if (cursor == firstPlayable && pass > 1)
-        platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PASS, pass);
+        platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PASS,
+                               static_cast<intptr_t>(pass));
     // The events passed over are not played: the next delay spans their time.
     if (JournalEvent* next = Playable(cursor->next)) {
         cursor = next;
