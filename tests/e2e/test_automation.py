@@ -3,12 +3,9 @@ saving the journal beside the command; "-P" launches it again, plays that journa
 exits by itself; "-P" without a journal idles until Ctrl+Alt+Shift+Delete."""
 
 import os
-import shutil
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import qvtest
 
 COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 120"
 
@@ -20,19 +17,16 @@ def letters(log_path):
 def check_journal(path):
     journal = qvtest.read_journal(path)
     times = journal.times
-    qvtest.check(times and times[0] == journal.first and times[-1] == journal.last,
-                 "first/last times differ")
+    assert times and times[0] == journal.first and times[-1] == journal.last, (
+        "first/last times differ")
     return journal.count
 
 
-def test(args):
-    work = qvtest.scratch("work")
-    os.makedirs(work)
-    shutil.copy(args.probe, os.path.join(work, "probe.exe"))
+def test_automation(exe, work):
     log = os.path.join(work, "run.log")
     journal = os.path.join(work, COMMAND + "_")
 
-    record = qvtest.start_run(args.exe, "-R", COMMAND, work)
+    record = qvtest.start_run(exe, "-R", COMMAND, work)
     qvtest.wait_until(lambda: os.path.exists(log) and "ready" in open(log).read(), timeout=20,
                       what="the probe launched by the record run")
     qvtest.mouse_move(400, 300)  # the run's first event: replayed at once, before the probe is up
@@ -42,22 +36,19 @@ def test(args):
     time.sleep(0.3)
     qvtest.key("ctrl+alt+shift+Delete")
     qvtest.wait_exit(record, 20, "the record run", expect=0)
-    qvtest.check(letters(log) == "automation", "the probe saw %r" % letters(log))
+    assert letters(log) == "automation", "the probe saw %r" % letters(log)
     count = check_journal(journal)
     qvtest.quit_run_probe(work)
     print("recorded %d events" % count)
 
-    play = qvtest.start_run(args.exe, "-P", COMMAND, work)
+    play = qvtest.start_run(exe, "-P", COMMAND, work)
     qvtest.wait_exit(play, 60, "the play run", expect=0)
-    qvtest.check(letters(log) == "automation", "the replayed probe saw %r" % letters(log))
+    assert letters(log) == "automation", "the replayed probe saw %r" % letters(log)
     qvtest.quit_run_probe(work)
 
-    idle = qvtest.start_run(args.exe, "-P", "probe.exe --log idle.log --timeout 60", work)
+    idle = qvtest.start_run(exe, "-P", "probe.exe --log idle.log --timeout 60", work)
     time.sleep(4)
-    qvtest.check(idle.poll() is None, "a play run without its journal ended by itself")
+    assert idle.poll() is None, "a play run without its journal ended by itself"
     qvtest.key("ctrl+alt+shift+Delete")
     qvtest.wait_exit(idle, 20, "the idle play run", expect=0)
     qvtest.quit_run_probe(work, "idle.log")
-
-
-qvtest.main(test)

@@ -5,18 +5,13 @@ follows writes the whole recording."""
 
 import os
 import struct
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import qvtest
 
-def test(args):
-    folder = qvtest.scratch("files")
-    os.makedirs(folder)
-    app = qvtest.start_tray(args.exe)
-
-    probe = qvtest.start_probe(args.probe, qvtest.scratch("recorded.log"), timeout_s=120)
+def test_dialogs(tray, probe_exe, scratch, tmp_path):
+    folder = str(tmp_path)
+    probe = qvtest.start_probe(probe_exe, scratch("recorded.log"), timeout_s=120)
     probe.focus()
     qvtest.key("ctrl+alt+shift+r")
     time.sleep(0.3)
@@ -30,7 +25,7 @@ def test(args):
     qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key("e")  # &Empty Record, while the dialog is open
     time.sleep(0.5)
-    qvtest.check(app.poll() is None, "the program ended while its Save dialog was open")
+    assert tray.poll() is None, "the program ended while its Save dialog was open"
     qvtest.answer_file_dialog("Save As", os.path.join(folder, "take1"))
     saved = os.path.join(folder, "take1.jnf")
     # The target exists, empty and locked, while the save is written beside it.
@@ -38,10 +33,10 @@ def test(args):
                       what="take1.jnf to be written")
     with open(saved, "rb") as f:
         data = f.read()
-    qvtest.check(data[:16] == b"Quorvatellianis\0", "signature %r" % data[:16])
+    assert data[:16] == b"Quorvatellianis\0", "signature %r" % data[:16]
     header_size, record_size, count = struct.unpack("<3I", data[16:28])
-    qvtest.check(len(data) == header_size + record_size * count and count >= 10,
-                 "%d bytes, %d records" % (len(data), count))
+    assert len(data) == header_size + record_size * count and count >= 10, (
+        "%d bytes, %d records" % (len(data), count))
 
     qvtest.open_menu(qvtest.MENU_CORNER)
     qvtest.key("e")  # &Empty Record
@@ -51,7 +46,7 @@ def test(args):
     qvtest.key(*(["Down"] * 9), "Return")
     qvtest.answer_file_dialog("Open", saved)
 
-    replay = qvtest.start_probe(args.probe, qvtest.scratch("replayed.log"), timeout_s=120)
+    replay = qvtest.start_probe(probe_exe, scratch("replayed.log"), timeout_s=120)
     replay.focus()
     qvtest.key("ctrl+alt+shift+p")
     typed = lambda: "".join(e.char for e in replay.events("WM_CHAR"))
@@ -62,8 +57,5 @@ def test(args):
     replay.wait_quiet()
     replay.quit()
 
-    code = qvtest.exit_from_menu(app)
-    qvtest.check(code == 0, "the program exited with %d" % code)
-
-
-qvtest.main(test)
+    code = qvtest.exit_from_menu(tray)
+    assert code == 0, "the program exited with %d" % code

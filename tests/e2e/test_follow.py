@@ -2,11 +2,9 @@
 into a probe that opens two seconds after the replay began, somewhere else, and land at the same
 points of its client area."""
 
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import qvtest
 
 TEXT = "follow"
 POINTS = [(40, 30), (250, 150), (500, 330)]  # client points clicked between the letters
@@ -20,9 +18,8 @@ def typed(probe):
     return "".join(e.char for e in probe.events("WM_CHAR"))
 
 
-def test(args):
-    app = qvtest.start_tray(args.exe)
-    probe = qvtest.start_probe(args.probe, qvtest.scratch("recorded.log"), pos=(60, 60),
+def test_follow(tray, probe_exe, scratch):
+    probe = qvtest.start_probe(probe_exe, scratch("recorded.log"), pos=(60, 60),
                                timeout_s=120)
     probe.focus()
     qvtest.key("ctrl+alt+shift+r")
@@ -33,7 +30,7 @@ def test(args):
         time.sleep(0.2)
     qvtest.key("ctrl+alt+shift+s")
     probe.wait_quiet()
-    qvtest.check(clicks(probe) == POINTS, "recorded clicks %s" % clicks(probe))
+    assert clicks(probe) == POINTS, "recorded clicks %s" % clicks(probe)
     probe.quit()
 
     # The replay starts with no probe on the screen; it waits for the window (up to 10 s).
@@ -41,20 +38,16 @@ def test(args):
     qvtest.key("ctrl+alt+shift+p")
     started = time.monotonic()
     time.sleep(2)
-    late = qvtest.start_probe(args.probe, qvtest.scratch("replayed.log"), pos=(330, 210),
+    late = qvtest.start_probe(probe_exe, scratch("replayed.log"), pos=(330, 210),
                               timeout_s=120)
     late.focus()
     qvtest.wait_until(lambda: len(clicks(late)) == len(POINTS), timeout=20,
                       what="the replayed clicks")
     late.wait_quiet()
-    qvtest.check(clicks(late) == POINTS,
-                 "replayed clicks at %s, recorded at %s" % (clicks(late), POINTS))
-    qvtest.check(typed(late) == TEXT, "the late probe got %r, not %r" % (typed(late), TEXT))
+    assert clicks(late) == POINTS, "replayed clicks at %s, recorded at %s" % (clicks(late), POINTS)
+    assert typed(late) == TEXT, "the late probe got %r, not %r" % (typed(late), TEXT)
     print("replayed into a probe moved by (270, 150), %.1f s after Play"
           % (time.monotonic() - started))
     late.quit()
-    code = qvtest.exit_from_menu(app)
-    qvtest.check(code == 0, "the program exited with %d" % code)
-
-
-qvtest.main(test)
+    code = qvtest.exit_from_menu(tray)
+    assert code == 0, "the program exited with %d" % code

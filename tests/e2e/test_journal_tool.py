@@ -60,6 +60,3 @@ def test(args):
     qvtest.wait_exit(play, 60, "the play run", expect=0)
     qvtest.check(letters(log) == WORD * 3, "the probe saw %r" % letters(log))
     qvtest.quit_run_probe(work)
-
-
-qvtest.main(test)

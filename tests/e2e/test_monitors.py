@@ -4,12 +4,10 @@ again with the system at 144 dpi. An automation run records into a frameless pro
 every monitor, so that even a monitor's edge pixels arrive as clicks."""
 
 import os
-import shutil
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import pytest
+import qvtest
 
 # Each monitor as WIDTH, HEIGHT, X, Y on the X screen, the primary first: Windows puts the
 # primary's top left at 0,0. (The primary is the largest: see tools/harness.)
@@ -21,6 +19,7 @@ RIGHT = max(x + w for w, _, x, _ in MONITORS) - ORIGIN[0]
 BOTTOM = max(y + h for _, h, _, y in MONITORS) - ORIGIN[1]
 COMMAND = "probe.exe --log run.log --pos %d,%d --size %dx%d --frame none --timeout 60" % (
     LEFT, TOP, RIGHT - LEFT, BOTTOM - TOP)
+pytestmark = pytest.mark.monitors(",".join("%dx%d+%d+%d" % m for m in MONITORS))
 
 
 def to_windows(x, y):
@@ -47,20 +46,19 @@ def clicks(log):
     return [(e.mx, e.my) for e in qvtest.read_probe_log(log) if e.kind == "WM_LBUTTONDOWN"]
 
 
-def record_and_replay(args, work, dpi):
+@pytest.mark.parametrize("dpi", (96, 144))
+def test_clicks_replay_on_every_monitor(exe, work, dpi):
     code, text = qvtest.wine_command("reg", "add", r"HKCU\Control Panel\Desktop", "/v",
                                      "LogPixels", "/t", "REG_DWORD", "/d", dpi, "/f")
-    qvtest.check(code == 0, "could not set LogPixels: %s" % text)
+    assert code == 0, "could not set LogPixels: %s" % text
     log = os.path.join(work, "run.log")
-    if os.path.exists(log):
-        os.remove(log)
 
-    record = qvtest.start_run(args.exe, "-R", COMMAND, work)
+    record = qvtest.start_run(exe, "-R", COMMAND, work)
     ready = qvtest.wait_until(lambda: qvtest.read_probe_log(log), timeout=20,
                               what="the probe launched by the record run")[0]
-    qvtest.check(ready.dpi == dpi and ready.monitors == monitor_rects(),
-                 "Wine shows dpi %s and monitors %s, not %d and %s"
-                 % (ready.dpi, ready.monitors, dpi, monitor_rects()))
+    assert ready.dpi == dpi and ready.monitors == monitor_rects(), (
+        "Wine shows dpi %s and monitors %s, not %d and %s"
+        % (ready.dpi, ready.monitors, dpi, monitor_rects()))
     # The run's first event, replayed at once: the clicks follow once the probe is up.
     qvtest.mouse_move(ORIGIN[0] + 100, ORIGIN[1] + 100)
     time.sleep(2)
@@ -72,27 +70,15 @@ def record_and_replay(args, work, dpi):
     qvtest.wait_exit(record, 20, "the record run", expect=0)
     recorded = clicks(log)
     expected = [to_windows(*p) for p in click_points()]
-    qvtest.check(recorded == expected, "the clicks landed at %s, not %s" % (recorded, expected))
+    assert recorded == expected, "the clicks landed at %s, not %s" % (recorded, expected)
     qvtest.quit_run_probe(work)
 
-    play = qvtest.start_run(args.exe, "-P", COMMAND, work)
+    play = qvtest.start_run(exe, "-P", COMMAND, work)
     qvtest.wait_exit(play, 60, "the play run", expect=0)
     replayed = clicks(log)
     qvtest.quit_run_probe(work)
-    qvtest.check(len(replayed) == len(recorded), "replayed clicks %s, recorded %s"
-                 % (replayed, recorded))
+    assert len(replayed) == len(recorded), "replayed clicks %s, recorded %s" % (replayed, recorded)
     worst = max(max(abs(a[0] - b[0]), abs(a[1] - b[1])) for a, b in zip(recorded, replayed))
-    qvtest.check(worst <= 1, "replayed clicks %s, recorded %s" % (replayed, recorded))
+    assert worst <= 1, "replayed clicks %s, recorded %s" % (replayed, recorded)
     print("%d dpi: %d clicks on %d monitors, worst %d px off" % (dpi, len(recorded),
                                                                   len(MONITORS), worst))
-
-
-def test(args):
-    work = qvtest.scratch("work")
-    os.makedirs(work)
-    shutil.copy(args.probe, os.path.join(work, "probe.exe"))
-    for dpi in (96, 144):
-        record_and_replay(args, work, dpi)
-
-
-qvtest.main(test, monitors=",".join("%dx%d+%d+%d" % m for m in MONITORS))

@@ -3,11 +3,9 @@ compares what the probe saw (the user's own mouse and keys, meanwhile, must not 
 the program with code 0."""
 
 import os
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import qvtest
 
 # A replayed gap may differ from the recorded one by this much on a loaded machine.
 GAP_TOLERANCE_MS = 60
@@ -29,17 +27,10 @@ def user_input(probe):
     return seen
 
 
-def test(args):
-    app = qvtest.start_tray(args.exe)
+def test_record_play(exe, tray, probe_exe, scratch, out):
+    qvtest.wait_exit(qvtest.start_exe(exe), 15, "a second instance", expect=0)
 
-    second = qvtest.start_exe(args.exe)
-    try:
-        code = second.wait(15)
-    except Exception:
-        raise qvtest.TestFailure("a second instance kept running")
-    qvtest.check(code == 0, "a second instance exited with %d" % code)
-
-    probe = qvtest.start_probe(args.probe, qvtest.scratch("recorded.log"), timeout_s=120)
+    probe = qvtest.start_probe(probe_exe, scratch("recorded.log"), timeout_s=120)
     probe.focus()
     qvtest.key("ctrl+alt+shift+r")
     time.sleep(0.5)
@@ -53,9 +44,9 @@ def test(args):
     probe.wait_quiet()
     recorded = user_input(probe)
     probe.quit()
-    qvtest.check(len(recorded) >= 20, "the probe saw too little while recording: %s" % recorded)
+    assert len(recorded) >= 20, "the probe saw too little while recording: %s" % recorded
 
-    replay = qvtest.start_probe(args.probe, qvtest.scratch("replayed.log"), timeout_s=120)
+    replay = qvtest.start_probe(probe_exe, scratch("replayed.log"), timeout_s=120)
     replay.focus()
     qvtest.key("ctrl+alt+shift+p")
     time.sleep(0.3)
@@ -67,25 +58,22 @@ def test(args):
                       what="the replay of the last recorded event %s" % (last,))
     replay.wait_quiet()
     replayed = user_input(replay)
-    qvtest.check([w for w, _ in replayed] == [w for w, _ in recorded],
-                 "replayed input differs:\nrecorded %s\nreplayed %s"
-                 % ([w for w, _ in recorded], [w for w, _ in replayed]))
+    assert [w for w, _ in replayed] == [w for w, _ in recorded], (
+        "replayed input differs:\nrecorded %s\nreplayed %s"
+        % ([w for w, _ in recorded], [w for w, _ in replayed]))
     worst = 0.0
     for i in range(1, len(recorded)):
         gap_recorded = recorded[i][1] - recorded[i - 1][1]
         gap_replayed = replayed[i][1] - replayed[i - 1][1]
         worst = max(worst, abs(gap_replayed - gap_recorded))
-    qvtest.check(worst <= GAP_TOLERANCE_MS, "a replayed gap is off by %.1f ms" % worst)
+    assert worst <= GAP_TOLERANCE_MS, "a replayed gap is off by %.1f ms" % worst
     print("replayed %d events; worst gap error %.1f ms" % (len(replayed), worst))
     replay.quit()
 
     # Ctrl+Alt+Shift+Delete opens the menu at the mouse; E&xit ends the program.
     qvtest.open_menu()
-    if args.out:
-        qvtest.screenshot(os.path.join(args.out, "menu.png"))
+    if out:
+        qvtest.screenshot(os.path.join(out, "menu.png"))
     qvtest.key("Escape")
-    code = qvtest.exit_from_menu(app)
-    qvtest.check(code == 0, "the program exited with %d" % code)
-
-
-qvtest.main(test)
+    code = qvtest.exit_from_menu(tray)
+    assert code == 0, "the program exited with %d" % code

@@ -2,11 +2,9 @@
 Play type a recording made with the hotkeys three times over."""
 
 import os
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import qvtest
 
 TEXT = "loop"
 
@@ -15,9 +13,8 @@ def typed(probe):
     return "".join(e.char for e in probe.events("WM_CHAR"))
 
 
-def test(args):
-    app = qvtest.start_tray(args.exe)
-    probe = qvtest.start_probe(args.probe, qvtest.scratch("probe.log"), timeout_s=120)
+def test_repeat(tray, probe_exe, scratch, out):
+    probe = qvtest.start_probe(probe_exe, scratch("probe.log"), timeout_s=120)
     probe.focus()
     qvtest.key("ctrl+alt+shift+r")
     time.sleep(0.3)
@@ -33,8 +30,8 @@ def test(args):
     dialog = qvtest.wait_window("^Configuration$", timeout=10)
     qvtest.focus(dialog)
     time.sleep(0.3)
-    if args.out:
-        qvtest.screenshot(os.path.join(args.out, "configuration.png"))
+    if out:
+        qvtest.screenshot(os.path.join(out, "configuration.png"))
     qvtest.key("3", "Return")
     qvtest.wait_until(lambda: not qvtest.find_windows("^Configuration$"), timeout=10,
                       what="the dialog to close on Enter")
@@ -48,10 +45,7 @@ def test(args):
                       what="three passes of %r" % TEXT)
     probe.wait_quiet()
     played = typed(probe)[before:]
-    qvtest.check(played == TEXT * 3, "Repeat 3 typed %r" % played)
+    assert played == TEXT * 3, "Repeat 3 typed %r" % played
     probe.quit()
-    code = qvtest.exit_from_menu(app)
-    qvtest.check(code == 0, "the program exited with %d" % code)
-
-
-qvtest.main(test)
+    code = qvtest.exit_from_menu(tray)
+    assert code == 0, "the program exited with %d" % code

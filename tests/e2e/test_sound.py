@@ -5,11 +5,9 @@ and checked the same way."""
 
 import os
 import subprocess
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import qvtest
 
 RATE = 22050
 TONE_HZ = 440
@@ -33,33 +31,30 @@ def check_tone(samples, what, boundary=None, allowed=0, dropout=2.5, reach=RATE 
     tolerated. `boundary` (a position in `samples`) must lie inside the tone with no period within
     `reach` samples of it off by more than `dropout` samples. Returns the tone's extent."""
     loud = [i for i, s in enumerate(samples) if abs(s - 128) > 20]
-    qvtest.check(len(loud) > RATE, "%s: no tone in %d samples" % (what, len(samples)))
+    assert len(loud) > RATE, "%s: no tone in %d samples" % (what, len(samples))
     start, end = loud[0] + RATE // 10, loud[-1] - RATE // 10
     crossings = [c for c in upward_crossings(samples) if start <= c <= end]
     period = RATE / TONE_HZ
     bad = [(a, b - a) for a, b in zip(crossings, crossings[1:]) if abs((b - a) - period) > 2.5]
     print("%s: %.2f s of tone, %d of %d periods broken %s"
           % (what, (end - start) / RATE, len(bad), len(crossings), bad[:5]))
-    qvtest.check(len(bad) <= allowed, "%s: %d broken periods" % (what, len(bad)))
+    assert len(bad) <= allowed, "%s: %d broken periods" % (what, len(bad))
     if boundary is not None:
-        qvtest.check(start < boundary < end, "%s: the tone does not span the block boundary"
-                     % what)
+        assert start < boundary < end, "%s: the tone does not span the block boundary" % what
         near = [b for b in bad
                 if abs(b[0] - boundary) < reach and abs(b[1] - period) > dropout]
-        qvtest.check(not near, "%s: broken at the block boundary (%d): %s"
-                     % (what, boundary, [(b[0] - boundary, b[1]) for b in near]))
+        assert not near, ("%s: broken at the block boundary (%d): %s"
+                          % (what, boundary, [(b[0] - boundary, b[1]) for b in near]))
     return start, end
 
 
-def test(args):
-    folder = qvtest.scratch("sound")
-    os.makedirs(folder)
+def test_sound(tray, probe_exe, scratch, tmp_path):
+    folder = str(tmp_path)
     tone = os.path.join(folder, "tone.wav")
     subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "1", "-b", "16", tone, "synth",
                     str(RECORD_SECONDS + 8), "sine", str(TONE_HZ), "vol", "0.6"], check=True)
 
-    app = qvtest.start_tray(args.exe)
-    probe = qvtest.start_probe(args.probe, qvtest.scratch("probe.log"), timeout_s=600)
+    probe = qvtest.start_probe(probe_exe, scratch("probe.log"), timeout_s=600)
     probe.focus()
     player = subprocess.Popen(["paplay", "--device=nul", tone])
     time.sleep(1)
@@ -80,11 +75,11 @@ def test(args):
     time.sleep(1)
     with open(sound_file, "rb") as f:
         data = f.read()
-    qvtest.check(data[:16] == b"Quorvatellianis\0", "sound file header %r" % data[:16])
+    assert data[:16] == b"Quorvatellianis\0", "sound file header %r" % data[:16]
     recorded = data[16:]
     seconds = len(recorded) / RATE
-    qvtest.check(RECORD_SECONDS - 2 < seconds < RECORD_SECONDS + 5,
-                 "%.1f s of sound for a %d s recording" % (seconds, RECORD_SECONDS))
+    assert RECORD_SECONDS - 2 < seconds < RECORD_SECONDS + 5, (
+        "%.1f s of sound for a %d s recording" % (seconds, RECORD_SECONDS))
     # Inside a block every sample is the capture driver's: the 64-bit Wine once dropped 19
     # samples 11 s into the first block (one broken period of 22,000). One period in 1000 is
     # tolerated there; at the block boundary, which is ours, none is.
@@ -113,18 +108,15 @@ def test(args):
     # 5 ms within 50 ms of that point counts as a dropout (the hiccups before it shift the point
     # by a few ms).
     played_from = first_loud(played)
-    qvtest.check(played_from is not None, "nothing of the track was heard")
+    assert played_from is not None, "nothing of the track was heard"
     boundary = played_from + BLOCK - tone_offset
     start, end = check_tone(played, "the played track", boundary=boundary,
                             allowed=len(played) // 50 // 20, dropout=RATE * 5 // 1000,
                             reach=RATE * 50 // 1000)
-    qvtest.check((end - start) / RATE > seconds - 3, "only %.1f s of the track was heard"
-                 % ((end - start) / RATE))
+    assert (end - start) / RATE > seconds - 3, ("only %.1f s of the track was heard"
+                                                % ((end - start) / RATE))
     print("played %.2f s of tone, unbroken at the block boundary" % ((end - start) / RATE))
     probe.quit()
 
-    code = qvtest.exit_from_menu(app)
-    qvtest.check(code == 0, "the program exited with %d" % code)
-
-
-qvtest.main(test)
+    code = qvtest.exit_from_menu(tray)
+    assert code == 0, "the program exited with %d" % code

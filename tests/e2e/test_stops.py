@@ -6,12 +6,10 @@ leaves no file, the record run leaves exactly its journal, the play run leaves i
 was."""
 
 import os
-import shutil
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import pytest
+import qvtest
 
 COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 150"
 WM_MOUSEMOVE = 0x200
@@ -20,27 +18,29 @@ WM_MOUSEMOVE = 0x200
 def exit_from_menu(app, what):
     """Ctrl+Alt+Shift+Delete opens the menu at the mouse, also with the icon hidden; E&xit."""
     code = qvtest.exit_from_menu(app)
-    qvtest.check(code == 0, "%s exited with %d" % (what, code))
+    assert code == 0, "%s exited with %d" % (what, code)
 
 
 def listing(folder):
     return sorted(os.listdir(folder))
 
 
-def tray_exit_while_recording_hidden(args, work):
-    app = qvtest.start_tray(args.exe, cwd=work)
+def test_tray_exit_while_recording_hidden(exe, tmp_path_factory):
+    work = str(tmp_path_factory.mktemp("tray"))
+    app = qvtest.start_tray(exe, cwd=work)
     qvtest.key("ctrl+alt+shift+h")
     qvtest.key("ctrl+alt+shift+r")
     time.sleep(0.3)
     qvtest.mouse_move(300, 300)
     qvtest.mouse_move(320, 310)
     exit_from_menu(app, "Exit while recording with the icon hidden")
-    qvtest.check(listing(work) == [], "tray mode left files: %s" % listing(work))
+    assert listing(work) == [], "tray mode left files: %s" % listing(work)
 
 
-def tray_exit_while_playing(args, work):
-    app = qvtest.start_tray(args.exe, cwd=work)
-    probe = qvtest.start_probe(args.probe, qvtest.scratch("tray.log"), timeout_s=120)
+def test_tray_exit_while_playing(exe, probe_exe, scratch, tmp_path_factory):
+    work = str(tmp_path_factory.mktemp("tray"))
+    app = qvtest.start_tray(exe, cwd=work)
+    probe = qvtest.start_probe(probe_exe, scratch("tray.log"), timeout_s=120)
     probe.focus()
     qvtest.key("ctrl+alt+shift+r")
     time.sleep(0.3)
@@ -54,50 +54,53 @@ def tray_exit_while_playing(args, work):
                       what="the playback to type its first letter")
     exit_from_menu(app, "Exit while playing")
     probe.quit()
-    qvtest.check(listing(work) == [], "tray mode left files: %s" % listing(work))
+    assert listing(work) == [], "tray mode left files: %s" % listing(work)
 
 
-def record_run_ends_at_its_limit(args, work):
+def test_record_run_ends_at_its_limit(exe, work):
     journal = os.path.join(work, COMMAND + "_")
-    run = qvtest.start_run(args.exe, "-R", COMMAND, work)
+    run = qvtest.start_run(exe, "-R", COMMAND, work)
     qvtest.wait_until(lambda: os.path.exists(os.path.join(work, "run.log")), timeout=20,
                       what="the probe launched by the record run")
     time.sleep(2)  # the probe can be up before the run's hook is
     qvtest.mouse_move(400, 300)
     started = time.monotonic()
     time.sleep(61)
-    qvtest.check(run.poll() is None, "the record run ended before its limit")
+    assert run.poll() is None, "the record run ended before its limit"
     qvtest.mouse_move(420, 310)  # now the events span more than a minute
     qvtest.wait_exit(run, 10, "the record run past its limit", expect=0)
     print("record run ended %.1f s after its first event" % (time.monotonic() - started))
     written = qvtest.read_journal(journal)
-    qvtest.check(written.count >= 2 and written.duration > 60000,
-                 "%d events over %d ms" % (written.count, written.duration))
+    assert written.count >= 2 and written.duration > 60000, (
+        "%d events over %d ms" % (written.count, written.duration))
     qvtest.quit_run_probe(work)
-    qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
-                 "the record run left %s" % listing(work))
+    assert listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]), (
+        "the record run left %s" % listing(work))
 
 
-def record_run_closed_from_outside(args, work):
+def test_record_run_closed_from_outside(exe, work):
     """taskkill without /f sends WM_CLOSE to the program's windows, as a task manager does."""
     journal = os.path.join(work, COMMAND + "_")
-    run = qvtest.start_run(args.exe, "-R", COMMAND, work)
+    run = qvtest.start_run(exe, "-R", COMMAND, work)
     qvtest.wait_until(lambda: os.path.exists(os.path.join(work, "run.log")), timeout=20,
                       what="the probe launched by the record run")
     time.sleep(2)
     qvtest.mouse_move(400, 300)
     qvtest.mouse_move(420, 310)
-    code, said = qvtest.wine_command("taskkill", "/im", os.path.basename(args.exe))
-    qvtest.check(code == 0, "taskkill exited with %d: %s" % (code, said))
+    code, said = qvtest.wine_command("taskkill", "/im", os.path.basename(exe))
+    assert code == 0, "taskkill exited with %d: %s" % (code, said)
     qvtest.wait_exit(run, 10, "the record run closed from outside", expect=0)
     written = qvtest.read_journal(journal)
-    qvtest.check(written.count >= 2, "the closed record run saved %d events" % written.count)
+    assert written.count >= 2, "the closed record run saved %d events" % written.count
     qvtest.quit_run_probe(work)
-    qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
-                 "the closed record run left %s" % listing(work))
+    assert listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]), (
+        "the closed record run left %s" % listing(work))
 
 
-def play_run_ended_midway(args, work, keys, what):
+# Ctrl+Esc as the system ends a journal playback.
+@pytest.mark.parametrize("keys, what", [("ctrl+alt+shift+Delete", "stopped midway"),
+                                        ("ctrl+Escape", "cancelled with Ctrl+Esc")])
+def test_play_run_ended_midway(exe, work, keys, what):
     """A play run in a long pause, ended by keys: it exits with 0 and leaves its journal."""
     journal = os.path.join(work, COMMAND + "_")
     data = qvtest.journal_bytes([(WM_MOUSEMOVE, 200, 200, 1000),
@@ -105,37 +108,13 @@ def play_run_ended_midway(args, work, keys, what):
                                  (WM_MOUSEMOVE, 220, 220, 41100)])
     with open(journal, "wb") as f:
         f.write(data)
-    run = qvtest.start_run(args.exe, "-P", COMMAND, work)
+    run = qvtest.start_run(exe, "-P", COMMAND, work)
     time.sleep(4)
-    qvtest.check(run.poll() is None, "the play run ended before its 40-second pause")
+    assert run.poll() is None, "the play run ended before its 40-second pause"
     qvtest.key(keys)
     qvtest.wait_exit(run, 10, "the play run %s" % what, expect=0)
     with open(journal, "rb") as f:
-        qvtest.check(f.read() == data, "the play run changed its journal")
+        assert f.read() == data, "the play run changed its journal"
     qvtest.quit_run_probe(work)
-    qvtest.check(listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]),
-                 "the play run left %s" % listing(work))
-
-
-def play_run_stopped_midway(args, work):
-    play_run_ended_midway(args, work, "ctrl+alt+shift+Delete", "stopped midway")
-
-
-# As the system ends a journal playback.
-def play_run_cancelled_by_ctrl_esc(args, work):
-    play_run_ended_midway(args, work, "ctrl+Escape", "cancelled with Ctrl+Esc")
-
-
-def test(args):
-    for step in (tray_exit_while_recording_hidden, tray_exit_while_playing,
-                 record_run_ends_at_its_limit, record_run_closed_from_outside,
-                 play_run_stopped_midway, play_run_cancelled_by_ctrl_esc):
-        work = qvtest.scratch(step.__name__)
-        os.makedirs(work)
-        if step.__name__.startswith(("record", "play")):
-            shutil.copy(args.probe, os.path.join(work, "probe.exe"))
-        print(step.__name__)
-        step(args, work)
-
-
-qvtest.main(test)
+    assert listing(work) == sorted(["probe.exe", "run.log", COMMAND + "_"]), (
+        "the play run left %s" % listing(work))

@@ -4,11 +4,9 @@ brought back by Ctrl+Alt+Shift+H. Screenshots go to --out when given."""
 
 import os
 import subprocess
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import qvtest
 
 ICON = (989, 690)  # the icon's centre in the 1000x700 desktop's notification area
 # "Hide Me" in the menu that a click on the icon opens (shifted left and up to fit the screen).
@@ -30,14 +28,12 @@ def samples(count, interval):
     return seen
 
 
-def test(args):
-    out = args.out or qvtest.scratch("shots")
-    shot = lambda name: qvtest.screenshot(os.path.join(out, name))
-    app = qvtest.start_tray(args.exe)
+def test_tray(tray, probe_exe, scratch, out):
+    shot = lambda name: qvtest.screenshot(os.path.join(out or scratch("shots"), name))
     time.sleep(2.5)  # the welcome balloon shows about 2 s after the call
     shot("tray-welcome.png")
 
-    probe = qvtest.start_probe(args.probe, qvtest.scratch("probe.log"), timeout_s=120)
+    probe = qvtest.start_probe(probe_exe, scratch("probe.log"), timeout_s=120)
     probe.focus()
     qvtest.key("ctrl+alt+shift+r")
     qvtest.type_text("a")
@@ -46,15 +42,15 @@ def test(args):
     time.sleep(2.5)
     qvtest.type_text("b")  # playback lasts as long as this pause
     qvtest.key("ctrl+alt+shift+s")
-    qvtest.check(len(set(frames)) >= 3,
-                 "the icon did not animate while recording: %d distinct images" % len(set(frames)))
+    assert len(set(frames)) >= 3, (
+        "the icon did not animate while recording: %d distinct images" % len(set(frames)))
 
     qvtest.key("ctrl+alt+shift+p")
     time.sleep(0.3)
     blinks = samples(10, 0.13)
     shot("tray-playing.png")
-    qvtest.check(len(set(blinks)) == 2, "the icon did not blink while playing: %d distinct "
-                 "images" % len(set(blinks)))
+    assert len(set(blinks)) == 2, ("the icon did not blink while playing: %d distinct "
+                                   "images" % len(set(blinks)))
     # One of the two is the empty blink frame.
     qvtest.wait_until(lambda: not qvtest.tray_icon_shown(), timeout=2, interval=0.05,
                       what="a blink")
@@ -63,14 +59,14 @@ def test(args):
     steady = qvtest.wait_until(lambda: len(set(samples(4, 0.2))) == 1 and grab(), timeout=10,
                                what="the icon to be steady again")
     probe.quit()
-    qvtest.check(qvtest.tray_icon_shown(), "the icon stayed blank after the playback")
+    assert qvtest.tray_icon_shown(), "the icon stayed blank after the playback"
 
     closed_area = grab("120x50+840+376")
     qvtest.show_menu(lambda: qvtest.click(1, *ICON))
     shot("tray-menu.png")
     # The menu opens above the icon, shifted left to fit: its first rows lie here.
     menu_area = "120x50+840+376"
-    qvtest.check(grab(menu_area) != closed_area, "a click on the icon opened no menu")
+    assert grab(menu_area) != closed_area, "a click on the icon opened no menu"
     qvtest.click(1, 300, 300)  # a click elsewhere closes it
     qvtest.wait_until(lambda: grab(menu_area) == closed_area, timeout=5,
                       what="the menu to close after a click elsewhere")
@@ -83,8 +79,5 @@ def test(args):
     qvtest.key("ctrl+alt+shift+h")
     qvtest.wait_until(lambda: grab() == steady, timeout=5, what="Ctrl+Alt+Shift+H to bring it back")
 
-    qvtest.check(qvtest.exit_from_menu(app) == 0, "the program exited with an error")
+    assert qvtest.exit_from_menu(tray) == 0, "the program exited with an error"
     qvtest.wait_until(lambda: not qvtest.tray_icon_shown(), timeout=5, what="the icon to go at exit")
-
-
-qvtest.main(test)

@@ -1,24 +1,16 @@
-"""Helpers for end-to-end tests: Windows programs under Wine, driven with xdotool like a user.
+"""Helpers for end-to-end tests and benchmarks: Windows programs under Wine, driven with xdotool
+like a user. Standard library only.
 
-Tests run inside tools/harness, which provides the display, the Wine prefix, the virtual desktop
-and the sound server; these helpers only use what it exports. Standard library only.
+They run inside tools/harness, which provides the display, the Wine prefix, the virtual desktop
+and the sound server; these helpers only use what it exports. The end-to-end tests are pytest
+tests (tests/e2e/conftest.py gives them the programs, a scratch folder and the clean-up):
 
-The package lives in tools/: CTest, tools/bench and ./run put that folder on PYTHONPATH, and the
-scripts in tools/ find it beside them. A test script typically reads (`PYTHONPATH=tools python3
-tests/e2e/test_x.py --probe ...` re-runs itself inside the harness when started outside one):
-
-    import sys
-    sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-    import qvtest
-
-    def test(args):
-        probe = qvtest.start_probe(args.probe, qvtest.scratch("probe.log"))
+    def test_typing(probe_exe, scratch):
+        probe = qvtest.start_probe(probe_exe, scratch("probe.log"))
         probe.focus()
         qvtest.type_text("hi")
         probe.wait_for(lambda e: e.kind == "WM_KEYUP" and e.vk == ord("I"))
         probe.quit()
-
-    qvtest.main(test)
 """
 
 from .run import *  # noqa: F401,F403

@@ -5,8 +5,11 @@ import os
 import subprocess
 import time
 
-from .run import DESKTOP, TestFailure, wait_until
+from .run import TestFailure, wait_until
 from .processes import wine_path
+
+DESKTOP = os.environ.get("QV_DESKTOP", "qv")
+
 
 def xdotool(*args, timeout=10.0):
     """Runs xdotool with args; returns its output. Fails the test when xdotool fails."""

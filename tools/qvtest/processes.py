@@ -2,12 +2,13 @@
 
 import os
 import subprocess
+import tempfile
 
-from .run import TestFailure, check, scratch, wait_until
+from .run import TestFailure
 
 _started = []
-# Where the standard error of each program started here goes: Wine writes the programs' debug
-# channel there (a Win32 call that failed, and why), and main() shows it when a test fails.
+# The standard error of each program started here, as (name, file): Wine writes the programs'
+# debug channel there (a Win32 call that failed, and why), for cleanup() to hand to a failure.
 _error_logs = []
 
 
@@ -23,33 +24,12 @@ def start_exe(exe, *args, cwd=None, stdout=None, stderr=None):
     cleanup() unless it ended before."""
     if not os.path.isfile(exe):
         raise TestFailure("no such program: %s" % exe)
-    log = None
     if stderr is None:
-        path = scratch("stderr-%d-%s.txt" % (len(_error_logs) + 1, os.path.basename(exe)))
-        log = stderr = open(path, "wb")
-        _error_logs.append(path)
-    try:
-        proc = subprocess.Popen(["wine", os.path.abspath(exe)] + [str(a) for a in args], cwd=cwd,
-                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
-    finally:
-        if log:
-            log.close()
+        stderr = tempfile.TemporaryFile()
+        _error_logs.append(("%d %s" % (len(_error_logs) + 1, os.path.basename(exe)), stderr))
+    proc = subprocess.Popen(["wine", os.path.abspath(exe)] + [str(a) for a in args], cwd=cwd,
+                            stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
     return track(proc)
-
-
-def program_reports():
-    """What the programs started here wrote to their standard error: their debug channel's reports
-    of Win32 calls that failed, among anything else they said. Empty when they said nothing."""
-    parts = []
-    for path in _error_logs:
-        try:
-            with open(path, "rb") as f:
-                text = f.read().decode("utf-8", "replace").strip()
-        except OSError:
-            continue
-        if text:
-            parts.append("-- %s\n%s" % (os.path.basename(path), text))
-    return "\n".join(parts)
 
 
 def wine_command(*args, timeout=30.0):
@@ -83,8 +63,19 @@ def stop(proc, timeout=5.0):
 
 
 def cleanup():
-    """Stops every process start_exe() started that is still running."""
+    """Stops every process started here that is still running; returns, and forgets, what the
+    programs wrote to their standard error: their debug channel's reports of Win32 calls that
+    failed, among anything else they said (empty when they said nothing)."""
     while _started:
         stop(_started.pop())
+    parts = []
+    while _error_logs:
+        name, log = _error_logs.pop(0)
+        with log:
+            log.seek(0)
+            text = log.read().decode("utf-8", "replace").strip()
+        if text:
+            parts.append("-- %s\n%s" % (name, text))
+    return "\n".join(parts)
 
 

@@ -1,0 +1,99 @@
+"""The end-to-end tests' fixtures: the programs, a scratch folder, the program in the tray. Tests
+run in tools/harness: pytest outside one, or in one without their monitors, runs again in one."""
+
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+
+import pytest
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import qvtest  # noqa: E402
+
+OPTIONS = {"exe": "quorvatellianis.exe", "probe": "probe.exe", "tool": "qvjournal.exe",
+           "out": "a folder for screenshots"}
+
+
+def pytest_addoption(parser):
+    for name, what in OPTIONS.items():
+        parser.addoption("--" + name, help=what)
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_configure(config):
+    config.addinivalue_line("markers", "monitors(layout): needs tools/harness --monitors layout")
+    # CTest's time-out ends a test with SIGTERM: the teardown still stops the programs.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    if os.environ.get("QV_HARNESS_DIR") and not config.option.basetemp:
+        config.option.basetemp = os.path.join(os.environ["QV_HARNESS_DIR"], "pytest")
+
+
+def pytest_collection_finish(session):
+    layouts = {m.args[0] if m else None
+               for m in (item.get_closest_marker("monitors") for item in session.items)}
+    if len(layouts) > 1:
+        raise pytest.UsageError("tests that need other monitors than the rest: run them alone")
+    monitors = layouts.pop() if layouts else None
+    if not (qvtest.in_harness(monitors) or session.config.option.collectonly):
+        session.config.pluginmanager.getplugin("capturemanager").suspend_global_capture()
+        qvtest.require_harness(monitors, [sys.executable, "-B", "-m", "pytest",
+                                          *session.config.invocation_params.args])
+
+
+def _option(option, name, program=True):
+    def value(request):
+        path = request.config.getoption(option)
+        if program and not (path and os.path.isfile(path)):
+            pytest.fail("--%s must name %s" % (option, OPTIONS[option]))
+        return path
+    return pytest.fixture(value, scope="session", name=name)
+
+
+exe, probe_exe, tool, out = (_option("exe", "exe"), _option("probe", "probe_exe"),
+                             _option("tool", "tool"), _option("out", "out", program=False))
+
+
+@pytest.fixture
+def args(request):
+    """The options as one record."""
+    return argparse.Namespace(**{name: request.config.getoption(name) for name in OPTIONS})
+
+
+@pytest.fixture
+def scratch(tmp_path):
+    """scratch(name): a path for a file of this test's own."""
+    return lambda name: str(tmp_path / name)
+
+
+@pytest.fixture
+def work(scratch, probe_exe):
+    """A folder of this test's own holding probe.exe, for the commands of automation runs."""
+    os.makedirs(scratch("work"))
+    shutil.copy(probe_exe, scratch("work/probe.exe"))
+    return scratch("work")
+
+
+@pytest.fixture
+def tray(exe):
+    """The program started in the notification area; stopped at teardown unless it ended."""
+    return qvtest.start_tray(exe)
+
+
+def pytest_runtest_teardown(item):
+    qvtest.cleanup()  # every program the test started
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    # A failure keeps the screen (in --out) and shows what the programs said on the debug channel.
+    report, folder = (yield).get_result(), item.config.getoption("out")
+    if report.failed and call.when != "teardown":
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+            shot = os.path.join(folder, "failure-%s.png" % item.name)
+            subprocess.run(["import", "-window", "root", shot], timeout=30)
+            report.sections.append(("screen", "kept in " + shot))
+        report.sections.append(("what the programs reported (standard error, debug channel)",
+                                qvtest.cleanup() or "nothing"))
