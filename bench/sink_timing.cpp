@@ -6,8 +6,9 @@
 //   sink_timing.exe JOURNAL LOG [--inject]
 //
 // Each event is handed out once, with its gap from the previous one as the delay (the recorded
-// pace, as the recorder hands it out at normal speed). Without --inject the events carry message
-// 0, which the sink processes without injecting anything; with it they are injected as recorded.
+// pace, as the recorder hands it out at normal speed). Without --inject the events carry WM_QUIT,
+// which no input queue carries, so the sink processes them without injecting anything (message 0
+// would be a procedure's wait); with it they are injected as recorded.
 // LOG gets one line per event: "index scheduled_ms released_us handling_us": when the sink's
 // timeline was due to play it and when its wait ended, both counted from the first event, and
 // how long the injection took.
@@ -48,7 +49,7 @@ intptr_t Procedure(int code, uintptr_t, intptr_t lParam) {
         size_t current = asked++;
         *target = events[current];
         if (!inject)
-            target->message = 0;
+            target->message = WM_QUIT;
         return current ? static_cast<intptr_t>(events[current].time - events[current - 1].time) : 0;
     }
     if (code == HC_SKIP && asked == events.size()) {
