@@ -9,6 +9,8 @@ namespace journal {
 
 namespace {
 
+// WM_QUIT: injected as nothing, and never a wait.
+const uint32_t kNotInput = 0x0012;
 // Windows beyond this many on the screen are not looked through.
 const uint32_t kMostListed = 512;
 
@@ -155,6 +157,10 @@ bool WindowFollower::HasKeyboard(uint32_t window) {
 bool WindowFollower::Place(const platform::EventRecord& event, uint32_t window,
                            platform::EventRecord* placed) {
     *placed = event;
+    // A file's record of message 0 is no wait: it goes out as a message that no input queue
+    // carries either, so that it is played as a pause, as it always was.
+    if (placed->message == platform::kWaitEvent)
+        placed->message = kNotInput;
     uint32_t kind = event.message & 0xFFFF;
     bool follow = live && window >= 1 && window <= count && !live[window - 1].givenUp;
     if (IsKey(kind))

@@ -27,7 +27,8 @@ class WindowFollower {
     // Follows the windows of `table` from the first event on; without memory, follows none.
     void Start(const WindowTable& table);
     void Finish();
-    // Writes where `recorded`, an event of the table's window `window` (0 for none), goes now.
+    // Writes where `recorded`, an event of the table's window `window` (0 for none), goes now;
+    // never a wait, whatever the record holds.
     // False when that window is not there (a key: not in the foreground) yet; `placed` then
     // holds the recorded event.
     bool Place(const platform::EventRecord& recorded, uint32_t window,

@@ -187,6 +187,18 @@ TEST_F(JournalRecorderTest, PlaybackRecordsGoOutAsRecordedAndARepeatedAskWaitsNo
     EXPECT_EQ(0, fake::CallPlaybackHook(3));
     fake::CallPlaybackHook(HC_SKIP);
     EXPECT_EQ(0, recorder->IsPlaying());
+
+    // A record of message 0 (a file may hold one) goes out as nothing to inject, never as a wait
+    // that the playback would ask about again and again.
+    ASSERT_EQ(1, recorder->StartRecording());
+    fake::RecordEvent({0, 0, 0, 100, 0});
+    fake::RecordEvent(Key(150));
+    ASSERT_EQ(1, recorder->Stop());
+    ASSERT_EQ(1, recorder->StartPlayback());
+    std::vector<fake::Played> played = fake::PlayAll(5);
+    ASSERT_EQ(2u, played.size());
+    EXPECT_EQ(0x12u, played[0].record.message);
+    EXPECT_EQ(50u, played[1].delay);
 }
 
 TEST_F(JournalRecorderTest, SpeedsScaleDelaysWithoutEverWrapping) {
