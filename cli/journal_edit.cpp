@@ -318,26 +318,39 @@ bool Speed(const Input& input, double factor, uint64_t from, uint64_t to, Edit* 
     return true;
 }
 
-bool DropMoves(const Input& input, Edit* edit, std::string* why) {
-    if (!NotEmpty(input, why))
-        return false;
-    const std::vector<platform::EventRecord>& events = input.image.events;
-    std::vector<uint64_t> offsets = Offsets(events);
+namespace {
+
+// The input without the events `dropped` picks, on the first kept event's timeline; refused when
+// nothing is left.
+template <class Dropped>
+bool KeepAllBut(const Input& input, Dropped dropped, const char* what, Edit* edit,
+                std::string* why) {
+    std::vector<uint64_t> offsets = Offsets(input.image.events);
     edit->made.clear();
     uint64_t from = 0;
-    for (size_t i = 0; i < events.size(); i++) {
-        if (IsMove(events[i]))
+    for (size_t i = 0; i < input.image.events.size(); i++) {
+        if (dropped(i))
             continue;
         if (edit->made.empty())
             from = offsets[i];
         Take(input, i, edit);
     }
     if (edit->made.empty()) {
-        *why = input.path + " holds nothing but mouse moves";
+        *why = input.path + " holds nothing but " + what;
         return false;
     }
     MadeEdit(input, from, true, edit);
     return true;
+}
+
+}  // namespace
+
+bool DropMoves(const Input& input, Edit* edit, std::string* why) {
+    if (!NotEmpty(input, why))
+        return false;
+    const std::vector<platform::EventRecord>& events = input.image.events;
+    return KeepAllBut(
+        input, [&](size_t i) { return IsMove(events[i]); }, "mouse moves", edit, why);
 }
 
 bool SimplifyMoves(const Input& input, uint64_t closerThan, Edit* edit, std::string* why) {
@@ -450,22 +463,8 @@ bool Trim(const Input& input, const CommandChords& chords, Edit* edit, std::stri
         drop[i] = true;
     for (size_t i : chords.stopEvents)
         drop[i] = true;
-    std::vector<uint64_t> offsets = Offsets(events);
-    edit->made.clear();
-    uint64_t from = 0;
-    for (size_t i = 0; i < events.size(); i++) {
-        if (drop[i])
-            continue;
-        if (edit->made.empty())
-            from = offsets[i];
-        Take(input, i, edit);
-    }
-    if (edit->made.empty()) {
-        *why = input.path + " holds nothing but the program's hotkeys";
-        return false;
-    }
-    MadeEdit(input, from, true, edit);
-    return true;
+    return KeepAllBut(
+        input, [&](size_t i) { return drop[i]; }, "the program's hotkeys", edit, why);
 }
 
 uint64_t EventCount(const Edit& edit) {
