@@ -230,18 +230,22 @@ void JournalRecorder::Unlink(JournalEvent* from, Pick drop) {
     cursor = nullptr;
 }
 
-// The hotkey's presses end the list: its modifiers and its key going down, after the last key
-// event that is none of those. Mouse events among them were the user's and stay.
+// The hotkey's keys went down and were not let go of before the stop: those presses, with
+// their repeats, go wherever they fall among the user's last keys (a letter may be let go of
+// after the chord began). The user's own uses of the same keys, released, and the mouse stay.
 void JournalRecorder::CutChord(const platform::HotkeyChord& chord) {
-    JournalEvent* boundary = nullptr;
-    for (JournalEvent* event = head; event; event = event->next) {
-        bool key = journal::IsKeyDown(event->record) || journal::IsKeyUp(event->record);
-        if (key && !(journal::IsKeyDown(event->record) &&
-                     journal::InChord(chord, journal::KeyOf(event->record))))
-            boundary = event;
-    }
-    Unlink(boundary, [](const JournalEvent& event) {
-        return journal::IsKeyDown(event.record) || journal::IsKeyUp(event.record);
+    const JournalEvent* lastUp[256] = {};
+    for (const JournalEvent* event = head; event; event = event->next)
+        if (journal::IsKeyUp(event->record))
+            lastUp[journal::KeyOf(event->record) & 0xFF] = event;
+    std::bitset<256> released;  // passed the key's last release
+    for (uint32_t key = 0; key < 256; key++)
+        released[key] = !lastUp[key];
+    Unlink(nullptr, [&](const JournalEvent& event) {
+        uint32_t key = journal::KeyOf(event.record) & 0xFF;
+        if (&event == lastUp[key])
+            released.set(key);
+        return journal::IsKeyDown(event.record) && released[key] && journal::InChord(chord, key);
     });
 }
 
