@@ -426,20 +426,20 @@ CommandChords FindCommandChords(const std::vector<platform::EventRecord>& events
         for (size_t i : at)
             found.startEvents.push_back(i - 1);
     }
+    // The chord's keys pressed and not let go of by the end: the chord that stopped the
+    // recording, with its keys' repeats, wherever they fall among the last keys (a letter may be
+    // let go of after the chord began).
+    std::vector<size_t> lastUp(256, 0);  // index + 1
+    for (size_t i = 0; i < events.size(); i++)
+        if (journal::IsKeyUp(events[i]))
+            lastUp[journal::KeyOf(events[i])] = i + 1;
     for (const platform::HotkeyChord& chord : kHotkeys) {
-        size_t boundary = events.size();
-        for (size_t i = events.size(); i-- > 0 && boundary == events.size();) {
-            bool press = journal::IsKeyDown(events[i]);
-            if ((press || journal::IsKeyUp(events[i])) &&
-                !(press && journal::InChord(chord, journal::KeyOf(events[i]))))
-                boundary = i;
-        }
         std::vector<size_t> presses(256, 0), at;
-        size_t from = boundary == events.size() ? 0 : boundary + 1;
-        for (size_t i = from; i < events.size(); i++) {
-            if (!journal::IsKeyDown(events[i]))
+        for (size_t i = 0; i < events.size(); i++) {
+            uint32_t key = journal::KeyOf(events[i]);
+            if (!journal::IsKeyDown(events[i]) || i < lastUp[key] || !journal::InChord(chord, key))
                 continue;
-            presses[journal::KeyOf(events[i])] = i + 1;
+            presses[key] = i + 1;
             at.push_back(i);
         }
         if (found.stop || ChordEvents(chord, presses).empty())
