@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/fake/fake_file.h"
+#include "platform/posix/transfer.h"
 #include "platform/file.h"
 
 namespace {
@@ -147,20 +148,7 @@ int FileReadAt(FileHandle file, uint32_t offset, void* data, uint32_t length, ui
     OpenFile* f = Handle(file);
     if (Strike(s, fake::kFileRead, &fired) || !f)
         return 0;
-    uint32_t total = 0;
-    while (total < length) {
-        ssize_t n = pread(f->fd, static_cast<char*>(data) + total, length - total,
-                          static_cast<off_t>(offset) + total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return 0;
-        if (n == 0)
-            break;
-        total += static_cast<uint32_t>(n);
-    }
-    *done = total;
-    return 1;
+    return platform::posix::ReadFully(f->fd, offset, data, length, done) ? 1 : 0;
 }
 
 int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t length,
@@ -175,17 +163,10 @@ int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t len
         return 0;
     if (fault && fault->stored < length)
         length = fault->stored;
-    uint32_t total = 0;
-    while (total < length) {
-        ssize_t n = pwrite(f->fd, static_cast<const char*>(data) + total, length - total,
-                           static_cast<off_t>(offset) + total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return 0;
-        total += static_cast<uint32_t>(n);
-    }
-    *done = total;
+    uint32_t stored = 0;
+    if (!platform::posix::WriteFully(f->fd, offset, data, length, &stored))
+        return 0;  // as a failed WriteFile reports nothing stored
+    *done = stored;
     return 1;
 }
 

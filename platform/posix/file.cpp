@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/posix/transfer.h"
 
 namespace platform {
 
@@ -87,20 +88,7 @@ int FileReadAt(FileHandle file, uint32_t offset, void* data, uint32_t length, ui
     int fd = Descriptor(file);
     if (fd < 0)
         return 0;
-    uint32_t total = 0;
-    while (total < length) {
-        ssize_t n = pread(fd, static_cast<char*>(data) + total, length - total,
-                          static_cast<off_t>(offset) + total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return 0;
-        if (n == 0)
-            break;
-        total += static_cast<uint32_t>(n);
-    }
-    *done = total;
-    return 1;
+    return posix::ReadFully(fd, offset, data, length, done) ? 1 : 0;
 }
 
 int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t length,
@@ -109,20 +97,7 @@ int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t len
     int fd = Descriptor(file);
     if (fd < 0)
         return 0;
-    uint32_t total = 0;
-    while (total < length) {
-        ssize_t n = pwrite(fd, static_cast<const char*>(data) + total, length - total,
-                           static_cast<off_t>(offset) + total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *done = total;
-            return 0;
-        }
-        total += static_cast<uint32_t>(n);
-    }
-    *done = total;
-    return 1;
+    return posix::WriteFully(fd, offset, data, length, done) ? 1 : 0;
 }
 
 uint64_t FileGetSize(FileHandle file) {
