@@ -108,7 +108,7 @@ bool OnCommand(uint32_t command) {
             journal->StartRecording(CommandOrigin());
             return true;
         case IDM_PLAY:
-            journal->StartPlayback(CommandOrigin());
+            journal->StartPlayback();
             return true;
         case IDM_STOP:
             journal->Stop(CommandOrigin());

@@ -125,7 +125,7 @@ bool JournalRecorder::StartRecording(Commander by) {
     return true;
 }
 
-bool JournalRecorder::StartPlayback(Commander) {
+bool JournalRecorder::StartPlayback() {
     if (IsRecording() || IsPlaying() || !HasEvents())
         return false;
     replayHotkeys.Reset();
@@ -237,12 +237,12 @@ void JournalRecorder::CutChord(const platform::HotkeyChord& chord) {
     const JournalEvent* lastUp[256] = {};
     for (const JournalEvent* event = head; event; event = event->next)
         if (journal::IsKeyUp(event->record))
-            lastUp[journal::KeyOf(event->record) & 0xFF] = event;
+            lastUp[journal::KeyOf(event->record)] = event;
     std::bitset<256> released;  // passed the key's last release
     for (uint32_t key = 0; key < 256; key++)
         released[key] = !lastUp[key];
     Unlink(nullptr, [&](const JournalEvent& event) {
-        uint32_t key = journal::KeyOf(event.record) & 0xFF;
+        uint32_t key = journal::KeyOf(event.record);
         if (&event == lastUp[key])
             released.set(key);
         return journal::IsKeyDown(event.record) && released[key] && journal::InChord(chord, key);

@@ -62,7 +62,7 @@ class JournalRecorder {
     bool StartRecording(Commander by = {});
     // Started by a hotkey, the first event waits until the user has let go of its keys, which
     // would otherwise join it.
-    bool StartPlayback(Commander by = {});
+    bool StartPlayback();
     bool Stop(Commander by = {});
     // The program's hotkeys (the table stays the caller's): a replay presses none of them, nor
     // lets go of one; the time it would have taken is waited all the same.
