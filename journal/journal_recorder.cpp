@@ -77,7 +77,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       followWindows(true),
       longestWaitMs(journal::kDefaultLongestWaitMs),
       follower(),
-      waiting(false),
+      dueNow(false),
       waited(0),
       playWaitMs(0),
       file(new FileBuffer()),
@@ -141,7 +141,7 @@ bool JournalRecorder::StartPlayback() {
     playbackActive = true;
     previousTime = head->record.time;
     delayRemainder = 0;
-    waiting = false;
+    dueNow = false;
     pass = 1;
     passBegins = false;
     passPause = GetRepeatPause();  // found here: the playback procedure walks no list
@@ -394,18 +394,12 @@ bool JournalRecorder::AppendEvent(const platform::EventRecord& record, uint32_t 
 }
 
 uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
-    if (waiting)
-        return LookAgain(target);
+    if (dueNow)
+        return AtItsMoment(target);
     uint32_t previous = previousTime;
     previousTime = cursor->record.time;
     uint32_t gap = passBegins ? passPause : journal::PlayedGap(previous, previousTime);
     passBegins = false;
-    if (!follower.Place(cursor->record, cursor->window, target)) {
-        // Looked for a little ahead of its moment: the wait begins at the moment itself.
-        waiting = true;
-        waited = 0;
-        *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
-    }
     // Scaled in 64 bits so that neither a long gap nor a slow speed wraps into a short delay.
     // Delays are whole milliseconds; the fraction a faster speed leaves (half of every odd gap
     // at speed 8) goes into the next delay instead of being lost, so the playback keeps to the
@@ -417,7 +411,17 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     delayRemainder = static_cast<uint32_t>(scaled & 15);
     if (delay >= kMaxDelay) {
         delayRemainder = 0;
-        return static_cast<uint32_t>(kMaxDelay);
+        delay = kMaxDelay;
+    }
+    if (follower.Follows(cursor->record, cursor->window)) {
+        // Placed at its own moment, once the events before it were played: a window that the
+        // replay itself moved (maximised by a double click on its title) is then where it went.
+        // Until then the input layer waits, asking no further.
+        dueNow = true;
+        waited = 0;
+        *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
+    } else {
+        follower.Place(cursor->record, cursor->window, target);
     }
     return static_cast<uint32_t>(delay);
 }
@@ -428,25 +432,25 @@ JournalEvent* JournalRecorder::Playable(JournalEvent* event) {
     return event;
 }
 
-// Asked again while the event at the cursor waits for its window: hands it out placed once the
-// window is there, or as recorded once the longest wait has passed. The wait is real time, at
-// any speed, and the rest of the timeline comes after it.
-uint32_t JournalRecorder::LookAgain(platform::EventRecord* target) {
+// Asked at the moment of the event at the cursor, and again while it waits for its window:
+// hands it out placed once the window is there, or as recorded once the longest wait has
+// passed. The wait is real time, at any speed, and the rest of the timeline comes after it.
+uint32_t JournalRecorder::AtItsMoment(platform::EventRecord* target) {
     bool found = follower.Place(cursor->record, cursor->window, target);
-    if (found || waited >= playWaitMs) {
-        if (!found)
-            follower.GiveUp(cursor->window);
-        // The sound track waited with the input, and goes on with it.
-        if (waited)
-            platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 0);
-        waiting = false;
-        return 0;
+    if (!found && waited < playWaitMs) {
+        if (!waited)
+            platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 1);
+        waited += journal::kLookAgainMs;
+        *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
+        return journal::kLookAgainMs;
     }
-    if (!waited)
-        platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 1);
-    waited += journal::kLookAgainMs;
-    *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
-    return journal::kLookAgainMs;
+    if (!found)
+        follower.GiveUp(cursor->window);
+    // The sound track waited with the input, and goes on with it.
+    if (waited)
+        platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 0);
+    dueNow = false;
+    return 0;
 }
 
 void JournalRecorder::Advance() {
@@ -512,7 +516,7 @@ intptr_t JournalRecorder::PlaybackHookProc(int code, uintptr_t wParam, intptr_t 
         case HC_SKIP:
             // The last event's skip stops the playback; the recorder may be gone afterwards.
             // A wait is not an event.
-            if (self->playbackActive && !self->waiting)
+            if (self->playbackActive && !self->dueNow)
                 self->Advance();
             break;
         case HC_SYSMODALON:

@@ -112,7 +112,7 @@ class JournalRecorder {
     bool AppendEvent(const platform::EventRecord& record, uint32_t window);
     uint32_t WindowOf(const platform::EventRecord& record);
     uint32_t NextDelay(platform::EventRecord* target);
-    uint32_t LookAgain(platform::EventRecord* target);
+    uint32_t AtItsMoment(platform::EventRecord* target);
     void Advance();
     // Moves from `event` to the first event that is not a hotkey press; null when none is.
     JournalEvent* Playable(JournalEvent* event);
@@ -166,8 +166,9 @@ class JournalRecorder {
     bool followWindows;
     uint32_t longestWaitMs;
     journal::WindowFollower follower;
-    // The event at the cursor waits for its window; `waited` is how long so far.
-    bool waiting;
+    // The event at the cursor is due: it is placed when asked for next, or waits for its window,
+    // `waited` so far.
+    bool dueNow;
     uint32_t waited;
     uint32_t playWaitMs;  // the longest wait of the playback under way
     std::unique_ptr<FileBuffer> file;

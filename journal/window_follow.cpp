@@ -154,6 +154,13 @@ bool WindowFollower::HasKeyboard(uint32_t window) {
     return Find(window, &rect) && entry.handle == foreground;
 }
 
+bool WindowFollower::Follows(const platform::EventRecord& event, uint32_t window) const {
+    uint32_t kind = event.message & 0xFFFF;
+    if (!live || window < 1 || window > count || live[window - 1].givenUp)
+        return false;
+    return IsKey(kind) || (IsMouse(kind) && !buttonsHeld);
+}
+
 bool WindowFollower::Place(const platform::EventRecord& event, uint32_t window,
                            platform::EventRecord* placed) {
     *placed = event;
@@ -162,7 +169,7 @@ bool WindowFollower::Place(const platform::EventRecord& event, uint32_t window,
     if (placed->message == platform::kWaitEvent)
         placed->message = kNotInput;
     uint32_t kind = event.message & 0xFFFF;
-    bool follow = live && window >= 1 && window <= count && !live[window - 1].givenUp;
+    bool follow = Follows(event, window);
     if (IsKey(kind))
         return !follow || HasKeyboard(window);
     if (!IsMouse(kind))

@@ -27,6 +27,9 @@ class WindowFollower {
     // Follows the windows of `table` from the first event on; without memory, follows none.
     void Start(const WindowTable& table);
     void Finish();
+    // Whether where `recorded` goes depends on the screen at its moment: an event of a window
+    // being followed, but for the moves and the release of a drag, which keep its shift.
+    bool Follows(const platform::EventRecord& recorded, uint32_t window) const;
     // Writes where `recorded`, an event of the table's window `window` (0 for none), goes now;
     // never a wait, whatever the record holds.
     // False when that window is not there (a key: not in the foreground) yet; `placed` then

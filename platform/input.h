@@ -10,8 +10,10 @@
 // event was processed it is told HC_SKIP. A procedure that must wait for something before its
 // next event (a window that is not there yet) writes an event whose message is kWaitEvent instead
 // and returns how long to wait: nothing is processed for it, no HC_SKIP follows, and it is asked
-// again once that time has passed. Both are called on the thread that installed them, from its
-// message loop, and removed on that thread.
+// again once that time has passed and every event before it was processed (a few milliseconds
+// before, so that what it answers then goes out on time): a procedure places an event at its
+// moment by waiting for it. Both are called on the thread that installed them, from its message
+// loop, and removed on that thread.
 #pragma once
 
 #include <cstdint>

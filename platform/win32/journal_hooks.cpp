@@ -114,6 +114,10 @@ LRESULT CALLBACK NativePlaybackThunk(int code, WPARAM wParam, LPARAM lParam) {
         // playback) leaves it as it was.
         EventRecord record = win32::FromEventMsg(*message);
         LRESULT delay = procedure(code, wParam, reinterpret_cast<intptr_t>(&record));
+        // The system asks for an event once the one before it was processed: a wait that is
+        // over already is asked again now (once; a procedure never waits for nothing twice).
+        if (record.message == kWaitEvent && delay == 0)
+            delay = procedure(code, wParam, reinterpret_cast<intptr_t>(&record));
         if (record.message == kWaitEvent) {
             nativeWaitPending = true;
             nativeWaitEnds = GetTickCount() + static_cast<DWORD>(delay);

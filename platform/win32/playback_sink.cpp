@@ -10,7 +10,9 @@
 // what is due in the next kCommitAheadMs, and a main thread busy with other work (a
 // notification-area call, a redraw) for less than that delays nothing. A Stop removes the queue
 // at once: nothing is injected after it. When the procedure itself ends the playback (from its
-// HC_SKIP of the last event), the events already reported processed are injected first.
+// HC_SKIP of the last event), the events already reported processed are injected first. A wait
+// of the procedure holds every later question back until the events before it were injected and
+// its own end is a few milliseconds away: what the procedure answers then is placed at its moment.
 //
 // Deadlines sit on one absolute timeline (the first event's moment plus the sum of all delays
 // since), so a late wake-up or a slow step shortens the next wait instead of shifting everything
@@ -42,6 +44,9 @@ const uint32_t kMaxCatchUpMs = 1000;
 // How far ahead of their deadlines events are queued and reported processed; also the longest
 // that the end of a playback waits for the events already reported.
 const uint32_t kCommitAheadMs = 50;
+// A procedure that waits is asked again this much before its wait is over, once every event
+// before the wait was injected: an event it places at its moment then still goes out on time.
+const uint32_t kAskAheadMs = 4;
 // Events due together beyond this many are fetched in turns as the queue empties.
 const size_t kQueueSize = 256;
 
@@ -91,6 +96,7 @@ struct PlaybackSink {
     LONGLONG frequency = 0;  // QueryPerformanceCounter ticks per second
     LONGLONG spinTicks = 0;  // the last part of a wait is spun, the timer is not that precise
     LONGLONG aheadTicks = 0;
+    LONGLONG askAheadTicks = 0;
     bool started = false;
     LONGLONG base = 0;       // QPC moment the timeline counts from
     uint64_t elapsedMs = 0;  // sum of the delays since base
@@ -202,8 +208,9 @@ DWORD WINAPI SinkTimerThread(void* parameter) {
                 PostFill(sink);
             continue;
         }
-        if (!WaitForDeadline(front.deadline, sink.timer.Get(), sink.stop.Get(), sinkStopping,
-                             sink.frequency, sink.spinTicks))
+        bool wait = front.event.message == kWaitEvent;
+        if (!WaitForDeadline(front.deadline - (wait ? sink.askAheadTicks : 0), sink.timer.Get(),
+                             sink.stop.Get(), sinkStopping, sink.frequency, sink.spinTicks))
             return 0;
         LONGLONG released;
         bool injected;
@@ -216,7 +223,7 @@ DWORD WINAPI SinkTimerThread(void* parameter) {
                 CancelPlayback();
                 return 0;
             }
-            if (front.event.message == kWaitEvent) {
+            if (wait) {
                 // Nothing to inject: the procedure's wait is over, it is asked again.
                 {
                     Locked queueHeld(sink.lock);
@@ -351,6 +358,7 @@ PlaybackSink::PlaybackSink(uint32_t sinkGeneration) : generation(sinkGeneration)
     QueryPerformanceFrequency(&counterFrequency);
     frequency = counterFrequency.QuadPart;
     aheadTicks = frequency * kCommitAheadMs / 1000;
+    askAheadTicks = frequency * kAskAheadMs / 1000;
     window.Reset(CreateWindowExW(0, kSinkWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                  GetModuleHandleW(nullptr), nullptr));
     stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -51,3 +51,36 @@ def test_follow(tray, probe_exe, scratch):
     late.quit()
     code = qvtest.exit_from_menu(tray)
     assert code == 0, "the program exited with %d" % code
+
+
+
+def test_a_click_after_the_replay_moved_its_window(tray, probe_exe, scratch):
+    """The probe jumps when first clicked, and a second click at the same screen point goes into
+    it where it jumped to: the replay places that click once the replayed first click has moved
+    the window, not where the window stood before."""
+    jump = ("--jump", "300,200")
+    probe = qvtest.start_probe(probe_exe, scratch("recorded.log"), pos=(60, 60), timeout_s=120,
+                               more=jump)
+    point = probe.client_to_screen(400, 250)
+    qvtest.key("ctrl+alt+shift+r")
+    time.sleep(0.5)
+    qvtest.click(1, *point)
+    time.sleep(0.4)
+    qvtest.click(1, *point)
+    time.sleep(0.3)
+    qvtest.key("ctrl+alt+shift+s")
+    probe.wait_quiet()
+    recorded = clicks(probe)
+    assert len(recorded) == 2 and recorded[0] != recorded[1], "recorded %s" % recorded
+    probe.quit()
+
+    fresh = qvtest.start_probe(probe_exe, scratch("replayed.log"), pos=(60, 60), timeout_s=120,
+                               more=jump)
+    qvtest.focus(qvtest.desktop_window())
+    qvtest.key("ctrl+alt+shift+p")
+    qvtest.wait_until(lambda: len(clicks(fresh)) == 2, timeout=20, what="the replayed clicks")
+    fresh.wait_quiet()
+    assert clicks(fresh) == recorded, "replayed at %s, recorded at %s" % (clicks(fresh), recorded)
+    fresh.quit()
+    code = qvtest.exit_from_menu(tray)
+    assert code == 0, "the program exited with %d" % code

@@ -2,7 +2,7 @@
 // end-to-end tests can check what input really reached an application.
 //
 // Usage: probe.exe [--log PATH] [--pos X,Y] [--size WxH] [--timeout SECONDS] [--title TEXT]
-//                  [--hold FILE] [--frame none]
+//                  [--hold FILE] [--frame none] [--jump X,Y]
 //   --log      log file, created afresh (default probe.log)
 //   --pos      top-left corner of the window in screen coordinates (default 100,100)
 //   --size     outer size of the window (default 600x400)
@@ -12,6 +12,8 @@
 //              scanner may hold a user's file
 //   --frame    none: a popup window, all client area, so that a click on any pixel it covers,
 //              a monitor's edges included, arrives as a client message
+//   --jump     the first left click moves the window's top-left corner to X,Y, as a program may
+//              move its window when clicked
 // The probe exits on WM_CLOSE, when a file named PATH.quit appears (polled every 50 ms; a stale
 // one is removed at start), or at the time-out. Exit code 0, or 2 when the log cannot be opened.
 //
@@ -48,6 +50,8 @@ struct Options {
     const char* title = "Probe";
     const char* holdPath = nullptr;
     bool frame = true;
+    bool jump = false;
+    int jumpX = 0, jumpY = 0;
 };
 
 struct MessageName {
@@ -210,6 +214,13 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
     }
     switch (message) {
+        case WM_LBUTTONDOWN:
+            if (options.jump) {
+                options.jump = false;
+                SetWindowPos(window, nullptr, options.jumpX, options.jumpY, 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            }
+            break;
         case WM_PAINT:
             Paint(window);
             return 0;
@@ -256,6 +267,10 @@ bool ParseArguments(int argc, char** argv) {
             options.title = value;
         } else if (!strcmp(arg, "--hold")) {
             options.holdPath = value;
+        } else if (!strcmp(arg, "--jump")) {
+            if (sscanf(value, "%d,%d", &options.jumpX, &options.jumpY) != 2)
+                return false;
+            options.jump = true;
         } else if (!strcmp(arg, "--frame")) {
             if (strcmp(value, "none"))
                 return false;

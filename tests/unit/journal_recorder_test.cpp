@@ -357,6 +357,21 @@ TEST_F(JournalRecorderTest, FasterSpeedsKeepToTheScaledTimelineInWholeMillisecon
     EXPECT_EQ(1u, delays[2]);
 }
 
+// The events a playback handed out, each with the time waited since the one before it: the
+// waits for its moment and for its window added up.
+std::vector<fake::Played> Events(const std::vector<fake::Played>& played) {
+    std::vector<fake::Played> events;
+    uint32_t waited = 0;
+    for (const fake::Played& next : played) {
+        waited += next.delay;
+        if (next.record.message != platform::kWaitEvent) {
+            events.push_back({next.record, waited});
+            waited = 0;
+        }
+    }
+    return events;
+}
+
 fake::TopWindow FakeWindow(uintptr_t handle, const char* title, platform::WindowRect rect) {
     fake::TopWindow w = {reinterpret_cast<platform::WindowHandle>(handle), {}};
     snprintf(w.info.program, sizeof w.info.program, "ledger.exe");
@@ -421,7 +436,7 @@ TEST_F(JournalRecorderTest, ReplayFindsTheRecordedWindowWhereverItIsNow) {
         const char* name;
         std::vector<fake::TopWindow> live;
         int appearsAfter;  // looks before the windows are there; -1: never
-        size_t waits;      // 101: the longest wait, 10 s
+        uint32_t waits;    // looks that find nothing; 100: the longest wait, 10 s
         int32_t x, y;      // where the click lands
     } kCases[] = {
         {"in place", {FakeWindow(1, "Accounts", {100, 100, 500, 400})}, 0, 0, 150, 120},
@@ -442,13 +457,13 @@ TEST_F(JournalRecorderTest, ReplayFindsTheRecordedWindowWhereverItIsNow) {
         {"two without the title",
          {FakeWindow(2, "A", {0, 0, 9, 9}), FakeWindow(3, "B", {0, 0, 9, 9})},
          0,
-         101,
+         100,
          150,
          120},
-        {"another program's", {other}, 0, 101, 150, 120},
+        {"another program's", {other}, 0, 100, 150, 120},
         {"on a monitor at 150 %", {scaled}, 0, 0, 1995, 30},
         {"late", {FakeWindow(2, "Accounts", {300, 300, 700, 600})}, 20, 20, 350, 320},
-        {"never", {}, -1, 101, 150, 120},
+        {"never", {}, -1, 100, 150, 120},
     };
     fake::TopWindow recorded = FakeWindow(1, "Accounts", {100, 100, 500, 400});
     for (const auto& c : kCases) {
@@ -463,24 +478,24 @@ TEST_F(JournalRecorderTest, ReplayFindsTheRecordedWindowWhereverItIsNow) {
         fake::SetTopWindows({});
         fake::SetForegroundWindow(nullptr);
         ASSERT_EQ(1, recorder->StartPlayback());
-        std::vector<fake::Played> played = fake::PlayAll(std::max(c.appearsAfter, 0));
+        // The first question is the wait for the click's moment; each look after it is a wait.
+        std::vector<fake::Played> played = fake::PlayAll(std::max(c.appearsAfter, 0) + 1);
         fake::SetTopWindows(c.appearsAfter >= 0 ? c.live : std::vector<fake::TopWindow>());
         if (!c.live.empty())
             fake::SetForegroundWindow(c.live.back().handle);
         for (const fake::Played& more : fake::PlayAll())
             played.push_back(more);
 
-        // A look that finds nothing is a wait of its own, and the recorded gaps follow it.
-        size_t waits = c.waits;
-        ASSERT_EQ(waits + 3, played.size()) << c.name;
-        for (size_t i = 0; i < waits; i++)
-            EXPECT_EQ(platform::kWaitEvent, played[i].record.message) << c.name;
-        EXPECT_EQ(WM_LBUTTONDOWN, played[waits].record.message) << c.name;
-        EXPECT_EQ(c.x, static_cast<int32_t>(played[waits].record.paramL)) << c.name;
-        EXPECT_EQ(c.y, static_cast<int32_t>(played[waits].record.paramH)) << c.name;
-        EXPECT_EQ(40u, played[waits + 1].delay) << c.name;
-        EXPECT_EQ(static_cast<uint32_t>(c.x), played[waits + 2].record.paramL) << c.name;
-        EXPECT_EQ(10u, played[waits + 2].delay) << c.name;
+        // A look that finds nothing waits, and the recorded gaps follow it.
+        std::vector<fake::Played> events = Events(played);
+        ASSERT_EQ(3u, events.size()) << c.name;
+        EXPECT_EQ(c.waits * journal::kLookAgainMs, events[0].delay) << c.name;
+        EXPECT_EQ(WM_LBUTTONDOWN, events[0].record.message) << c.name;
+        EXPECT_EQ(c.x, static_cast<int32_t>(events[0].record.paramL)) << c.name;
+        EXPECT_EQ(c.y, static_cast<int32_t>(events[0].record.paramH)) << c.name;
+        EXPECT_EQ(40u, events[1].delay) << c.name;
+        EXPECT_EQ(static_cast<uint32_t>(c.x), events[2].record.paramL) << c.name;
+        EXPECT_EQ(10u, events[2].delay) << c.name;
     }
 }
 
@@ -508,18 +523,19 @@ TEST_F(JournalRecorderTest, KeysWaitForTheirWindowAndDragsKeepTheirShift) {
     std::vector<fake::Played> played = fake::PlayAll(3);
     EXPECT_EQ(platform::kWaitEvent, played[2].record.message);
     fake::SetForegroundWindow(editor.handle);
-    editor.info.rect = {500, 0, 900, 300};  // the window follows the replayed drag
-    for (const fake::Played& more : fake::PlayAll(2))
+    for (const fake::Played& more : fake::PlayAll(3))  // the key, and the press at its moment
         played.push_back(more);
+    editor.info.rect = {500, 0, 900, 300};  // the window follows the replayed drag
     fake::SetTopWindows({editor, other});
     for (const fake::Played& more : fake::PlayAll())
         played.push_back(more);
-    ASSERT_EQ(7u, played.size());
-    EXPECT_EQ(WM_KEYDOWN, played[3].record.message);
+    std::vector<fake::Played> events = Events(played);
+    ASSERT_EQ(4u, events.size());
+    EXPECT_EQ(WM_KEYDOWN, events[0].record.message);
     const int32_t kDrag[][2] = {{50, 10}, {250, 10}, {250, 10}};
-    for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(kDrag[i][0], static_cast<int32_t>(played[4 + i].record.paramL)) << i;
-        EXPECT_EQ(kDrag[i][1], static_cast<int32_t>(played[4 + i].record.paramH)) << i;
+    for (size_t i = 0; i < 3; i++) {
+        EXPECT_EQ(kDrag[i][0], static_cast<int32_t>(events[1 + i].record.paramL)) << i;
+        EXPECT_EQ(kDrag[i][1], static_cast<int32_t>(events[1 + i].record.paramH)) << i;
     }
 
     recorder->SetWindowFollowing(false, 0);

@@ -142,12 +142,13 @@ class Probe:
 
 
 def start_probe(probe_exe, log_path, pos=(100, 100), size=(600, 400), title="Probe",
-                timeout_s=None, wait=15.0):
+                timeout_s=None, wait=15.0, more=()):
     """Starts probe.exe logging to log_path and waits for its ready line; returns a Probe.
 
-    timeout_s makes the probe exit by itself, a guard for tests that might leave it behind."""
+    timeout_s makes the probe exit by itself, a guard for tests that might leave it behind; more
+    are further options of the probe."""
     args = ["--log", wine_path(log_path), "--pos", "%d,%d" % pos, "--size", "%dx%d" % size,
-            "--title", title]
+            "--title", title, *more]
     if timeout_s:
         args += ["--timeout", str(timeout_s)]
     for stale in (log_path, log_path + ".quit"):
