@@ -94,4 +94,29 @@ bool HotkeyFilter::Take(const platform::EventRecord& event) {
     return false;
 }
 
+void HeldKeys::Take(const platform::EventRecord& event) {
+    bool press = IsKeyDown(event);
+    if (!press && !IsKeyUp(event))
+        return;
+    uint32_t key = event.paramL & 0xFF;
+    bool ext = (event.paramH & 0x8000) != 0;
+    bool right =
+        key == 0x10 ? ((event.paramL >> 8) & 0xFF) == 0x36 : (key == 0x11 || key == 0x12) && ext;
+    size_t slot = key + (right ? 256 : 0);
+    down[slot] = press;
+    pressed[slot] = event.paramL;
+    extended[slot] = ext;
+}
+
+bool HeldKeys::NextRelease(platform::EventRecord* release) {
+    for (size_t slot = 0; slot < kSlots; slot++) {
+        if (!down[slot])
+            continue;
+        down.reset(slot);
+        *release = {WM_KEYUP, pressed[slot], 1u | (extended[slot] ? 0x8000u : 0u), 0, 0};
+        return true;
+    }
+    return false;
+}
+
 }  // namespace journal

@@ -42,4 +42,23 @@ class HotkeyFilter {
     const platform::HotkeyChord* last = nullptr;
 };
 
+// The keys a stream of replayed events holds down, so that what one pass of a repeat left held
+// (a file that ends with a modifier down) is let go of before the next pass begins afresh.
+class HeldKeys {
+  public:
+    void Reset() { down.reset(); }
+    // Takes the next event played.
+    void Take(const platform::EventRecord& event);
+    // Writes the release of a key still held and forgets the key; false when none is held.
+    bool NextRelease(platform::EventRecord* release);
+
+  private:
+    // By the key and, for Shift, Ctrl and Alt, their side: the left and right keys go down and
+    // up apart.
+    static const size_t kSlots = 512;
+    std::bitset<kSlots> down;
+    uint32_t pressed[kSlots];  // paramL of the press: the key and its scan code
+    bool extended[kSlots];
+};
+
 }  // namespace journal

@@ -73,6 +73,8 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       firstPlayable(nullptr),
       passBegins(false),
       passPause(0),
+      heldKeys(),
+      releasing(false),
       statusText(),
       followWindows(true),
       longestWaitMs(journal::kDefaultLongestWaitMs),
@@ -142,6 +144,8 @@ bool JournalRecorder::StartPlayback() {
     previousTime = head->record.time;
     delayRemainder = 0;
     dueNow = false;
+    releasing = false;
+    heldKeys.Reset();
     pass = 1;
     passBegins = false;
     passPause = GetRepeatPause();  // found here: the playback procedure walks no list
@@ -396,6 +400,11 @@ bool JournalRecorder::AppendEvent(const platform::EventRecord& record, uint32_t 
 uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
     if (dueNow)
         return AtItsMoment(target);
+    // What the pass before left held goes up first, at once; the pause comes after.
+    if (passBegins && heldKeys.NextRelease(target)) {
+        releasing = true;
+        return 0;
+    }
     uint32_t previous = previousTime;
     previousTime = cursor->record.time;
     uint32_t gap = passBegins ? passPause : journal::PlayedGap(previous, previousTime);
@@ -454,7 +463,12 @@ uint32_t JournalRecorder::AtItsMoment(platform::EventRecord* target) {
 }
 
 void JournalRecorder::Advance() {
+    if (releasing) {
+        releasing = false;  // a key the pass before left held, let go of
+        return;
+    }
     follower.Passed(cursor->record);
+    heldKeys.Take(cursor->record);
     // Posted: the sound track starts its pass from the message loop, not from inside the
     // system's input processing.
     if (cursor == firstPlayable && pass > 1)
@@ -463,7 +477,16 @@ void JournalRecorder::Advance() {
     // The events passed over are not played: the next delay spans their time.
     if (JournalEvent* next = Playable(cursor->next)) {
         cursor = next;
-    } else if ((repeatTimes == 0 || pass < repeatTimes) && (firstPlayable = Playable(head))) {
+        return;
+    }
+    bool again = repeatTimes == 0 || pass < repeatTimes;
+    if (again) {
+        // Each pass begins afresh: no key it did not press, no window given up, as the first.
+        replayHotkeys.Reset();
+        follower.NewPass();
+        firstPlayable = Playable(head);
+    }
+    if (again && firstPlayable) {
         cursor = firstPlayable;
         pass++;
         passBegins = true;

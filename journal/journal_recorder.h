@@ -162,6 +162,8 @@ class JournalRecorder {
     JournalEvent* firstPlayable;  // of this pass: its skip tells the main window of the pass
     bool passBegins;              // the cursor went back to the first event: its gap is the pause
     uint32_t passPause;           // GetRepeatPause() of the playback under way
+    journal::HeldKeys heldKeys;   // by the pass under way
+    bool releasing;               // the event handed out lets go of a key the last pass held
     mutable char statusText[64];  // GetStatusText's, with the pass
     bool followWindows;
     uint32_t longestWaitMs;

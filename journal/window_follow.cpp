@@ -23,14 +23,16 @@ bool IsMouse(uint32_t kind) {
 }
 
 // The bit of the button that a mouse message presses or lets go of, with `down` telling which;
-// 0 for a move or a wheel. Each button has its down, up and double-click messages in a row.
-uint32_t ButtonOf(uint32_t kind, bool* down) {
+// 0 for a move or a wheel. Each button has its down, up and double-click messages in a row; the
+// X buttons share theirs and tell which one in the message's upper bits (0 counts as the first).
+uint32_t ButtonOf(uint32_t message, bool* down) {
+    uint32_t kind = message & 0xFFFF;
     uint32_t button, step;
     if (kind >= WM_LBUTTONDOWN && kind < WM_LBUTTONDOWN + 9) {
         button = (kind - WM_LBUTTONDOWN) / 3;
         step = (kind - WM_LBUTTONDOWN) % 3;
     } else if (kind >= WM_XBUTTONDOWN && kind < WM_XBUTTONDOWN + 3) {
-        button = 3;
+        button = (message >> 16) == 2 ? 4 : 3;
         step = kind - WM_XBUTTONDOWN;
     } else {
         return 0;
@@ -107,6 +109,13 @@ void WindowFollower::Finish() {
     live = nullptr;
     recorded = nullptr;
     count = 0;
+    buttonsHeld = 0;
+    shiftX = shiftY = 0;
+}
+
+void WindowFollower::NewPass() {
+    for (uint32_t i = 0; i < count; i++)
+        live[i].givenUp = false;
     buttonsHeld = 0;
     shiftX = shiftY = 0;
 }
@@ -195,8 +204,7 @@ bool WindowFollower::Place(const platform::EventRecord& event, uint32_t window,
 
 void WindowFollower::Passed(const platform::EventRecord& event) {
     bool down = false;
-    uint32_t kind = event.message & 0xFFFF;
-    uint32_t button = IsMouse(kind) ? ButtonOf(kind, &down) : 0;
+    uint32_t button = IsMouse(event.message & 0xFFFF) ? ButtonOf(event.message, &down) : 0;
     buttonsHeld = down ? buttonsHeld | button : buttonsHeld & ~button;
 }
 

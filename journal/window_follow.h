@@ -27,6 +27,9 @@ class WindowFollower {
     // Follows the windows of `table` from the first event on; without memory, follows none.
     void Start(const WindowTable& table);
     void Finish();
+    // A repeat begins another pass: every window is looked for again (the ones found are kept
+    // while they are there), and no drag is under way.
+    void NewPass();
     // Whether where `recorded` goes depends on the screen at its moment: an event of a window
     // being followed, but for the moves and the release of a drag, which keep its shift.
     bool Follows(const platform::EventRecord& recorded, uint32_t window) const;

@@ -556,10 +556,11 @@ TEST_F(JournalRecorderTest, RepeatedPlaybackKeepsEveryPassOnTheTimeline) {
         int32_t speedSteps;  // Higher Speed steps
         std::vector<uint32_t> delays;
     } kCases[] = {
+        // Each pass leaves its key down: it is let go of (0) before the pause.
         {1, true, 0, 0, {0, 100, 30}},
-        {3, true, 0, 0, {0, 100, 30, 30, 100, 30, 30, 100, 30}},
-        {2, false, 500, 0, {0, 100, 30, 500, 100, 30}},
-        {2, false, 500, 1, {0, 50, 15, 250, 50, 15}},
+        {3, true, 0, 0, {0, 100, 30, 0, 30, 100, 30, 0, 30, 100, 30}},
+        {2, false, 500, 0, {0, 100, 30, 0, 500, 100, 30}},
+        {2, false, 500, 1, {0, 50, 15, 0, 250, 50, 15}},
     };
     for (const auto& c : kCases) {
         recorder->SetRepeat(c.times, c.lastGap, c.pause);
@@ -649,3 +650,66 @@ TEST_F(JournalRecorderTest, AReplayNeverPressesTheProgramsHotkeys) {
 }
 
 }  // namespace
+
+// A pass of a repeat begins as the first did: a window given up in one pass is looked for again
+// in the next, keys one pass left held go up before the pause, so the hotkey filter of the next
+// pass takes its first key for the key it is.
+TEST_F(JournalRecorderTest, EveryPassOfARepeatBeginsAfresh) {
+    fake::TopWindow ledger = FakeWindow(1, "Accounts", {100, 100, 500, 400});
+    fake::SetTopWindows({ledger});
+    fake::SetForegroundWindow(nullptr);
+    ASSERT_EQ(1, recorder->StartRecording());
+    fake::RecordEvent({WM_LBUTTONDOWN, 150, 120, 1000, 0});
+    fake::RecordEvent({WM_LBUTTONUP, 150, 120, 1010, 0});
+    fake::RecordEvent(KeyAt(WM_KEYDOWN, 'R', 1020));
+    fake::RecordEvent(KeyAt(WM_KEYUP, 'R', 1030));
+    for (uint32_t key : {0x11u, 0x12u, 0x10u})  // the old stop chord's modifiers, still down
+        fake::RecordEvent(KeyAt(WM_KEYDOWN, key, 1040));
+    ASSERT_EQ(1, recorder->Stop());
+    recorder->SetHotkeys(kHotkeys, std::size(kHotkeys));
+    recorder->SetRepeat(2, false, 100);
+
+    fake::SetTopWindows({});  // not there in the first pass: given up after the longest wait
+    ASSERT_EQ(1, recorder->StartPlayback());
+    std::vector<fake::Played> played = fake::PlayAll(102);
+    ledger.info.rect = {300, 300, 700, 600};
+    fake::SetTopWindows({ledger});
+    for (const fake::Played& more : fake::PlayAll())
+        played.push_back(more);
+    std::vector<fake::Played> events = Events(played);
+    ASSERT_EQ(17u, events.size());
+    EXPECT_EQ(150u, events[0].record.paramL);  // where it was recorded
+    for (size_t i = 7; i < 10; i++) {
+        EXPECT_EQ(WM_KEYUP, events[i].record.message) << i;
+        EXPECT_EQ(0u, events[i].delay) << i;
+    }
+    EXPECT_EQ(350u, events[10].record.paramL);  // found again, moved
+    EXPECT_EQ(100u, events[10].delay);          // the pause, after the releases
+    EXPECT_EQ(WM_KEYDOWN, events[12].record.message);
+    EXPECT_EQ('R', events[12].record.paramL & 0xFF);
+}
+
+// A drag with both X buttons down goes on, keeping its shift, until the last of them is let go.
+TEST_F(JournalRecorderTest, ADragHoldsUntilItsLastXButtonIsLetGo) {
+    fake::TopWindow ledger = FakeWindow(1, "Accounts", {100, 100, 500, 400});
+    fake::SetTopWindows({ledger});
+    ASSERT_EQ(1, recorder->StartRecording());
+    fake::RecordEvent({WM_XBUTTONDOWN | 1u << 16, 150, 110, 1000, 0});
+    fake::RecordEvent({WM_XBUTTONDOWN | 2u << 16, 150, 110, 1010, 0});
+    fake::RecordEvent({WM_XBUTTONUP | 1u << 16, 150, 110, 1020, 0});
+    fake::RecordEvent({WM_MOUSEMOVE, 250, 110, 1030, 0});
+    fake::RecordEvent({WM_XBUTTONUP | 2u << 16, 250, 110, 1040, 0});
+    ASSERT_EQ(1, recorder->Stop());
+    ledger.info.rect = {0, 0, 400, 300};
+    fake::SetTopWindows({ledger});
+    ASSERT_EQ(1, recorder->StartPlayback());
+    std::vector<fake::Played> played = fake::PlayAll(2);  // the wait, then the first press
+    ledger.info.rect = {500, 0, 900, 300};                // moved by the drag
+    fake::SetTopWindows({ledger});
+    for (const fake::Played& more : fake::PlayAll())
+        played.push_back(more);
+    std::vector<fake::Played> events = Events(played);
+    ASSERT_EQ(5u, events.size());
+    EXPECT_EQ(150, static_cast<int32_t>(events[3].record.paramL));
+    EXPECT_EQ(10, static_cast<int32_t>(events[3].record.paramH));
+}

@@ -339,10 +339,10 @@ TEST_F(ShellTest, EveryPassOfARepeatPlaysTheSoundTrackFromItsStart) {
         fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
         shell.journalRecorder->SetRepeat(3, true, 0);
         fake::Dispatch(w, WM_COMMAND, IDM_PLAY, 0);
-        fake::PlayAll(3);  // into the second pass
+        fake::PlayAll(4);  // into the second pass, after the release of the key left down
         fake::SetLoopIdle([] {
             EXPECT_EQ(2, fake::WaveOpens(0));
-            fake::PlayAll(2);  // into the third, posted and not yet heard of
+            fake::PlayAll(3);  // into the third, posted and not yet heard of
             fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_STOP, 0);
             PostCommand(IDM_EXIT);
         });
