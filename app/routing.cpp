@@ -80,12 +80,12 @@ void RunFileCommand(void (*command)()) {
 }
 
 // The commands that a running file command refuses: they would change the list it is writing
-// or reading, or start a run in the middle of it.
+// or reading, or start a run in the middle of it. Stop is not among them: a save or a load runs
+// only while nothing else does, and a playback under the Configuration dialog must still stop.
 bool UsesTheRecording(uint32_t command) {
     switch (command) {
         case IDM_RECORD:
         case IDM_PLAY:
-        case IDM_STOP:
         case IDM_SAVE:
         case IDM_LOAD:
         case IDM_EMPTY:
@@ -301,6 +301,9 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
 }
 
 intptr_t OnHotkey(uintptr_t id) {
+    const platform::HotkeyChord* chord = Chord(static_cast<int>(id));
+    if (chord && shell.journalRecorder)
+        shell.journalRecorder->HotkeyTaken(*chord);
     switch (id) {
         case HOTKEY_RECORD:
             SendCommand(IDM_RECORD, HOTKEY_RECORD);
@@ -329,18 +332,22 @@ intptr_t OnHotkey(uintptr_t id) {
 namespace {
 
 // Replayed keys and clicks would work the program's own menu or dialog, and be lost to their
-// window: the playback and its sound wait while one is open. True when a playback was held.
+// window: the playback and its sound wait while one is open. Menus and dialogs open inside one
+// another (the menu's hotkey in the Configuration dialog): the playback goes on when the last
+// closes. True when a playback was held.
 bool HoldPlayback() {
     if (!shell.journalRecorder || !shell.journalRecorder->IsPlaying())
         return false;
-    shell.journalRecorder->PausePlayback(true);
-    HoldSound(kHeldByMenu, true);
+    if (shell.playbackHolds++ == 0) {
+        shell.journalRecorder->PausePlayback(true);
+        HoldSound(kHeldByMenu, true);
+    }
     return true;
 }
 
 void ResumePlayback(bool held) {
     // A close or the end of the session may have shut everything down meanwhile.
-    if (!held || !shell.journalRecorder)
+    if (!held || --shell.playbackHolds > 0 || !shell.journalRecorder)
         return;
     shell.journalRecorder->PausePlayback(false);
     HoldSound(kHeldByMenu, false);
@@ -354,9 +361,12 @@ void ShowPopupMenu(const platform::HotkeyChord* chord) {
     if (shell.journalRecorder)
         shell.journalRecorder->MenuOpened(chord);
     shell.menuCommands = true;
-    // A command chosen from the menu arrives after it closed.
     bool held = HoldPlayback();
-    platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);
+    uint32_t chosen = platform::TrackPopupMenuAtCursor(shell.popupMenu, shell.mainWindow);
+    // What was chosen acts before the playback goes on: a Stop or an Exit ends it where the menu
+    // held it, with nothing pressed again and nothing injected meanwhile.
+    if (chosen)
+        platform::SendToWindow(shell.mainWindow, WM_COMMAND, chosen, 0);
     ResumePlayback(held);
 }
 

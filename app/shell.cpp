@@ -24,6 +24,7 @@ ShellState::ShellState()
       trayVisible(false),
       fileCommandRunning(false),
       soundHolds(0),
+      playbackHolds(0),
       shutdownPending(false),
       commandChord(nullptr),
       menuCommands(false),

@@ -49,6 +49,8 @@ struct ShellState {
     // What holds the sound track of a playback (kHeldBy... bits): the menu or a dialog, a window
     // the replay waits for. It plays again when nothing holds it.
     uint32_t soundHolds;
+    // The menus and dialogs open during a playback, which waits until the last has closed.
+    uint32_t playbackHolds;
     // An exit asked for while a file command ran, or while the recorder was stopping; carried
     // out when that has finished.
     bool shutdownPending;

@@ -428,19 +428,26 @@ CommandChords FindCommandChords(const std::vector<platform::EventRecord>& events
     }
     // The chord's keys pressed and not let go of by the end: the chord that stopped the
     // recording, with its keys' repeats, wherever they fall among the last keys (a letter may be
-    // let go of after the chord began).
+    // let go of after the chord began), but for a modifier that went down before the user's last
+    // key press, which it shaped (Shift still held from a capital): that one is the user's.
     std::vector<size_t> lastUp(256, 0);  // index + 1
     for (size_t i = 0; i < events.size(); i++)
         if (journal::IsKeyUp(events[i]))
             lastUp[journal::KeyOf(events[i])] = i + 1;
     for (const platform::HotkeyChord& chord : kHotkeys) {
+        size_t lastOwn = 0;  // index + 1 of the last press of a key outside the chord
+        for (size_t i = 0; i < events.size(); i++)
+            if (journal::IsKeyDown(events[i]) &&
+                !journal::InChord(chord, journal::KeyOf(events[i])))
+                lastOwn = i + 1;
         std::vector<size_t> presses(256, 0), at;
         for (size_t i = 0; i < events.size(); i++) {
             uint32_t key = journal::KeyOf(events[i]);
             if (!journal::IsKeyDown(events[i]) || i < lastUp[key] || !journal::InChord(chord, key))
                 continue;
             presses[key] = i + 1;
-            at.push_back(i);
+            if (i >= lastOwn)
+                at.push_back(i);
         }
         if (found.stop || ChordEvents(chord, presses).empty())
             continue;

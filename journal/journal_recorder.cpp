@@ -114,12 +114,14 @@ bool JournalRecorder::StartRecording(Commander by) {
     if (!hook)
         return false;
     recordHook = hook;
-    startKeys.reset();
+    dropKeys.reset();
     menuMarked = false;
     if (by.chord) {
-        startKeys.set(by.chord->key);
+        // Only the keys still held now: one let go of before the hook went in is pressed next
+        // by the user, for the recording.
+        dropKeys[by.chord->key] = platform::KeyIsDown(by.chord->key);
         for (uint32_t key = 0x10; key <= 0x12; key++)
-            startKeys[key] = journal::InChord(*by.chord, key);
+            dropKeys[key] = journal::InChord(*by.chord, key) && platform::KeyIsDown(key);
     }
     recordingActive = true;
     SwitchScreenSaver(true);
@@ -180,10 +182,9 @@ bool JournalRecorder::Stop(Commander by) {
     stopping = false;
     if (stopped == STOPPED_RECORDING) {
         // Cut before the notification, which may save the list.
+        // (A hotkey that stopped it is cut already, as every hotkey taken while recording.)
         if (by.menu && menuMarked)
             CutMenuChoice();
-        else if (by.chord)
-            CutChord(*by.chord);
         menuMarked = false;
     }
     platform::SendToWindow(window, WM_JOURNALSTATE, JOURNAL_STOPPED,
@@ -209,12 +210,20 @@ bool JournalRecorder::Keeps(const platform::EventRecord& record) {
     if (!down && !journal::IsKeyUp(record))
         return true;
     uint32_t key = journal::KeyOf(record);
-    if (!startKeys[key])
+    if (!dropKeys[key])
         return true;
-    // Held since the hotkey that started the recording: its repeats and its release.
+    // Held since a hotkey the program took: its repeats and its release.
     if (!down)
-        startKeys.reset(key);
+        dropKeys.reset(key);
     return false;
+}
+
+void JournalRecorder::HotkeyTaken(const platform::HotkeyChord& chord) {
+    if (!IsRecording())
+        return;
+    // Its key's press may come after the hotkey's message: then it goes as it arrives.
+    dropKeys |= CutChord(chord);
+    dropKeys.set(chord.key);
 }
 
 template <class Pick>
@@ -234,23 +243,39 @@ void JournalRecorder::Unlink(JournalEvent* from, Pick drop) {
     cursor = nullptr;
 }
 
-// The hotkey's keys went down and were not let go of before the stop: those presses, with
-// their repeats, go wherever they fall among the user's last keys (a letter may be let go of
-// after the chord began). The user's own uses of the same keys, released, and the mouse stay.
-void JournalRecorder::CutChord(const platform::HotkeyChord& chord) {
+// The hotkey's keys went down and were not let go of: those presses, with their repeats, go
+// wherever they fall among the user's last keys (a letter may be let go of after the chord
+// began), but for a modifier that went down before the user's last key press, which it shaped
+// (Shift still held from a capital). The user's own uses of the same keys, released, and the
+// mouse stay. Returns the keys cut.
+std::bitset<256> JournalRecorder::CutChord(const platform::HotkeyChord& chord) {
     const JournalEvent* lastUp[256] = {};
-    for (const JournalEvent* event = head; event; event = event->next)
+    const JournalEvent* lastOwn = nullptr;  // the last press of a key outside the chord
+    for (const JournalEvent* event = head; event; event = event->next) {
+        uint32_t key = journal::KeyOf(event->record);
         if (journal::IsKeyUp(event->record))
-            lastUp[journal::KeyOf(event->record)] = event;
+            lastUp[key] = event;
+        else if (journal::IsKeyDown(event->record) && !journal::InChord(chord, key))
+            lastOwn = event;
+    }
     std::bitset<256> released;  // passed the key's last release
     for (uint32_t key = 0; key < 256; key++)
         released[key] = !lastUp[key];
+    bool pastOwn = !lastOwn;
+    std::bitset<256> cut;
     Unlink(nullptr, [&](const JournalEvent& event) {
         uint32_t key = journal::KeyOf(event.record);
         if (&event == lastUp[key])
             released.set(key);
-        return journal::IsKeyDown(event.record) && released[key] && journal::InChord(chord, key);
+        if (&event == lastOwn)
+            pastOwn = true;
+        bool drop = pastOwn && journal::IsKeyDown(event.record) && released[key] &&
+                    journal::InChord(chord, key);
+        if (drop)
+            cut.set(key);
+        return drop;
     });
+    return cut;
 }
 
 // Everything done in the menu goes, and so does what opened it: its hotkey, or the click on the

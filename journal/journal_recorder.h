@@ -67,6 +67,8 @@ class JournalRecorder {
     // The program's hotkeys (the table stays the caller's): a replay presses none of them, nor
     // lets go of one; the time it would have taken is waited all the same.
     void SetHotkeys(const platform::HotkeyChord* chords, size_t count);
+    // The program took a hotkey: a recording leaves out its keys, wherever they fall.
+    void HotkeyTaken(const platform::HotkeyChord& chord);
     // The menu opens, by `chord` or, when null, by a click on the icon: a recording stopped from
     // it leaves out that and what the user did in the menu.
     void MenuOpened(const platform::HotkeyChord* chord);
@@ -116,12 +118,12 @@ class JournalRecorder {
     void Advance();
     // Moves from `event` to the first event that is not a hotkey press; null when none is.
     JournalEvent* Playable(JournalEvent* event);
-    // False for the repeats and releases of the starting hotkey's keys.
+    // False for the repeats and releases of the keys of a hotkey the program took.
     bool Keeps(const platform::EventRecord& record);
     // Unlinks the events after `from` (all when null) that `drop` picks.
     template <class Pick>
     void Unlink(JournalEvent* from, Pick drop);
-    void CutChord(const platform::HotkeyChord& chord);
+    std::bitset<256> CutChord(const platform::HotkeyChord& chord);
     void CutMenuChoice();
     void ReleaseEvents();
     static void FreeChunks(EventChunk* chunk);
@@ -144,8 +146,9 @@ class JournalRecorder {
     bool playbackActive;
     uint32_t previousTime;
     journal::HotkeyFilter replayHotkeys;
-    // The keys of the hotkey that started the recording, while they are not let go of.
-    std::bitset<256> startKeys;
+    // The keys of the hotkeys the program took (the one that started the recording among them)
+    // while they are not let go of: their repeats and releases are left out.
+    std::bitset<256> dropKeys;
     // Where the list ended when the menu opened during the recording, and what opened it.
     bool menuMarked;
     JournalEvent* menuMark;

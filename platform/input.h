@@ -65,5 +65,7 @@ void RemoveHook(HookHandle hook);
 // again. Native journal playback does not pause.
 void PausePlayback(HookHandle hook, bool paused);
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam);
+// Whether the key is held down now, as the keyboard has it (not as a window's queue does).
+bool KeyIsDown(uint32_t virtualKey);
 
 }  // namespace platform

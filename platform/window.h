@@ -63,7 +63,8 @@ void PostQuit(int exitCode);
 // Runs until the quit message; each message is offered to accelerator table `acceleratorId`
 // first. Returns the quit code. WM_CANCELJOURNAL, which the input layer posts to the thread
 // without a window when the system (or the user's way out of a playback) ended a recording or
-// playback, goes to the procedure of the last hidden window created.
+// playback, goes to the procedure of the last hidden window created, from this loop and from
+// the modal loop of any menu or dialog.
 int RunMessageLoop(InstanceHandle instance, int acceleratorId);
 
 int StartTimer(WindowHandle window, uintptr_t id, uint32_t milliseconds);
@@ -80,10 +81,11 @@ struct HotkeyChord {
 MenuHandle DetachPopupMenu(WindowHandle window);
 void CheckMenuCommand(MenuHandle menu, uint32_t command, int checked);
 void EnableMenuCommand(MenuHandle menu, uint32_t command, int enabled);
-// Opens the menu with its top-left corner at the mouse position; the chosen command reaches
-// `owner` as WM_COMMAND. Makes `owner` the foreground window first, as notification-area menus
-// need to take keys and to close when the user clicks elsewhere.
-void TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner);
+// Opens the menu with its top-left corner at the mouse position and returns the command chosen
+// (0 for none), for the caller to send to `owner` as WM_COMMAND. Makes `owner` the foreground
+// window first, as notification-area menus need to take keys and to close when the user clicks
+// elsewhere.
+uint32_t TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner);
 
 // What the Configuration dialog shows and edits.
 struct PlaySettings {

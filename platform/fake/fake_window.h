@@ -68,6 +68,8 @@ int MenuEnabled(uint32_t command);
 int PopupShownCount();
 // Called inside TrackPopupMenuAtCursor, as the time the menu is open; null for nothing.
 void SetWhileMenuOpen(void (*action)());
+// The command the next menu returns, as the user's choice (0, the default: none).
+void SetMenuChoice(uint32_t command);
 // What the user does in the Configuration dialog: changes the settings it shows and returns
 // true for OK, false for Cancel. Without one, the dialog is cancelled.
 void SetDialogAnswer(std::function<bool(platform::PlaySettings*)> answer);
@@ -80,6 +82,7 @@ void SetWindowCreationFails(int fails);
 
 // Input layer.
 void SetHookInstallFails(int fails);
+void SetKeyDown(uint32_t virtualKey, bool down);  // what KeyIsDown answers (all up at first)
 int RecordHookInstalled();
 int PlaybackHookInstalled();
 int PlaybackPaused();  // 1 while the installed playback is paused

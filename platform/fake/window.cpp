@@ -37,6 +37,8 @@ struct State {
     std::map<uint32_t, int> enabled;
     int popupShown = 0;
     void (*whileMenuOpen)() = nullptr;
+    uint32_t menuChoice = 0;
+    bool keysDown[256] = {};
     std::function<bool(platform::PlaySettings*)> dialogAnswer;
     bool playbackPaused = false;
     uint32_t launchResult = 33;
@@ -175,6 +177,14 @@ int RecordHookInstalled() {
 }
 void SetWhileMenuOpen(void (*action)()) {
     S().whileMenuOpen = action;
+}
+
+void SetKeyDown(uint32_t virtualKey, bool down) {
+    S().keysDown[virtualKey & 0xFF] = down;
+}
+
+void SetMenuChoice(uint32_t command) {
+    S().menuChoice = command;
 }
 
 void SetDialogAnswer(std::function<bool(platform::PlaySettings*)> answer) {
@@ -347,11 +357,14 @@ bool EditPlaySettings(InstanceHandle, WindowHandle, int dialogId, int iconId,
     return true;
 }
 
-void TrackPopupMenuAtCursor(MenuHandle, WindowHandle) {
+uint32_t TrackPopupMenuAtCursor(MenuHandle, WindowHandle) {
     Log("TrackPopupMenu");
     S().popupShown++;
     if (S().whileMenuOpen)
         S().whileMenuOpen();
+    uint32_t chosen = S().menuChoice;
+    S().menuChoice = 0;
+    return chosen;
 }
 
 int LoadTextResource(InstanceHandle, int id, char* text, int capacity) {
@@ -415,6 +428,10 @@ void RemoveHook(HookHandle hook) {
     action.swap(S().whileRemoving);
     if (action)
         action();
+}
+
+bool KeyIsDown(uint32_t virtualKey) {
+    return virtualKey < 256 && S().keysDown[virtualKey];
 }
 
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {

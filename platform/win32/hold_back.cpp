@@ -6,8 +6,9 @@
 // - the release of a key or button whose press was not dropped here (the hotkey that started
 //   the playback, the click that chose Play, a key pressed as the hooks went in) goes through,
 //   or it would stay down for the system;
-// - while the program's popup menu is open, everything goes through, so that a menu opened
-//   with its hotkey can be used (and closed).
+// - while the program's popup menu or one of its dialogs is open, everything goes through, so
+//   that the menu or the dialog opened during a playback can be used (and closed); a release
+//   whose press was dropped before it opened is dropped still.
 // And Ctrl+Esc, with which the system lets the user out of its journal playback, cancels this
 // one in the same way.
 // The hooks run on their own thread so that they answer the system at once whatever the main
@@ -78,7 +79,14 @@ LRESULT CALLBACK HoldBackKeyboard(int code, WPARAM wParam, LPARAM lParam) {
     bool up = (key->flags & LLKHF_UP) != 0;
     bool wasDown = holdBack.down[vk];
     holdBack.down[vk] = !up;
-    if (MenuIsOpen()) {
+    uint32_t modifiers = Modifiers();
+    // The way out of a playback, whatever is open; its release goes where its press went.
+    if (!up && vk == VK_ESCAPE && modifiers == MOD_CONTROL) {
+        holdBack.pressDropped[vk] = true;
+        CancelPlayback();
+        return 1;
+    }
+    if (OwnWindowIsOpen() && !(up && holdBack.pressDropped[vk])) {
         holdBack.pressDropped[vk] = false;
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
@@ -92,11 +100,6 @@ LRESULT CALLBACK HoldBackKeyboard(int code, WPARAM wParam, LPARAM lParam) {
         holdBack.pressDropped[vk] = true;
     HWND window;
     int id;
-    uint32_t modifiers = Modifiers();
-    if (vk == VK_ESCAPE && modifiers == MOD_CONTROL) {
-        CancelPlayback();
-        return 1;
-    }
     if (FindHotkey(modifiers, vk, &window, &id))
         PostMessageW(window, WM_HOTKEY, static_cast<WPARAM>(id), MAKELPARAM(modifiers, vk));
     return 1;
@@ -134,7 +137,7 @@ LRESULT CALLBACK HoldBackMouse(int code, WPARAM wParam, LPARAM lParam) {
     if (mouse->dwExtraInfo == kPlaybackInputTag)
         return CallNextHookEx(nullptr, code, wParam, lParam);
     uint8_t button = ButtonKey(wParam, mouse->mouseData);
-    if (MenuIsOpen()) {
+    if (OwnWindowIsOpen() && !(IsButtonUp(wParam) && holdBack.pressDropped[button])) {
         holdBack.pressDropped[button] = false;
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }

@@ -78,16 +78,25 @@ uint8_t SidedKey(uint8_t vk, uint8_t scan, bool extended) {
     }
 }
 
+bool IsModifier(int key) {
+    return (key >= VK_LSHIFT && key <= VK_RMENU) || key == VK_LWIN || key == VK_RWIN;
+}
+
 bool InjectKey(HeldInput& held, const EventRecord& event, bool up) {
     uint8_t vk = static_cast<uint8_t>(event.paramL);
     uint8_t scan = static_cast<uint8_t>(event.paramL >> 8);
     bool extended = (event.paramH & 0x8000) != 0;
+    uint8_t key = SidedKey(vk, scan, extended);
+    bool lifted = held.keyLifted[key];
+    held.keyLifted[key] = false;
+    // A pause let go of it already: its release is not typed a second time.
+    if (up && lifted)
+        return true;
     INPUT input = KeyInput(vk, scan, extended, up);
     if (!SendInput(1, &input, sizeof(INPUT))) {
         ReportLastError("SendInput", "a key");  // which key is the user's business
         return false;
     }
-    uint8_t key = SidedKey(vk, scan, extended);
     held.keyHeld[key] = !up;
     held.keyVirtual[key] = vk;
     held.keyScan[key] = scan;
@@ -196,13 +205,19 @@ bool Inject(HeldInput& held, const EventRecord& event) {
     }
 }
 
-void LiftHeldKeys(const HeldInput& held, bool up) {
+void LiftHeldKeys(HeldInput& held, bool up) {
     INPUT inputs[256];
     UINT count = 0;
     for (int key = 0; key < 256; ++key) {
-        if (held.keyHeld[key]) {
-            inputs[count++] =
-                KeyInput(held.keyVirtual[key], held.keyScan[key], held.keyExtended[key], up);
+        if (!held.keyHeld[key])
+            continue;
+        inputs[count++] =
+            KeyInput(held.keyVirtual[key], held.keyScan[key], held.keyExtended[key], up);
+        // Only what shapes the keys after it is pressed again: a letter pressed again would be
+        // typed twice.
+        if (up && !IsModifier(key)) {
+            held.keyHeld[key] = false;
+            held.keyLifted[key] = true;
         }
     }
     if (count)

@@ -81,6 +81,7 @@ struct HeldInput {
     uint8_t keyVirtual[256];  // as the record gave it
     uint8_t keyScan[256];
     bool keyExtended[256];
+    bool keyLifted[256];  // let go of by a pause and not pressed again: its release is not sent
     uint32_t buttons;
     int32_t lastX;
     int32_t lastY;
@@ -89,8 +90,10 @@ struct HeldInput {
 // nothing. False when the system refused the input.
 bool Inject(HeldInput& held, const EventRecord& event);
 void ReleaseHeld(const HeldInput& held);
-// Lets go of the keys held down (`up`), or presses them again; buttons stay as they are.
-void LiftHeldKeys(const HeldInput& held, bool up);
+// Lets go of the keys held down (`up`), for a pause, or presses again those that must stay held
+// (the modifiers); a letter let go of is not pressed again, and its release is not sent. Buttons
+// stay as they are.
+void LiftHeldKeys(HeldInput& held, bool up);
 // Lets go of the modifiers the user holds (those of the hotkey that started a playback), so that
 // the first replayed keys are not taken with them; the user's own releases later change nothing.
 void LetGoOfUserModifiers();
@@ -107,8 +110,15 @@ void ReleaseUserInput();
 // ---- what the window service tells the input layer -----------------------------------------
 // The hotkey registered for this key and exact set of MOD_* modifiers; false when none.
 bool FindHotkey(uint32_t modifiers, uint32_t virtualKey, HWND* window, int* id);
-// True while the program's popup menu is open.
-bool MenuIsOpen();
+// While one of these lives, the program's own menu or dialog is open: a playback lets the user's
+// input through meanwhile, so that the user can work it.
+struct OwnWindowOpen {
+    OwnWindowOpen();
+    ~OwnWindowOpen();
+    OwnWindowOpen(const OwnWindowOpen&) = delete;
+    OwnWindowOpen& operator=(const OwnWindowOpen&) = delete;
+};
+bool OwnWindowIsOpen();
 
 }  // namespace win32
 }  // namespace platform

@@ -183,6 +183,10 @@ void PausePlayback(HookHandle hook, bool paused) {
         win32::PauseEmulatedPlayback(paused);
 }
 
+bool KeyIsDown(uint32_t virtualKey) {
+    return GetAsyncKeyState(static_cast<int>(virtualKey)) < 0;
+}
+
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam) {
     if (win32::IsRecordSourceHandle(hook) || win32::IsPlaybackSinkHandle(hook))
         return 0;

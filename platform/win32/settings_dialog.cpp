@@ -2,6 +2,7 @@
 // Enter for OK and Esc for Cancel.
 #include <windows.h>
 
+#include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
 #include "platform/window.h"
 
@@ -106,6 +107,7 @@ bool EditPlaySettings(InstanceHandle instance, WindowHandle owner, int dialogId,
                       PlaySettings* settings) {
     HINSTANCE module = static_cast<HINSTANCE>(instance);
     DialogState state = {settings, LoadIconA(module, MAKEINTRESOURCEA(iconId))};
+    win32::OwnWindowOpen open;
     INT_PTR result = DialogBoxParamA(module, MAKEINTRESOURCEA(dialogId), static_cast<HWND>(owner),
                                      SettingsProc, reinterpret_cast<LPARAM>(&state));
     if (result == -1 || result == 0)

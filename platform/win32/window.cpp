@@ -33,7 +33,21 @@ struct RegisteredHotkey {
 RegisteredHotkey hotkeys[16];
 std::atomic<int> hotkeyCount(0);
 
-std::atomic<int> menusOpen(0);
+// The program's own menus and dialogs open now.
+std::atomic<int> ownWindowsOpen(0);
+
+// The system posts WM_CANCELJOURNAL to the thread, without a window, and so does the emulated
+// playback: a modal loop (a menu's, a dialog's) would dispatch it to nothing. Every loop of the
+// thread fetches through this hook, which hands it to the main window instead.
+HHOOK cancelRouting = nullptr;
+
+LRESULT CALLBACK RouteCancel(int code, WPARAM wParam, LPARAM lParam) {
+    MSG* message = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && message->message == WM_CANCELJOURNAL && !message->hwnd &&
+        IsWindow(mainWindow))
+        message->hwnd = mainWindow;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 }  // namespace
 
@@ -55,8 +69,16 @@ bool FindHotkey(uint32_t modifiers, uint32_t virtualKey, HWND* window, int* id) 
     return false;
 }
 
-bool MenuIsOpen() {
-    return menusOpen.load() > 0;
+OwnWindowOpen::OwnWindowOpen() {
+    ownWindowsOpen.fetch_add(1);
+}
+
+OwnWindowOpen::~OwnWindowOpen() {
+    ownWindowsOpen.fetch_sub(1);
+}
+
+bool OwnWindowIsOpen() {
+    return ownWindowsOpen.load() > 0;
 }
 
 }  // namespace win32
@@ -85,10 +107,17 @@ int RegisterMainWindowClass(InstanceHandle instance, const char* className,
 WindowHandle CreateHiddenWindow(InstanceHandle instance, const char* className) {
     HWND window = CreateWindowExA(0, className, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                   static_cast<HINSTANCE>(instance), nullptr);
-    if (window)
-        mainWindow = window;
-    else
+    if (!window) {
         win32::ReportLastError("CreateWindowExA", "\"%s\"", className);
+        return nullptr;
+    }
+    mainWindow = window;
+    if (!cancelRouting) {
+        cancelRouting =
+            SetWindowsHookExW(WH_GETMESSAGE, RouteCancel, nullptr, GetCurrentThreadId());
+        if (!cancelRouting)
+            win32::ReportLastError("SetWindowsHookExW", "WH_GETMESSAGE, for WM_CANCELJOURNAL");
+    }
     return window;
 }
 
@@ -124,9 +153,6 @@ int RunMessageLoop(InstanceHandle instance, int acceleratorId) {
             win32::ReportLastError("GetMessageA", nullptr);
             return 0;
         }
-        // Posted to the thread, it would reach no window procedure.
-        if (message.message == WM_CANCELJOURNAL && !message.hwnd)
-            message.hwnd = mainWindow;
         if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
@@ -177,21 +203,28 @@ void EnableMenuCommand(MenuHandle menu, uint32_t command, int enabled) {
                    MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
-void TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner) {
+uint32_t TrackPopupMenuAtCursor(MenuHandle menu, WindowHandle owner) {
     HWND window = static_cast<HWND>(owner);
     POINT point = {0, 0};
     GetCursorPos(&point);
     // Without the foreground the menu takes no keys and stays open when the user clicks
-    // elsewhere; the posted null message lets it close properly.
+    // elsewhere; the posted null message lets it close properly. Whoever had the foreground gets
+    // it back afterwards: the user's window, or a dialog of ours the menu was opened from, which
+    // would otherwise stay inactive behind the hidden main window.
+    HWND before = GetForegroundWindow();
     SetForegroundWindow(window);
-    // A playback lets the user's input through while the menu is open.
-    menusOpen.fetch_add(1);
-    if (!TrackPopupMenuEx(static_cast<HMENU>(menu), TPM_VERTICAL, point.x, point.y, window,
-                          nullptr) &&
-        GetLastError() != NO_ERROR)
+    BOOL chosen;
+    {
+        win32::OwnWindowOpen open;
+        chosen = TrackPopupMenuEx(static_cast<HMENU>(menu), TPM_VERTICAL | TPM_RETURNCMD, point.x,
+                                  point.y, window, nullptr);
+    }
+    if (!chosen && GetLastError() != NO_ERROR)
         win32::ReportLastError("TrackPopupMenuEx", nullptr);
-    menusOpen.fetch_sub(1);
     PostMessageA(window, WM_NULL, 0, 0);
+    if (before && before != window && IsWindow(before))
+        SetForegroundWindow(before);
+    return static_cast<uint32_t>(chosen);
 }
 
 int LoadTextResource(InstanceHandle instance, int id, char* text, int capacity) {

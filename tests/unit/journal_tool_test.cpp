@@ -366,6 +366,11 @@ TEST_F(JournalToolTest, TrimRemovesTheHotkeysAtTheEndsAndKeepsTheRest) {
     Write("old.Jnf", JournalImage(old, {.recordSize = 24,
                                         .table = testkit::WindowTable({kLedger, kDialog}),
                                         .windowOf = {1, 1, 2, 1, 1, 2, 1, 2, 1, 1, 1, 1}}));
+    std::vector<platform::EventRecord> caps;  // "oK", Shift still held into the stop chord
+    for (const auto& [message, key] : std::vector<std::pair<uint32_t, uint32_t>>{
+             {D, 'O'}, {U, 'O'}, {D, 0x10}, {D, 'K'}, {U, 'K'}, {D, 0x11}, {D, 0x12}, {D, 'S'}})
+        caps.push_back({message, key, 1, uint32_t(2000 + 10 * caps.size()), 0});
+    Write("caps.Jnf", JournalImage(caps));
     std::vector<platform::EventRecord> run = {kEvents[1], kEvents[2]};
     for (uint32_t key : {0x11, 0x12, 0x10, 0x2E})
         run.push_back({D, key, 1, 1200, 0});
@@ -391,6 +396,10 @@ TEST_F(JournalToolTest, TrimRemovesTheHotkeysAtTheEndsAndKeepsTheRest) {
          {1020, 1050, 1070, 1090},
          {1, 1, 1, 2}},
         {"run.Jnf", "removed Ctrl+Alt+Shift+Delete at the end (4 events)\n", {1100, 1150}, {}},
+        {"caps.Jnf",
+         "removed Ctrl+Alt+Shift+S at the end (3 events)\n",
+         {2000, 2010, 2020, 2030, 2040},
+         {}},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.input);

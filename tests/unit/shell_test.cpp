@@ -491,13 +491,57 @@ TEST_F(ShellTest, TheMenuHoldsAPlaybackAndItsSoundWhileItIsOpen) {
     fake::ResetWave();
 }
 
+// Menus and dialogs opened inside one another hold a playback until the last of them closes, and
+// what the menu chose acts before the playback would go on.
+TEST_F(ShellTest, APlaybackWaitsForTheLastMenuOrDialogAndAMenuChoiceActsFirst) {
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        fake::Dispatch(w, WM_COMMAND, IDM_RECORD, 0);
+        fake::RecordEvent(Key(5));
+        fake::RecordEvent(Key(9000));
+        fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
+        fake::Dispatch(w, WM_COMMAND, IDM_PLAY, 0);
+        static int pausedAfterInner;
+        fake::SetWhileMenuOpen([] {
+            fake::SetWhileMenuOpen(nullptr);
+            fake::Dispatch(fake::LastCreatedWindow(), WM_HOTKEY, HOTKEY_MENU, 0);
+            pausedAfterInner = fake::PlaybackPaused();
+        });
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_MENU, 0);
+        EXPECT_EQ(1, pausedAfterInner) << "a menu opened in the menu";
+        EXPECT_EQ(0, fake::PlaybackPaused());
+        fake::SetDialogAnswer([](platform::PlaySettings*) {
+            fake::Dispatch(fake::LastCreatedWindow(), WM_HOTKEY, HOTKEY_MENU, 0);
+            pausedAfterInner = fake::PlaybackPaused();
+            return false;
+        });
+        fake::Dispatch(w, WM_COMMAND, IDM_CONFIG, 0);
+        EXPECT_EQ(1, pausedAfterInner) << "the menu opened in the Configuration dialog";
+        EXPECT_EQ(0, fake::PlaybackPaused());
+
+        fake::ClearCallLog();
+        fake::SetMenuChoice(IDM_STOP);
+        fake::Dispatch(w, WM_HOTKEY, HOTKEY_MENU, 0);
+        EXPECT_EQ(0, shell.journalRecorder->IsPlaying());
+        std::vector<fake::Call> order;
+        for (const fake::Call& call : fake::CallLog())
+            if (call.name == "PausePlayback" || call.name == "RemoveHook")
+                order.push_back(call);
+        const std::vector<fake::Call> kStoppedWhereHeld = {{"PausePlayback", {1}}, {"RemoveHook"}};
+        EXPECT_EQ(kStoppedWhereHeld, order);
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    fake::SetDialogAnswer(nullptr);
+}
+
 }  // namespace
 
 namespace {
 
 // One thing the user does: an input event the recorder sees ('e'), a hotkey ('h', key is its
-// id), a click on the icon ('o'), a menu command ('c', key is the command) or a time-limit tick
-// ('t').
+// id), the keys of a hotkey held down ('k', key is its id), a click on the icon ('o'), a menu
+// command ('c', key is the command) or a time-limit tick ('t').
 struct Act {
     char what;
     uint32_t message;
@@ -516,6 +560,14 @@ struct OriginCase {
 const OriginCase* current = nullptr;
 std::vector<uint32_t> kept;
 
+void HoldKeysOf(int hotkey) {
+    for (const platform::HotkeyChord& chord : kHotkeys) {
+        for (uint32_t key : {chord.key, 0x10u, 0x11u, 0x12u})
+            if (chord.id == hotkey && journal::InChord(chord, key))
+                fake::SetKeyDown(key, true);
+    }
+}
+
 void Perform(const std::vector<Act>& acts) {
     platform::WindowHandle w = fake::LastCreatedWindow();
     for (const Act& a : acts)
@@ -523,6 +575,8 @@ void Perform(const std::vector<Act>& acts) {
             fake::RecordEvent({a.message, a.key, 1, a.time, 0});
         else if (a.what == 'h')
             fake::Dispatch(w, WM_HOTKEY, a.key, 0);
+        else if (a.what == 'k')
+            HoldKeysOf(int(a.key));
         else if (a.what == 'o')
             fake::Dispatch(w, WM_TRAYNOTIFY, 0, WM_RBUTTONUP);
         else if (a.what == 'c')
@@ -545,7 +599,8 @@ TEST_F(ShellTest, ARecordingLeavesOutWhatCommandedTheProgram) {
     const OriginCase kCases[] = {
         {"hotkeys",
          "",
-         with({{'h', 0, HOTKEY_RECORD},
+         with({{'k', 0, HOTKEY_RECORD},
+               {'h', 0, HOTKEY_RECORD},
                {'e', U, 'R', 10},
                {'e', U, kCtrl, 15},
                {'e', M, 0, 20},
@@ -568,6 +623,46 @@ TEST_F(ShellTest, ARecordingLeavesOutWhatCommandedTheProgram) {
           {'h', 0, HOTKEY_STOP}},
          {},
          {30, 65}},
+        {"the start hotkey let go of before the recording began",
+         "",
+         {{'h', 0, HOTKEY_RECORD},
+          {'e', D, 'R', 30},
+          {'e', U, 'R', 40},
+          {'e', D, kCtrl, 50},
+          {'e', D, 'C', 60},
+          {'e', U, 'C', 70},
+          {'e', U, kCtrl, 80},
+          {'c', 0, IDM_STOP}},
+         {},
+         {30, 40, 50, 60, 70, 80}},
+        {"capitals typed with Shift still held into the stop chord",
+         "",
+         {{'c', 0, IDM_RECORD},
+          {'e', D, 'O', 30},
+          {'e', U, 'O', 40},
+          {'e', D, kShift, 50},
+          {'e', D, 'K', 60},
+          {'e', U, 'K', 70},
+          {'e', D, kCtrl, 80},
+          {'e', D, kAlt, 90},
+          {'e', D, 'S', 100},
+          {'h', 0, HOTKEY_STOP}},
+         {},
+         {30, 40, 50, 60, 70}},
+        {"a hotkey the recording refuses, in its middle",
+         "",
+         with({{'c', 0, IDM_RECORD}, {'e', D, 'A', 30}, {'e', U, 'A', 40}},
+              with(kChord, {{'e', D, 'P', 90},
+                            {'h', 0, HOTKEY_PLAY},
+                            {'e', D, 'P', 95},
+                            {'e', U, 'P', 100},
+                            {'e', U, kShift, 110},
+                            {'e', U, kAlt, 120},
+                            {'e', U, kCtrl, 130},
+                            {'e', D, 'B', 140},
+                            {'c', 0, IDM_STOP}})),
+         {},
+         {30, 40, 75, 140}},
         {"menu opened by a click",
          "",
          {{'c', 0, IDM_RECORD},

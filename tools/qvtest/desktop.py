@@ -160,16 +160,21 @@ def exit_from_menu(app, timeout=15.0, at=(500, 400)):
                 raise TestFailure("Exit from the menu did not end the program")
 
 
+def activate(window):
+    """Gives the window X focus and clicks its caption, which makes it the active window as a
+    user's click would: keys then reach it also after another window of the program (its menu)
+    took the foreground."""
+    focus(window)
+    geometry = dict(f.split("=") for f in xdotool("getwindowgeometry", "--shell", window).split())
+    click(1, int(geometry["X"]) + 100, int(geometry["Y"]) + 8)
+    time.sleep(0.3)
+
+
 def answer_file_dialog(title, path):
     """Types a full path into the open or save dialog of that title and confirms it; waits for
     the dialog to close."""
     dialog = wait_window("^%s$" % title, timeout=15)
-    focus(dialog)
-    # A click on its caption makes it the active window, as a user's would: the keys then reach
-    # its file-name field also after another window of the program (its menu) took the foreground.
-    geometry = dict(f.split("=") for f in xdotool("getwindowgeometry", "--shell", dialog).split())
-    click(1, int(geometry["X"]) + 100, int(geometry["Y"]) + 8)
-    time.sleep(0.3)
+    activate(dialog)
     type_text(wine_path(path), delay_ms=10)
     key("Return")
     wait_until(lambda: not find_windows("^%s$" % title), timeout=15,
