@@ -301,13 +301,18 @@ bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t size, s
 bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t firstTime,
                            uint32_t lastTime, const std::vector<platform::WindowInfo>& windows,
                            journal::NextRecord next, void* context, std::string* why) {
-    FileBuffer* file = &Buffer();
-    if (!OpenToWrite(file, path, why))
-        return false;
     JournalHeader header;
     uint32_t windowCount = uint32_t(windows.size());
     journal::FillHeader(kSignature, count, firstTime, lastTime,
                         journal::WindowTableSize(windows.data(), windowCount), &header);
+    // Bounded by the bytes the file will take, its window table and wider records included.
+    if (uint64_t(header.headerSize) + uint64_t(count) * header.recordSize > journal::kLargestFile) {
+        *why = DescribeRefusal(journal::Refusal::kTooLarge, header, 0);
+        return false;
+    }
+    FileBuffer* file = &Buffer();
+    if (!OpenToWrite(file, path, why))
+        return false;
     return FinishWrite(
         file, journal::WriteJournal(file, header, windows.data(), windowCount, next, context) != 0,
         why);

@@ -46,6 +46,11 @@ HANDLE CreateDeadlineTimer(bool* raisedResolution) {
     return timer;
 }
 
+LONGLONG TicksIn(uint64_t milliseconds, LONGLONG frequency) {
+    uint64_t f = static_cast<uint64_t>(frequency);
+    return static_cast<LONGLONG>(milliseconds / 1000 * f + milliseconds % 1000 * f / 1000);
+}
+
 bool WaitForDeadline(LONGLONG deadline, HANDLE timer, HANDLE stop,
                      const std::atomic<bool>& stopping, LONGLONG frequency, LONGLONG spinTicks) {
     HANDLE stopOrTimer[2] = {stop, timer};

@@ -62,6 +62,10 @@ void CancelPlayback();
 typedef bool (*DesktopCheck)();
 void SetInputDesktopCheck(DesktopCheck check);
 
+// The QueryPerformanceCounter ticks in `milliseconds`, which may be as long as the longest delays
+// add up to, at any counter frequency (some run at the processor's, some GHz): split so that no
+// product overflows.
+LONGLONG TicksIn(uint64_t milliseconds, LONGLONG frequency);
 // A waitable timer for WaitForDeadline; *raisedResolution tells that the system's timer
 // resolution was raised for it (timeEndPeriod(1) undoes it). Null when none can be made.
 HANDLE CreateDeadlineTimer(bool* raisedResolution);

@@ -160,6 +160,9 @@ HookHandle InstallPlaybackHook(InstanceHandle instance, HookProcedure procedure)
     if (win32::NativeJournalHooksPreferred()) {
         nativePlaybackProcedure = procedure;
         nativeWaitPending = nativeStandInOut = false;
+        // The system takes no key from the user while it plays: the modifiers of the hotkey that
+        // started the playback would stay down for it and join the first replayed keys.
+        win32::LetGoOfUserModifiers();
         HHOOK hook =
             SetWindowsHookExA(WH_JOURNALPLAYBACK, NativePlaybackThunk, ModuleOrSelf(instance), 0);
         if (hook)

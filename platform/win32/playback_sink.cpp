@@ -267,9 +267,7 @@ LONGLONG DeadlineAfter(PlaybackSink& sink, uint32_t delay, LONGLONG now) {
         sink.elapsedMs = 0;
     }
     sink.elapsedMs += delay;
-    LONGLONG deadline =
-        sink.base +
-        static_cast<LONGLONG>(sink.elapsedMs * static_cast<uint64_t>(sink.frequency) / 1000);
+    LONGLONG deadline = sink.base + TicksIn(sink.elapsedMs, sink.frequency);
     bool restart = now - deadline > kMaxCatchUpMs * sink.frequency / 1000;
     if (restart)
         deadline = now;
@@ -461,6 +459,12 @@ void RemoveEmulatedPlayback() {
     ReleaseHeld(held);
     if (holdingBack)
         ReleaseUserInput();
+    // A cancel posted as the playback ended (Ctrl+Esc while it drained, a screen locked then) is
+    // for this playback, which is gone: it must not stop whatever runs next.
+    MSG stale;
+    while (PeekMessageW(&stale, reinterpret_cast<HWND>(-1), WM_CANCELJOURNAL, WM_CANCELJOURNAL,
+                        PM_REMOVE)) {
+    }
 }
 
 void PauseEmulatedPlayback(bool paused) {

@@ -260,6 +260,10 @@ TEST_F(JournalToolTest, TheSoundTrackStartsWithTheResultsFirstEvent) {
 
 TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
     Write("damaged.Jnf", JournalImage(kEvents) + "x");
+    Write("windows.Jnf",
+          JournalImage(kEvents, {.recordSize = 24,
+                                 .table = testkit::WindowTable({kLedger}),
+                                 .windowOf = std::vector<uint32_t>(kEvents.size(), 1)}));
     const struct {
         std::vector<std::string> args;
         const char* error;
@@ -271,6 +275,9 @@ TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
         {{"speed", "-1", "a.Jnf", "-o", "out.Jnf"}, "FACTOR must be a number above 0"},
         {{"repeat", "0", "a.Jnf", "-o", "out.Jnf"}, "N must be at least 1"},
         {{"repeat", "99999999", "a.Jnf", "-o", "out.Jnf"}, "more than a journal file holds"},
+        // Within 2 GiB at 20 bytes an event, beyond it at the 24 that windows take.
+        {{"repeat", "16000000", "windows.Jnf", "-o", "out.Jnf"},
+         "more than a journal file may hold (2 GiB)"},
         {{"repeat", "2", "a.Jnf"}, "repeat needs an output: -o FILE"},
         {{"cut", "--form", "5", "a.Jnf", "-o", "out.Jnf"}, "unknown option --form for cut"},
         {{"cut", "--from", "300", "--to", "200", "a.Jnf", "-o", "out.Jnf"}, "is after --to"},

@@ -570,6 +570,36 @@ TEST(InputTimeline, AWaitWithoutATimerKeepsItsDeadlineAndEndsAtARemoval) {
     CloseHandle(stop);
 }
 
+TEST(InputTimeline, TicksOfTheLongestDelaysAtAnyCounterFrequency) {
+    const struct {
+        uint64_t ms;
+        LONGLONG frequency;
+        LONGLONG ticks;
+    } kCases[] = {
+        {1500, 10000000, 15000000},
+        // The most a timeline adds up to before it is rebased, at a counter of 6 GHz: the
+        // product alone would pass 2^64.
+        {(1ull << 30) + 0x7FFFFFFF, 6000000000, 19327352826000000},
+        {999, 3, 2},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(c.ticks, platform::win32::TicksIn(c.ms, c.frequency)) << c.ms;
+}
+
+TEST_F(InputLayer, ACancelPostedAsAPlaybackEndsStopsNothingAfterIt) {
+    Script s;
+    s.removeAtEnd = false;
+    s.Add(WM_KEYDOWN, 'A' | 0x1E << 8, 1, 0);
+    s.Add(WM_KEYUP, 'A' | 0x1E << 8, 1, 60000);
+    ASSERT_NE(Play(s), nullptr);
+    ASSERT_TRUE(PumpUntil(kWait, [] { return DeliveredOf(WM_KEYDOWN).size() == 1; }));
+    cancelsPosted = 0;
+    platform::win32::CancelPlayback();  // as Ctrl+Esc does, just before the playback is removed
+    platform::RemoveHook(s.handle);
+    Fence();
+    EXPECT_EQ(0, cancelsPosted);
+}
+
 TEST(NativeJournal, RecordsReachTheSystemWithoutTheWheelAndButtonBits) {
     const struct {
         uint32_t recorded, played;
