@@ -222,7 +222,7 @@ TEST_F(FileBufferWin32Test, ARefusedSaveTellsAListenerTheCallAndWhy) {
     ASSERT_EQ(WaitForSingleObject(dataReady, 5000), WAIT_OBJECT_0) << "nothing was reported";
     std::string report(view + sizeof(DWORD));
     SetEvent(bufferReady);
-    EXPECT_NE(report.find("CreateFileA(\"" + Path("missing\\out.Jnf")), std::string::npos)
+    EXPECT_NE(report.find("CreateFileW(\"" + Path("missing\\out.Jnf")), std::string::npos)
         << report;
     EXPECT_NE(report.find("error 3 ("), std::string::npos) << report;  // the path was not found
 
