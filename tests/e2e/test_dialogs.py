@@ -7,6 +7,7 @@ under its name keeps its sound file."""
 
 import os
 import struct
+import subprocess
 import time
 
 import qvtest
@@ -95,8 +96,14 @@ def test_a_failed_save_is_told(tray, probe_exe, scratch, out, tmp_path):
 
     save_over(held)
     box = qvtest.wait_window("^Quorvatellianis$", timeout=15)
+    time.sleep(0.5)
     shot = qvtest.screenshot(os.path.join(out or str(tmp_path), "failed-save.png"))
-    print("the message box is in", shot)
+    # Drawn, with its icon and words: a box left blank would hold a colour or two.
+    where = dict(f.split("=") for f in qvtest.xdotool("getwindowgeometry", "--shell", box).split())
+    colours = subprocess.run(["convert", shot, "-crop", "%sx%s+%s+%s" % (
+        where["WIDTH"], where["HEIGHT"], where["X"], where["Y"]), "+repage", "-format", "%k",
+        "info:"], capture_output=True, text=True, timeout=30).stdout
+    assert int(colours or 0) > 8, "the message box in %s shows %s colours" % (shot, colours)
     with open(held, "rb") as f:
         assert f.read() == b"an older recording", "the held file was changed"
     qvtest.focus(box)
