@@ -46,6 +46,10 @@
 #define IDC_PAUSE 1002
 #define IDC_FOLLOW 1003
 #define IDC_WINDOW_WAIT 1004
+// The range beside each number field: its id + 10.
+#define IDC_REPEAT_RANGE 1011
+#define IDC_PAUSE_RANGE 1012
+#define IDC_WINDOW_WAIT_RANGE 1014
 
 #define IDI_MAIN 107
 #define IDI_BLANK 135

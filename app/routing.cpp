@@ -50,23 +50,37 @@ void ShowStatusTip() {
         shell.trayIcon->SetTexts(shell.journalRecorder->GetStatusText(), "", "", nullptr);
 }
 
+// A recording's sound track is its own whatever the Sound switch, which only says whether sound
+// is captured and played: it is saved and loaded with its journal.
 void SaveRecord() {
     // The sound goes beside a journal only when that journal was written: a refused save would
-    // otherwise overwrite the sound of an earlier recording. A journal written without its
-    // sound takes the old sound file away with the journal it replaced.
-    if (!shell.journalRecorder->Save(""))
+    // otherwise overwrite the sound of an earlier recording. A journal written without a track
+    // takes the old sound file away with the journal it replaced.
+    JournalRecorder* journal = shell.journalRecorder.get();
+    if (!journal->Save("")) {
+        TellFileFailure(FileTask::SaveJournal, journal->GetFailure());
         return;
-    const char* name = shell.journalRecorder->GetFileName();
-    SoundRecorder* sound = ActiveSound();
-    if (!(sound && sound->Save(name)))
-        RemoveSoundFile(name);
+    }
+    const char* name = journal->GetFileName();
+    SoundRecorder* sound = shell.soundRecorder.get();
+    bool track = sound && sound->HasSound();
+    if (track && sound->Save(name))
+        return;
+    RemoveSoundFile(name);
+    if (track)
+        TellFileFailure(FileTask::SaveSound, sound->GetFailure(), name);
 }
 
 void LoadRecord() {
     // A journal and its sound never come from two different recordings.
-    SoundRecorder* sound = ActiveSound();
-    if (shell.journalRecorder->Load("") && sound)
-        sound->Load(shell.journalRecorder->GetFileName());
+    JournalRecorder* journal = shell.journalRecorder.get();
+    if (!journal->Load("")) {
+        TellFileFailure(FileTask::LoadJournal, journal->GetFailure());
+        return;
+    }
+    SoundRecorder* sound = shell.soundRecorder.get();
+    if (sound && !sound->Load(journal->GetFileName()))
+        TellFileFailure(FileTask::LoadSound, sound->GetFailure(), journal->GetFileName());
 }
 
 // The file dialog runs a message loop of its own, which goes on delivering hotkeys, tray clicks
@@ -134,8 +148,8 @@ bool OnCommand(uint32_t command) {
             return true;
         case IDM_EMPTY:
             journal->Clear();
-            if (SoundRecorder* sound = ActiveSound())
-                sound->Clear();
+            if (shell.soundRecorder)
+                shell.soundRecorder->Clear();
             return true;
         case IDM_SOUND:
             if (shell.popupMenu) {
@@ -184,8 +198,12 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
     if (!shell.trayMode) {
         if (code == JOURNAL_STOPPED) {
             const char* name = shell.automationFileName.c_str();
-            if (argument == STOPPED_RECORDING && shell.journalRecorder->Save(name))
-                RemoveSoundFile(name);
+            if (argument == STOPPED_RECORDING) {
+                if (shell.journalRecorder->Save(name))
+                    RemoveSoundFile(name);
+                else
+                    TellFileFailure(FileTask::SaveJournal, shell.journalRecorder->GetFailure());
+            }
             Shutdown();
         } else if (code == JOURNAL_STATUS) {
             ShowStatusTip();
@@ -247,7 +265,7 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
             shell.menuCommands = false;
             return 0;
         case WM_DESTROY:
-            platform::PostQuit(0);
+            platform::PostQuit(shell.exitCode);
             return 0;
         case WM_CLOSE:
             // Another program asks us to close: the same way out as Exit, never the default

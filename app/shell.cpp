@@ -6,6 +6,7 @@
 
 #include "app/program_ids.h"
 #include "journal/journal_recorder.h"
+#include "platform/file.h"
 #include "platform/window.h"
 #include "sound/sound_recorder.h"
 #include "tray/tray_icon.h"
@@ -28,7 +29,8 @@ ShellState::ShellState()
       shutdownPending(false),
       commandChord(nullptr),
       menuCommands(false),
-      shuttingDown(false) {}
+      shuttingDown(false),
+      exitCode(kExitDone) {}
 
 ShellState::~ShellState() = default;
 ShellState& ShellState::operator=(ShellState&&) = default;
@@ -114,9 +116,11 @@ void InitJournal(const char* argumentText) {
         return;
     // A bare name lies in the current folder; a command given as a path names a file beside
     // that program.
-    shell.automationFileName = std::string(CommandText(argumentText)) + "_";
-    if (shell.startCommand == IDM_PLAY)
-        shell.journalRecorder->Load(shell.automationFileName.c_str());
+    shell.automationFileName = platform::FileNameFromSystemText(CommandText(argumentText)) + "_";
+    // A play run without its journal waits for the hotkey all the same, and then says it failed.
+    if (shell.startCommand == IDM_PLAY &&
+        !shell.journalRecorder->Load(shell.automationFileName.c_str()))
+        TellFileFailure(FileTask::LoadJournal, shell.journalRecorder->GetFailure());
     MainWindowProc(shell.mainWindow, WM_COMMAND, shell.startCommand, 0);
 }
 
@@ -180,9 +184,14 @@ int AppMain(platform::InstanceHandle instance, const char* argumentText, int sho
         argumentText = "";
     ParseCommandLine(argumentText);
     platform::LoadTextResource(instance, IDS_APP_NAME, shell.appName, sizeof shell.appName);
-    // A running instance holds the name: leave at once; a launched command keeps running.
-    if (platform::CreateInstanceMutex(shell.appName) != 0)
-        return 0;
+    // A running instance holds the name: leave at once; a launched command keeps running. An
+    // automation run says that it did not run.
+    if (platform::CreateInstanceMutex(shell.appName) != 0) {
+        if (shell.trayMode)
+            return kExitDone;
+        platform::ReportToDebugger("the automation run is refused: the program runs already");
+        return kExitRefused;
+    }
     RegisterMainClass(instance);
     if (!CreateMainWindow(instance, showCommand))
         return 0;

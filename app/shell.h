@@ -12,6 +12,13 @@
 class JournalRecorder;
 class SoundRecorder;
 class TrayIcon;
+struct FileFailure;
+
+// The program's exit codes: done; an automation run whose journal could not be loaded or saved;
+// an automation run refused because the program runs already (its command was started).
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitRefused = 2;
 
 // The program's hotkeys: registered at start-up (the menu's in both modes, the others in tray
 // mode), and never pressed by a replay.
@@ -61,6 +68,7 @@ struct ShellState {
     // Set by the first Shutdown: a nested request (the stop notification it causes) is ignored,
     // so nothing is saved or destroyed twice.
     bool shuttingDown;
+    int exitCode;
 };
 
 extern ShellState shell;
@@ -85,6 +93,12 @@ void Shutdown();
 // Exit, a close from another program and the end of the session: Shutdown now, or as soon as a
 // running Save Record or Load Record has finished.
 void RequestShutdown();
+
+// A save or a load that failed, told to the user: in tray mode in a message box, in an automation
+// run on the debug channel and by the exit code. A failure that is none (a cancelled dialog) is
+// not told. `journal`: the journal the sound file belongs to.
+enum class FileTask { SaveJournal, SaveSound, LoadJournal, LoadSound };
+void TellFileFailure(FileTask task, const FileFailure& failure, const char* journal = "");
 
 intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
                         intptr_t lParam);

@@ -117,10 +117,6 @@ bool WriteSpan(FileBuffer* file, const uint8_t* data, size_t size) {
     return true;
 }
 
-std::string Number(uint64_t value) {
-    return std::to_string(value);
-}
-
 }  // namespace
 
 uint32_t RecordBase(const JournalImage& image) {
@@ -146,7 +142,7 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
     *refusal = journal::CheckHeader(header, *fileSize, kSignature);
     if (*refusal != journal::Refusal::kNone) {
         file->Close();
-        *why = "not a journal the program loads: " + DescribeRefusal(*refusal, header, *fileSize);
+        *why = journal::WhyNotLoaded(*refusal, header, *fileSize, kSignature);
         return false;
     }
 
@@ -175,7 +171,7 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
              &image->windows))) {
         file->Close();
         *refusal = journal::Refusal::kWindows;
-        *why = "not a journal the program loads: " + DescribeRefusal(*refusal, header, *fileSize);
+        *why = journal::WhyNotLoaded(*refusal, header, *fileSize, kSignature);
         return false;
     }
     if (windows)
@@ -206,7 +202,7 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
         return true;
     if (!image->windows.empty() && image->windowOf.size() < image->events.size()) {
         *refusal = journal::Refusal::kWindows;
-        *why = "not a journal the program loads: " + DescribeRefusal(*refusal, header, *fileSize);
+        *why = journal::WhyNotLoaded(*refusal, header, *fileSize, kSignature);
     } else {
         *why = "could not be read to its end";
     }
@@ -215,33 +211,7 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
 
 std::string DescribeRefusal(journal::Refusal refusal, const JournalHeader& header,
                             uint32_t fileSize) {
-    uint64_t total = uint64_t(header.headerSize) + uint64_t(header.count) * header.recordSize;
-    std::string sizes = "header size " + Number(header.headerSize) + " + " + Number(header.count) +
-                        " records x " + Number(header.recordSize) + " bytes = " + Number(total);
-    switch (refusal) {
-        case journal::Refusal::kNone:
-            return "it loads";
-        case journal::Refusal::kShort:
-            return "the file is " + Number(fileSize) + " bytes, shorter than the " +
-                   Number(journal::kHeaderSize) + "-byte header";
-        case journal::Refusal::kSignature:
-            return std::string("it does not begin with the signature \"") + kSignature +
-                   "\" and a zero byte";
-        case journal::Refusal::kBadRecordSize:
-            return "its record size " + Number(header.recordSize) +
-                   " is not between 20 and 1048576 bytes";
-        case journal::Refusal::kTooLarge:
-            return sizes + ", more than a journal file may hold (2 GiB)";
-        case journal::Refusal::kSizeMismatch:
-            return sizes + ", but the file is " + Number(fileSize) + " bytes";
-        case journal::Refusal::kWindows:
-            return "its window table is damaged, or a record names a window the table lacks";
-        case journal::Refusal::kTimes:
-            return "its header's times disagree: first time " + Number(header.firstTime) +
-                   " is not last time " + Number(header.lastTime) + " - duration " +
-                   Number(header.duration);
-    }
-    return "it is damaged";
+    return journal::DescribeRefusal(refusal, header, fileSize, kSignature);
 }
 
 bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std::string* why) {

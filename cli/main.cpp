@@ -1,4 +1,4 @@
-// qvjournal: the journal tool's console entry point.
+// qvjournal: the journal tool's console entry point on Linux, where names are bytes as they are.
 #include <cstdio>
 
 #include "cli/journal_tool.h"

@@ -95,6 +95,51 @@ Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* 
     return Refusal::kNone;
 }
 
+namespace {
+
+std::string Number(uint64_t value) {
+    return std::to_string(value);
+}
+
+}  // namespace
+
+std::string DescribeRefusal(Refusal refusal, const JournalHeader& header, uint32_t fileSize,
+                            const char* signature) {
+    uint64_t total = uint64_t(header.headerSize) + uint64_t(header.count) * header.recordSize;
+    std::string sizes = "header size " + Number(header.headerSize) + " + " + Number(header.count) +
+                        " records x " + Number(header.recordSize) + " bytes = " + Number(total);
+    switch (refusal) {
+        case Refusal::kNone:
+            return "it loads";
+        case Refusal::kShort:
+            return "the file is " + Number(fileSize) + " bytes, shorter than the " +
+                   Number(kHeaderSize) + "-byte header";
+        case Refusal::kSignature:
+            return std::string("it does not begin with the signature \"") + signature +
+                   "\" and a zero byte";
+        case Refusal::kBadRecordSize:
+            return "its record size " + Number(header.recordSize) +
+                   " is not between 20 and 1048576 bytes";
+        case Refusal::kTooLarge:
+            return sizes + ", more than a journal file may hold (2 GiB)";
+        case Refusal::kSizeMismatch:
+            return sizes + ", but the file is " + Number(fileSize) + " bytes";
+        case Refusal::kWindows:
+            return "its window table is damaged, or a record names a window the table lacks";
+        case Refusal::kTimes:
+            return "its header's times disagree: first time " + Number(header.firstTime) +
+                   " is not last time " + Number(header.lastTime) + " - duration " +
+                   Number(header.duration);
+    }
+    return "it is damaged";
+}
+
+std::string WhyNotLoaded(Refusal refusal, const JournalHeader& header, uint32_t fileSize,
+                         const char* signature) {
+    return "not a journal the program loads: " +
+           DescribeRefusal(refusal, header, fileSize, signature);
+}
+
 bool ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context) {
     // As many whole records at a time as the read window holds. The first batch takes only
     // what the header's read brought into the window, so the window reloads at the same places

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/input.h"
 #include "platform/window_lookup.h"
@@ -68,6 +69,13 @@ enum class Refusal {
 // The tests of Load on a header read from a file of `fileSize` bytes (zeros standing in for
 // bytes past its end).
 Refusal CheckHeader(const JournalHeader& header, uint32_t fileSize, const char* signature);
+
+// Why Load refuses a file with that header, in words ("its record size 7 is not ...").
+std::string DescribeRefusal(Refusal refusal, const JournalHeader& header, uint32_t fileSize,
+                            const char* signature);
+// The same as the reason a load failed: "not a journal the program loads: ...".
+std::string WhyNotLoaded(Refusal refusal, const JournalHeader& header, uint32_t fileSize,
+                         const char* signature);
 
 // Hands each record of a file whose header passed CheckHeader to `take`, as the recordSize bytes
 // the file holds for it; the event is in the first 20. True when every record was read and

@@ -4,11 +4,12 @@
 #include "storage/file_buffer.h"
 
 bool JournalRecorder::Save(const char* fileName) {
+    failure = FileFailure();
     if (IsRecording() || IsPlaying() || !HasEvents())
         return false;
     bool named = fileName && fileName[0];
     if (!file->Open(FileMode::Saving, named ? fileName : journal::kFilter, named))
-        return false;
+        return file->Failed(&failure);
 
     // Without windows the file is the plain layout, as it always was.
     journal::FillHeader(signature, count, head->record.time, tail->record.time,
@@ -28,26 +29,29 @@ bool JournalRecorder::Save(const char* fileName) {
         &event);
     // A save that could not store every byte leaves any previous file as it was.
     bool closed = file->Close();
-    return stored && closed;
+    return (stored && closed) || file->Failed(&failure);
 }
 
 bool JournalRecorder::Load(const char* fileName) {
+    failure = FileFailure();
     if (IsRecording() || IsPlaying())
         return false;
     bool named = fileName && fileName[0];
     // Whatever happens below, the recording held now is kept unless the whole file passes.
     if (!file->Open(FileMode::Reading, named ? fileName : journal::kFilter, named))
-        return false;
+        return file->Failed(&failure);
 
     const uint8_t* bytes = file->ReadAt(journal::kHeaderSize, 0);
     if (!bytes) {
         file->Close();
-        return false;
+        return file->Failed(&failure);
     }
     journal::DecodeHeader(bytes, header.get());
-    if (journal::CheckHeader(*header, file->GetSize(), signature) != journal::Refusal::kNone) {
+    uint32_t size = file->GetSize();
+    journal::Refusal refusal = journal::CheckHeader(*header, size, signature);
+    if (refusal != journal::Refusal::kNone) {
         file->Close();
-        return false;
+        return file->Failed(&failure, journal::WhyNotLoaded(refusal, *header, size, signature));
     }
 
     JournalEvent* keptHead = head;
@@ -67,12 +71,20 @@ bool JournalRecorder::Load(const char* fileName) {
                             JournalRecorder* self = static_cast<JournalRecorder*>(context);
                             uint32_t window =
                                 self->windows.count ? journal::DecodeWindowReference(record) : 0;
-                            return window <= self->windows.count &&
-                                   self->AppendEvent(journal::DecodeRecord(record), window);
+                            if (window > self->windows.count)
+                                return false;
+                            return self->AppendEvent(journal::DecodeRecord(record), window) ||
+                                   self->file->Failed(&self->failure, kNoMemoryForFile);
                         },
                         this);
     file->Close();
     if (!complete) {
+        // A read that failed, else the window table or a reference to it, unless memory ran out.
+        if (!failure.failed)
+            file->Failed(&failure, file->GetError()
+                                       ? std::string()
+                                       : journal::WhyNotLoaded(journal::Refusal::kWindows, *header,
+                                                               size, signature));
         ReleaseEvents();
         head = keptHead;
         tail = keptTail;

@@ -14,8 +14,8 @@
 #include "journal/window_table.h"
 #include "platform/input.h"
 #include "platform/types.h"
+#include "storage/file_buffer.h"
 
-class FileBuffer;
 struct JournalHeader;
 
 // What SetSpeed does: halve every delay, double it, or go back to the recorded pace. The values
@@ -100,6 +100,8 @@ class JournalRecorder {
     bool HasEvents() const;
     bool Save(const char* fileName);
     bool Load(const char* fileName);
+    // Why the last Save or Load failed.
+    const FileFailure& GetFailure() const { return failure; }
 
     // Read access for the journal file code and tests.
     const JournalEvent* GetHead() const { return head; }
@@ -177,6 +179,7 @@ class JournalRecorder {
     uint32_t waited;
     uint32_t playWaitMs;  // the longest wait of the playback under way
     std::unique_ptr<FileBuffer> file;
+    FileFailure failure;
     const char* signature;
     std::unique_ptr<JournalHeader> header;
 };

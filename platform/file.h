@@ -1,8 +1,10 @@
 // File service: the few file operations the storage layer needs, and the open/save dialog.
-// Offsets are 32-bit: the storage layer refuses files of 2 GiB and more.
+// Offsets are 32-bit: the storage layer refuses files of 2 GiB and more. Paths are UTF-8, so that
+// a name in any script reaches the system as the user typed or chose it.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/types.h"
 
@@ -46,6 +48,14 @@ int FileSame(const char* a, const char* b);
 // written, a read-only file, or a folder.
 enum PathKind { kPathMissing, kPathFile, kPathReadOnly, kPathFolder };
 PathKind FileLookUp(const char* path);
+
+// The system's error of the last call of this service that failed (0 before any), so that a
+// refused save or load can tell the user why. File calls all run on the main thread.
+uint32_t FileLastError();
+// That error as the system words it, UTF-8, on one line without a final stop.
+std::string FileErrorText(uint32_t error);
+// A path in the system's 8-bit code page (the program's command line) in UTF-8.
+std::string FileNameFromSystemText(const char* text);
 
 // Shows the open (save == 0) or save dialog. `filter` is in dialog format (description and
 // pattern pairs, ended by an empty string); `defaultExtension` is appended to a typed name

@@ -99,16 +99,27 @@ const int kRepeatField = 1001;
 const int kPauseField = 1002;
 const int kFollowBox = 1003;
 const int kWaitField = 1004;
+// The text beside a number field that tells its range: the field's id + this.
+const int kRangeOffset = 10;
 // The largest numbers the fields take.
 const uint32_t kMostRepeats = 1000000;
 const uint32_t kLongestPauseMs = 3600000;
 const uint32_t kLongestWaitS = 3600;
 // Shows dialog resource `dialogId`, owned by `owner`, with icon `iconId`, on the monitor of the
-// mouse, filled with `settings`, the Repeat field focused and its text selected. True, with
-// `settings` as the user left them, when OK closed it; false and nothing changed on Cancel. OK
-// with a field empty or beyond its largest number selects that field instead of closing.
+// mouse, filled with `settings`, the Repeat field focused and its text selected; each number field
+// shows its range beside it. True, with `settings` as the user left them, when OK closed it; false
+// and nothing changed on Cancel. OK with a field that holds anything but a whole number in its
+// range (or the number the dialog showed in it) names the range in a message box and selects
+// that field instead of closing.
 bool EditPlaySettings(InstanceHandle instance, WindowHandle owner, int dialogId, int iconId,
                       PlaySettings* settings);
+
+// Shows `text` (UTF-8, paragraphs parted by blank lines) in a message box titled `title` with a
+// warning icon and an OK button, owned by `owner` and in front of other windows; returns once the
+// user has closed it.
+void ShowMessageBox(WindowHandle owner, const char* title, const char* text);
+// Sends one line to the debug channel, where the platform reports the calls that failed.
+void ReportToDebugger(const char* text);
 
 // Copies string resource `id` into `text` (at most capacity - 1 characters and a terminator).
 int LoadTextResource(InstanceHandle instance, int id, char* text, int capacity);

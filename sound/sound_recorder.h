@@ -10,8 +10,7 @@
 #include <cstdint>
 
 #include "platform/wave.h"
-
-class FileBuffer;
+#include "storage/file_buffer.h"
 
 // A journal and the sound file beside it come from one recording: once a journal has been saved
 // without writing its sound file, the one still there belongs to the journal it replaced, and
@@ -51,8 +50,10 @@ class SoundRecorder {
     // True when the sound file was written, or read (with or without sound in it).
     bool Save(const char* journalFileName);
     // Leaves the recorder without sound, rather than with another recording's, when the sound
-    // file is older than the journal (see RemoveSoundFile).
+    // file is older than the journal (see RemoveSoundFile). False without a sound file too.
     bool Load(const char* journalFileName);
+    // Why the last Save or Load failed; nothing failed for a missing sound file.
+    const FileFailure& GetFailure() const { return failure; }
 
     SoundRecorder(const SoundRecorder&) = delete;
     SoundRecorder& operator=(const SoundRecorder&) = delete;
@@ -89,6 +90,7 @@ class SoundRecorder {
     bool outputAvailable;
     bool stopping;
     FileBuffer* file;
+    FileFailure failure;
     const char* signature;
     // The oldest block in the device (null when none) and how many are there.
     AudioBlock* pending;

@@ -18,6 +18,8 @@ const uint64_t kOffsetLimit = uint64_t(1) << 32;  // file offsets are 32-bit
 // even fit the 32 bits that its owners compare.
 const uint64_t kLargestReadable = (uint64_t(1) << 31) - 1;
 
+const char kTooLong[] = "its name is too long";
+
 }  // namespace
 
 FileBuffer::FileBuffer()
@@ -33,7 +35,9 @@ FileBuffer::FileBuffer()
       target(nullptr),
       tempName(std::make_unique<char[]>(kNameCapacity)),
       saving(false),
-      storeFailed(false) {}
+      storeFailed(false),
+      error(0),
+      refusal(nullptr) {}
 
 FileBuffer::~FileBuffer() {
     if (IsOpen())
@@ -63,14 +67,18 @@ const char* FileBuffer::ChooseFile(FileMode mode, const char* filter) {
 }
 
 void FileBuffer::OpenByName(FileMode mode, const char* path) {
+    error = 0;
+    refusal = nullptr;
     if (!path || !path[0])
         return;
     if (IsOpen())
         Close();
+    error = 0;
     size_t length = strnlen(path, kNameCapacity);
     if (length >= kNameCapacity) {
         // Never truncated: a shortened path would name some other file.
         name[0] = '\0';
+        refusal = kTooLong;
         file = platform::kInvalidFile;
         return;
     }
@@ -80,7 +88,10 @@ void FileBuffer::OpenByName(FileMode mode, const char* path) {
     storeFailed = false;
     if (mode == FileMode::Reading) {
         file = platform::FileOpenExisting(name.get());
+        if (!IsOpen())
+            NoteError();
         if (IsOpen() && platform::FileGetSize(file) > kLargestReadable) {
+            refusal = "it is larger than the 2 GiB a file may have here";
             platform::FileClose(file);
             file = platform::kInvalidFile;
         }
@@ -88,15 +99,19 @@ void FileBuffer::OpenByName(FileMode mode, const char* path) {
     }
 
     file = platform::kInvalidFile;
-    if (length + kLongestTempSuffix >= kNameCapacity)
+    if (length + kLongestTempSuffix >= kNameCapacity) {
+        refusal = kTooLong;
         return;
+    }
     // Taking an existing target first refuses read-only targets and those that others go on
     // writing, and keeps other writers away until the save is over. A missing one is not created: a
     // save that fails leaves nothing behind.
     int missing = 0;
     platform::FileHandle lock = platform::FileLockExisting(name.get(), &missing);
-    if (lock == platform::kInvalidFile && !missing)
+    if (lock == platform::kInvalidFile && !missing) {
+        NoteError();
         return;
+    }
     memcpy(tempName.get(), name.get(), length);
     for (int number = 0; number <= kMaxTempNumber && file == platform::kInvalidFile; number++) {
         if (number == 0)
@@ -109,6 +124,7 @@ void FileBuffer::OpenByName(FileMode mode, const char* path) {
             break;
     }
     if (file == platform::kInvalidFile) {
+        NoteError();
         if (lock != platform::kInvalidFile)
             platform::FileClose(lock);
         return;
@@ -131,8 +147,10 @@ const uint8_t* FileBuffer::ReadAt(uint32_t length, int32_t offset) {
         readStart = uint32_t(start);
         int read = platform::FileReadAt(file, readStart, readWindow.get(), kWindowSize, &done) &&
                    done <= kWindowSize;
-        if (!read)
+        if (!read) {
+            NoteError();
             done = 0;
+        }
         readCount = done;
         memset(readWindow.get() + done, 0, kWindowSize - done);
         // Zeros in place of bytes that could not be read would pass for file content.
@@ -173,9 +191,12 @@ bool FileBuffer::Flush() {
     if (!IsOpen() || writeLength == 0)
         return false;
     uint32_t done = 0;
-    if (!platform::FileWriteAt(file, writeStart, writeWindow.get(), writeLength, &done) ||
-        done != writeLength) {
-        // The window keeps its bytes; the open's outcome is spoilt for good.
+    int written = platform::FileWriteAt(file, writeStart, writeWindow.get(), writeLength, &done);
+    if (!written || done != writeLength) {
+        // The window keeps its bytes; the open's outcome is spoilt for good. A short transfer
+        // that the system called a success has no error to tell.
+        if (!written)
+            NoteError();
         storeFailed = true;
         return false;
     }
@@ -189,8 +210,10 @@ bool FileBuffer::Close() {
         if (!clean && writeLength != 0)
             Flush();
         stored = !storeFailed;
-        if (!platform::FileClose(file))
+        if (!platform::FileClose(file)) {
+            NoteError();
             stored = false;
+        }
         file = nullptr;
         if (saving)
             stored = Commit(stored);
@@ -212,6 +235,8 @@ bool FileBuffer::Commit(bool stored) {
     saving = false;
     if (stored && platform::FileReplace(tempName.get(), name.get()))
         return true;
+    if (stored)
+        NoteError();
     platform::FileDelete(tempName.get());
     return false;
 }
@@ -230,6 +255,22 @@ uint32_t FileBuffer::GetSize() const {
 
 const char* FileBuffer::GetFileName() const {
     return name.get();
+}
+
+void FileBuffer::NoteError() {
+    if (!error)
+        error = platform::FileLastError();
+}
+
+bool FileBuffer::Failed(FileFailure* failure, const std::string& why) const {
+    *failure = FileFailure();
+    failure->failed = name[0] != '\0' || refusal;
+    if (failure->failed) {
+        failure->name = name.get();
+        failure->systemError = why.empty() ? error : 0;
+        failure->why = !why.empty() || error || !refusal ? why : std::string(refusal);
+    }
+    return false;
 }
 
 bool FileBuffer::Remove(const char* path) {

@@ -9,8 +9,22 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/types.h"
+
+// Why a save or a load was not done, for telling the user. Nothing failed when it was done, and
+// when it was refused before any file was named: the user cancelled the dialog, or there was
+// nothing to save.
+struct FileFailure {
+    bool failed = false;
+    std::string name;          // the file
+    uint32_t systemError = 0;  // the system's error of the call that failed, 0 for none
+    std::string why;           // else, when the content was at fault: what was wrong, in words
+};
+
+// The reason of a load that could not hold the whole file in memory.
+inline constexpr char kNoMemoryForFile[] = "there is not enough memory to hold it";
 
 // What Open does with the file: the values are those of the open's mode argument.
 enum class FileMode : int32_t {
@@ -58,6 +72,11 @@ class FileBuffer {
     uint32_t GetSize() const;
     // The path last opened or tried, or the dialog's answer; empty before any.
     const char* GetFileName() const;
+    // The system's error of the first call that failed since the last open (0 for none).
+    uint32_t GetError() const { return error; }
+    // Fills `failure` for the open, transfer or close that failed (with `why`, for content that
+    // was refused), unless no file was named; returns false, for the caller's failing return.
+    bool Failed(FileFailure* failure, const std::string& why = std::string()) const;
 
     // Removes a file that nobody has open. True when it is gone afterwards.
     static bool Remove(const char* path);
@@ -70,6 +89,7 @@ class FileBuffer {
 
   private:
     void Abandon();
+    void NoteError();
     // Ends a save: its temporary replaces the target when `stored`, else it is removed.
     bool Commit(bool stored);
 
@@ -89,4 +109,6 @@ class FileBuffer {
     std::unique_ptr<char[]> tempName;
     bool saving;       // the open file is a save's temporary
     bool storeFailed;  // some accepted bytes never reached the file since the open
+    uint32_t error;
+    const char* refusal;  // why the last open refused a path on its own, in words; null for none
 };

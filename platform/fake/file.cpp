@@ -39,6 +39,7 @@ struct State {
     std::deque<std::string> answers;
     std::vector<fake::FileDialogShown> dialogs;
     std::function<void()> whileOpen;
+    uint32_t lastError = 0;
 };
 
 State& state() {
@@ -60,6 +61,14 @@ const Fault* Strike(State& s, fake::FileCall call, Fault* fired) {
         }
     }
     return hit;
+}
+
+// Notes why a call failed (the system's errno, or EIO for an injected fault) and returns the
+// call's answer for it. Caller holds the lock.
+template <class Answer>
+Answer Failed(State& s, int error, Answer answer) {
+    s.lastError = static_cast<uint32_t>(error);
+    return answer;
 }
 
 int IsOpenHere(State& s, dev_t device, ino_t inode) {
@@ -86,7 +95,7 @@ platform::FileHandle Adopt(State& s, int fd) {
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR) ||
         IsOpenHere(s, st.st_dev, st.st_ino)) {
         close(fd);
-        return platform::kInvalidFile;
+        return Failed(s, EACCES, platform::kInvalidFile);
     }
     OpenFile* f = new OpenFile{fd, st.st_dev, st.st_ino};
     s.open.push_back(f);
@@ -102,9 +111,11 @@ FileHandle FileOpenExisting(const char* path) {
     std::lock_guard<std::mutex> guard(s.lock);
     Fault fired;
     if (Strike(s, fake::kFileOpen, &fired))
-        return kInvalidFile;
+        return Failed(s, EIO, kInvalidFile);
     int fd = open(path, O_RDWR | O_CLOEXEC);
-    return fd < 0 ? kInvalidFile : Adopt(s, fd);
+    if (fd < 0)
+        return Failed(s, errno, kInvalidFile);
+    return Adopt(s, fd);
 }
 
 FileHandle FileLockExisting(const char* path, int* missing) {
@@ -113,11 +124,11 @@ FileHandle FileLockExisting(const char* path, int* missing) {
     Fault fired;
     *missing = 0;
     if (Strike(s, fake::kFileOpen, &fired))
-        return kInvalidFile;
+        return Failed(s, EIO, kInvalidFile);
     int fd = open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         *missing = errno == ENOENT;
-        return kInvalidFile;
+        return Failed(s, errno, kInvalidFile);
     }
     return Adopt(s, fd);
 }
@@ -128,11 +139,11 @@ FileHandle FileCreateNew(const char* path, int* exists) {
     Fault fired;
     *exists = 0;
     if (Strike(s, fake::kFileCreate, &fired))
-        return kInvalidFile;
+        return Failed(s, EIO, kInvalidFile);
     int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         *exists = errno == EEXIST;
-        return kInvalidFile;
+        return Failed(s, errno, kInvalidFile);
     }
     FileHandle file = Adopt(s, fd);
     if (file == kInvalidFile)
@@ -147,8 +158,10 @@ int FileReadAt(FileHandle file, uint32_t offset, void* data, uint32_t length, ui
     *done = 0;
     OpenFile* f = Handle(file);
     if (Strike(s, fake::kFileRead, &fired) || !f)
-        return 0;
-    return platform::posix::ReadFully(f->fd, offset, data, length, done) ? 1 : 0;
+        return Failed(s, EIO, 0);
+    if (!platform::posix::ReadFully(f->fd, offset, data, length, done))
+        return Failed(s, errno, 0);
+    return 1;
 }
 
 int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t length,
@@ -160,12 +173,12 @@ int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t len
     OpenFile* f = Handle(file);
     const Fault* fault = Strike(s, fake::kFileWrite, &fired);
     if (!f || (fault && !fault->shortWrite))
-        return 0;
+        return Failed(s, EIO, 0);
     if (fault && fault->stored < length)
         length = fault->stored;
     uint32_t stored = 0;
     if (!platform::posix::WriteFully(f->fd, offset, data, length, &stored))
-        return 0;  // as a failed WriteFile reports nothing stored
+        return Failed(s, errno, 0);  // as a failed WriteFile reports nothing stored
     *done = stored;
     return 1;
 }
@@ -195,6 +208,8 @@ int FileClose(FileHandle file) {
         }
     }
     int closed = close(f->fd) == 0;
+    if (!closed || failed)
+        Failed(s, failed ? EIO : errno, 0);
     delete f;
     return closed && !failed;
 }
@@ -204,10 +219,12 @@ int FileReplace(const char* from, const char* to) {
     std::lock_guard<std::mutex> guard(s.lock);
     Fault fired;
     if (Strike(s, fake::kFileReplace, &fired))
-        return 0;
+        return Failed(s, EIO, 0);
     if (PathIsOpenHere(s, from) || PathIsOpenHere(s, to))
-        return 0;
-    return rename(from, to) == 0;
+        return Failed(s, EBUSY, 0);
+    if (rename(from, to) != 0)
+        return Failed(s, errno, 0);
+    return 1;
 }
 
 int FileDelete(const char* path) {
@@ -215,10 +232,12 @@ int FileDelete(const char* path) {
     std::lock_guard<std::mutex> guard(s.lock);
     Fault fired;
     if (Strike(s, fake::kFileDelete, &fired))
-        return 0;
+        return Failed(s, EIO, 0);
     if (PathIsOpenHere(s, path))
-        return 0;
-    return unlink(path) == 0 || errno == ENOENT;
+        return Failed(s, EBUSY, 0);
+    if (unlink(path) == 0 || errno == ENOENT)
+        return 1;
+    return Failed(s, errno, 0);
 }
 
 int FileModifiedTime(const char* path, uint64_t* milliseconds) {
@@ -242,6 +261,20 @@ PathKind FileLookUp(const char* path) {
     if (S_ISDIR(st.st_mode))
         return kPathFolder;
     return st.st_mode & S_IWUSR ? kPathFile : kPathReadOnly;
+}
+
+uint32_t FileLastError() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.lastError;
+}
+
+std::string FileErrorText(uint32_t error) {
+    return strerror(static_cast<int>(error));
+}
+
+std::string FileNameFromSystemText(const char* text) {
+    return text;
 }
 
 void FileDialog(int save, const char* filter, const char* defaultExtension, char* name,

@@ -357,6 +357,14 @@ bool EditPlaySettings(InstanceHandle, WindowHandle, int dialogId, int iconId,
     return true;
 }
 
+void ShowMessageBox(WindowHandle, const char* title, const char* text) {
+    Log("ShowMessageBox", {}, std::string(title) + ": " + text);
+}
+
+void ReportToDebugger(const char* text) {
+    Log("ReportToDebugger", {}, text);
+}
+
 uint32_t TrackPopupMenuAtCursor(MenuHandle, WindowHandle) {
     Log("TrackPopupMenu");
     S().popupShown++;

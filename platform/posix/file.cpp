@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/file.h"
@@ -17,6 +18,15 @@
 namespace platform {
 
 namespace {
+
+int lastError = 0;
+
+// Notes errno as the reason of the call that failed; returns `answer`.
+template <class Answer>
+Answer Failed(Answer answer) {
+    lastError = errno;
+    return answer;
+}
 
 // Descriptors travel as handles one above their number, so that none is null.
 FileHandle ToHandle(int fd) {
@@ -41,14 +51,14 @@ FileHandle Open(const char* path, int flags) {
         fd = open(path, flags | O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        return kInvalidFile;
+        return Failed(kInvalidFile);
     // A file this call created is ours whatever the umask made of its permissions.
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!(flags & O_CREAT) && !Writable(st)) ||
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         close(fd);
         errno = EACCES;
-        return kInvalidFile;
+        return Failed(kInvalidFile);
     }
     return ToHandle(fd);
 }
@@ -88,7 +98,7 @@ int FileReadAt(FileHandle file, uint32_t offset, void* data, uint32_t length, ui
     int fd = Descriptor(file);
     if (fd < 0)
         return 0;
-    return posix::ReadFully(fd, offset, data, length, done) ? 1 : 0;
+    return posix::ReadFully(fd, offset, data, length, done) ? 1 : Failed(0);
 }
 
 int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t length,
@@ -97,7 +107,7 @@ int FileWriteAt(FileHandle file, uint32_t offset, const void* data, uint32_t len
     int fd = Descriptor(file);
     if (fd < 0)
         return 0;
-    return posix::WriteFully(fd, offset, data, length, done) ? 1 : 0;
+    return posix::WriteFully(fd, offset, data, length, done) ? 1 : Failed(0);
 }
 
 uint64_t FileGetSize(FileHandle file) {
@@ -113,8 +123,8 @@ int FileClose(FileHandle file) {
     if (fd < 0)
         return 0;
     // A late write error (a full disk, a network file system) shows up here rather than never.
-    int synced = fsync(fd) == 0;
-    int closed = close(fd) == 0;
+    int synced = fsync(fd) == 0 || Failed(0);
+    int closed = close(fd) == 0 || Failed(0);
     return synced && closed;
 }
 
@@ -122,15 +132,15 @@ int FileReplace(const char* from, const char* to) {
     // The new file takes the place of the old one as the user left it: its permissions.
     struct stat old;
     if (stat(to, &old) == 0 && chmod(from, old.st_mode & 07777) != 0)
-        return 0;
+        return Failed(0);
     if (rename(from, to) != 0)
-        return 0;
+        return Failed(0);
     SyncFolderOf(to);
     return 1;
 }
 
 int FileDelete(const char* path) {
-    return unlink(path) == 0 || errno == ENOENT || errno == ENOTDIR;
+    return unlink(path) == 0 || errno == ENOENT || errno == ENOTDIR || Failed(0);
 }
 
 int FileModifiedTime(const char* path, uint64_t* milliseconds) {
@@ -155,6 +165,19 @@ PathKind FileLookUp(const char* path) {
     if (S_ISDIR(st.st_mode))
         return kPathFolder;
     return Writable(st) ? kPathFile : kPathReadOnly;
+}
+
+uint32_t FileLastError() {
+    return static_cast<uint32_t>(lastError);
+}
+
+std::string FileErrorText(uint32_t error) {
+    return strerror(static_cast<int>(error));
+}
+
+// Names are bytes here, whatever their encoding.
+std::string FileNameFromSystemText(const char* text) {
+    return text;
 }
 
 // A console program has no dialog: nothing is chosen.

@@ -77,6 +77,14 @@ DWORD ReportLastError(const char* call, const char* detail, ...) {
     return error;
 }
 
+void ReportText(const char* text) {
+    DWORD error = GetLastError();
+    char line[1024];
+    snprintf(line, sizeof line, "%s: %s\n", ProgramName(), text);
+    OutputDebugStringA(line);
+    SetLastError(error);
+}
+
 void ReportWaveFailure(const char* call, unsigned result, const char* detail, ...) {
     DWORD error = GetLastError();
     char text[MAXERRORLENGTH] = "";

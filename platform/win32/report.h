@@ -19,6 +19,9 @@ void ReportFailure(const char* call, DWORD error, const char* detail, ...)
 DWORD ReportLastError(const char* call, const char* detail, ...)
     __attribute__((format(printf, 2, 3)));
 
+// A line of the program's own: what it could not do, where no single call is to blame.
+void ReportText(const char* text);
+
 // For the wave calls, which answer with a result code of their own.
 void ReportWaveFailure(const char* call, unsigned result, const char* detail, ...)
     __attribute__((format(printf, 3, 4)));

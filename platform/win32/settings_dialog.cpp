@@ -2,6 +2,8 @@
 // Enter for OK and Esc for Cancel.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
 #include "platform/window.h"
@@ -15,13 +17,20 @@ struct DialogState {
     HICON icon;
 };
 
+const char kTitle[] = "Configuration";
+
+// Every number field takes 0 up to its largest number.
 const struct {
     int control;
     uint32_t PlaySettings::*value;
     uint32_t most;
-} kFields[] = {{kRepeatField, &PlaySettings::repeat, kMostRepeats},
-               {kPauseField, &PlaySettings::pauseMs, kLongestPauseMs},
-               {kWaitField, &PlaySettings::longestWaitS, kLongestWaitS}};
+    const char* name;  // as its label calls it, with the unit after the range
+    const char* unit;
+} kFields[] = {{kRepeatField, &PlaySettings::repeat, kMostRepeats, "Repeat", ""},
+               {kPauseField, &PlaySettings::pauseMs, kLongestPauseMs, "Pause between repeats",
+                " (milliseconds)"},
+               {kWaitField, &PlaySettings::longestWaitS, kLongestWaitS, "Longest wait for a window",
+                " (seconds)"}};
 
 void SelectField(HWND dialog, int control) {
     HWND field = GetDlgItem(dialog, control);
@@ -46,13 +55,37 @@ void PlaceAtTheMouse(HWND dialog) {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// Reads every field; on a field that is empty or too large, selects it and returns false.
-bool ReadFields(HWND dialog, PlaySettings* read) {
+// A plain whole number, as the user typed or pasted it: digits and nothing else (no sign, no
+// blank), so that nothing is taken for what it is not.
+bool ReadNumber(HWND dialog, int control, uint32_t* value) {
+    char text[12] = "";
+    UINT length = GetDlgItemTextA(dialog, control, text, sizeof text);
+    if (length == 0 || length >= sizeof text - 1)
+        return false;
+    uint64_t number = 0;
+    for (UINT i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        number = number * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    if (number > UINT32_MAX)
+        return false;
+    *value = static_cast<uint32_t>(number);
+    return true;
+}
+
+// Reads every field. A field that holds anything but a number in its range is refused with a
+// message naming the range, and selected; the number the dialog itself showed in it stands (a
+// recording's own pause may be longer than one typed may be).
+bool ReadFields(HWND dialog, const PlaySettings& shown, PlaySettings* read) {
     for (const auto& field : kFields) {
-        BOOL number = FALSE;
-        UINT value = GetDlgItemInt(dialog, field.control, &number, FALSE);
-        if (!number || value > field.most) {
-            MessageBeep(MB_ICONWARNING);
+        uint32_t value = 0;
+        if (!ReadNumber(dialog, field.control, &value) ||
+            (value > field.most && value != shown.*field.value)) {
+            char text[160];
+            snprintf(text, sizeof text, "%s must be a whole number from 0 to %u%s.", field.name,
+                     field.most, field.unit);
+            ShowMessageBox(dialog, kTitle, text);
             SelectField(dialog, field.control);
             return false;
         }
@@ -72,8 +105,12 @@ INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
                 SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state->icon));
                 SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->icon));
             }
-            for (const auto& field : kFields)
+            for (const auto& field : kFields) {
                 SetDlgItemInt(dialog, field.control, state->settings->*field.value, FALSE);
+                char range[32];
+                snprintf(range, sizeof range, "0 to %u", field.most);
+                SetDlgItemTextA(dialog, field.control + kRangeOffset, range);
+            }
             CheckDlgButton(dialog, kFollowBox,
                            state->settings->followWindows ? BST_CHECKED : BST_UNCHECKED);
             PlaceAtTheMouse(dialog);
@@ -85,7 +122,7 @@ INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK) {
                 PlaySettings read = *state->settings;
-                if (ReadFields(dialog, &read)) {
+                if (ReadFields(dialog, *state->settings, &read)) {
                     *state->settings = read;
                     EndDialog(dialog, IDOK);
                 }

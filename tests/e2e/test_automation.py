@@ -1,6 +1,7 @@
 """Automation runs: "-R" launches the probe and records typing into it until Ctrl+Alt+Shift+Delete,
 saving the journal beside the command; "-P" launches it again, plays that journal into it and
-exits by itself; "-P" without a journal idles until Ctrl+Alt+Shift+Delete."""
+exits by itself; "-P" without a journal idles until Ctrl+Alt+Shift+Delete, and then exits with the
+code of a failed run."""
 
 import os
 import time
@@ -50,5 +51,5 @@ def test_automation(exe, work):
     time.sleep(4)
     assert idle.poll() is None, "a play run without its journal ended by itself"
     qvtest.key("ctrl+alt+shift+Delete")
-    qvtest.wait_exit(idle, 20, "the idle play run", expect=0)
+    qvtest.wait_exit(idle, 20, "the idle play run", expect=1)  # it played nothing
     qvtest.quit_run_probe(work, "idle.log")

@@ -60,3 +60,15 @@ def test(args):
     qvtest.wait_exit(play, 60, "the play run", expect=0)
     qvtest.check(letters(log) == WORD * 3, "the probe saw %r" % letters(log))
     qvtest.quit_run_probe(work)
+
+
+def test_names_in_any_script(args):
+    """A name outside the system's code page is opened, written and printed as given."""
+    work = qvtest.scratch("names")
+    os.makedirs(work)
+    qvtest.write_journal(os.path.join(work, "\u9332\u97f3\u03a9\u044f.jnf"),
+                         [(0x100, 0x41, 0x1E, 1000), (0x101, 0x41, 0x1E, 1100)])
+    printed = qvjournal(args.tool, "cut", "--from", "50", "\u9332\u97f3\u03a9\u044f.jnf", "-o",
+                        "\u51fa\u529b.jnf", cwd=work)
+    qvtest.check("wrote \u51fa\u529b.jnf:" in printed, "qvjournal printed %r" % printed)
+    qvtest.check(os.path.exists(os.path.join(work, "\u51fa\u529b.jnf")), "no output written")

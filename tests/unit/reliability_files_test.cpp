@@ -249,7 +249,7 @@ TEST_F(SoundFaultTest, ALoadThatCannotReadEveryByteHoldsNoSound) {
                 EXPECT_EQ(2, fake::LiveWaveBuffers());
                 break;
             }
-            // A failed read of the header reads as a foreign file: loaded, but no sound.
+            // Whichever read failed, no sound is held.
             EXPECT_EQ(0, recorder->HasSound()) << "a part of the track was kept";
             EXPECT_EQ(0, fake::LiveWaveBuffers());
         }

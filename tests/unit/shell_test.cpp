@@ -118,12 +118,19 @@ TEST_F(ShellTest, TrayModeStartsEverythingInOrderAndExitEndsWithZero) {
     EXPECT_EQ(fake::MenuEnabled(IDM_SOUND), fake::MenuChecked(IDM_SOUND));
 }
 
+// An automation run says that it was refused; a second copy in tray mode has nothing to say.
 TEST_F(ShellTest, SecondInstanceLeavesAtOnceAfterLaunchingItsCommand) {
-    fake::SetMutexError(183);
-    EXPECT_EQ(0, AppMain(nullptr, "-Rnotepad", 1));
-    EXPECT_EQ(1u, fake::Launched().size());
-    EXPECT_EQ(nullptr, fake::LastCreatedWindow());
-    EXPECT_EQ(0, fake::RecordHookInstalled());
+    for (const char* argument : {"-Rnotepad", ""}) {
+        SCOPED_TRACE(argument);
+        fake::ResetWindows();
+        fake::SetMutexError(183);
+        bool run = argument[0] != 0;
+        EXPECT_EQ(run ? 2 : 0, AppMain(nullptr, argument, 1));
+        EXPECT_EQ(run ? 1u : 0u, fake::Launched().size());
+        EXPECT_EQ(run ? 1u : 0u, fake::CallsOf("ReportToDebugger").size());
+        EXPECT_EQ(nullptr, fake::LastCreatedWindow());
+        EXPECT_EQ(0, fake::RecordHookInstalled());
+    }
 }
 
 TEST_F(ShellTest, RecordRunSavesOnceWhenEndedWithTheMenuHotkey) {
@@ -172,14 +179,30 @@ TEST_F(ShellTest, PlayRunReplaysTheFileAndExitsWithoutSaving) {
     EXPECT_EQ(0, fake::FileCallCount(fake::kFileCreate));
 }
 
-TEST_F(ShellTest, PlayRunWithoutItsFileIdlesUntilTheMenuHotkey) {
+TEST_F(ShellTest, PlayRunWithoutItsFileIdlesUntilTheMenuHotkeyAndSaysItFailed) {
     fake::SetLoopIdle([] {
         EXPECT_EQ(0, fake::PlaybackHookInstalled());
         EXPECT_FALSE(fake::QuitPosted());
         PostHotkey(HOTKEY_MENU);
     });
-    EXPECT_EQ(0, AppMain(nullptr, "-Pnothing", 1));
+    EXPECT_EQ(1, AppMain(nullptr, "-Pnothing", 1));
     EXPECT_EQ(-1, FileSize("nothing_"));
+    ASSERT_EQ(1u, fake::CallsOf("ReportToDebugger").size());
+    EXPECT_NE(std::string::npos, fake::CallsOf("ReportToDebugger")[0].text.find("\"nothing_\""));
+    EXPECT_TRUE(fake::CallsOf("ShowMessageBox").empty());
+}
+
+TEST_F(ShellTest, ARecordRunWhoseSaveFailsExitsWithTheFailureCode) {
+    fake::SetLoopIdle([] {
+        fake::RecordEvent(Key(100));
+        fake::FailFileCall(fake::kFileCreate, 1);
+        PostHotkey(HOTKEY_MENU);
+    });
+    EXPECT_EQ(1, AppMain(nullptr, "-Rtool", 1));
+    EXPECT_EQ(-1, FileSize("tool_"));
+    ASSERT_EQ(1u, fake::CallsOf("ReportToDebugger").size());
+    EXPECT_EQ("The recording could not be saved as \"tool_\": Input/output error.",
+              fake::CallsOf("ReportToDebugger")[0].text);
 }
 
 TEST_F(ShellTest, TrayClicksOpenTheMenuOnlyOnButtonRelease) {
@@ -533,6 +556,104 @@ TEST_F(ShellTest, APlaybackWaitsForTheLastMenuOrDialogAndAMenuChoiceActsFirst) {
     });
     EXPECT_EQ(0, AppMain(nullptr, "", 1));
     fake::SetDialogAnswer(nullptr);
+}
+
+// A save or a load that fails says so in a message box with the file's name and the reason, and
+// changes nothing; one that succeeds, and a cancelled dialog, say nothing.
+TEST_F(ShellTest, AFailedSaveOrLoadIsToldAndChangesNothing) {
+    struct Case {
+        const char* name;
+        uint32_t command;
+        const char* answer;  // of the dialog; empty cancels
+        int fault;           // a file call made to fail, -1 for none
+        const char* told;    // in the message box, after the title; empty for no message
+    };
+    static const Case kCases[] = {
+        {"saved", IDM_SAVE, "new.Jnf", -1, ""},
+        {"save cancelled", IDM_SAVE, "", -1, ""},
+        {"save refused by the system", IDM_SAVE, "old.Jnf", fake::kFileCreate,
+         "Quorvatellianis: The recording could not be saved as\nold.Jnf\n\nInput/output error.\n\n"
+         "Nothing was changed on disk: the recording is still held, and can be saved elsewhere."},
+        {"load of a damaged file", IDM_LOAD, "damaged.Jnf", -1,
+         "Quorvatellianis: The recording could not be loaded from\ndamaged.Jnf\n\nNot a journal "
+         "the program loads: it does not begin with the signature \"Quorvatellianis\" and a zero "
+         "byte.\n\nThe recording held so far is kept."},
+        {"load cancelled", IDM_LOAD, "", -1, ""},
+    };
+    static const Case* current = nullptr;
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        current = &c;
+        fake::ResetWindows();
+        fake::ResetFiles();
+        std::ofstream("old.Jnf", std::ios::binary) << "old";
+        std::ofstream("damaged.Jnf", std::ios::binary) << std::string(60, 'x');
+        fake::SetLoopIdle([] {
+            platform::WindowHandle w = fake::LastCreatedWindow();
+            fake::Dispatch(w, WM_COMMAND, IDM_RECORD, 0);
+            fake::RecordEvent(Key(5));
+            fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
+            fake::PushDialogAnswer(current->answer);
+            if (current->fault >= 0)
+                fake::FailFileCall(fake::FileCall(current->fault), 1);
+            fake::ClearCallLog();
+            fake::Dispatch(w, WM_COMMAND, current->command, 0);
+            std::vector<fake::Call> told = fake::CallsOf("ShowMessageBox");
+            if (current->told[0]) {
+                ASSERT_EQ(1u, told.size());
+                EXPECT_EQ(current->told, told[0].text);
+            } else {
+                EXPECT_TRUE(told.empty());
+            }
+            EXPECT_EQ(1u, shell.journalRecorder->GetCount());
+            PostCommand(IDM_EXIT);
+        });
+        EXPECT_EQ(0, AppMain(nullptr, "", 1));
+        EXPECT_EQ(3, FileSize("old.Jnf"));
+        EXPECT_EQ(std::string(c.name) == "saved" ? 60 : -1, FileSize("new.Jnf"));
+        std::remove("new.Jnf");
+    }
+}
+
+// A recording's sound track is its own: Sound off only keeps sound from being captured and
+// played. It is loaded and saved back with its journal, and goes with it on Empty.
+TEST_F(ShellTest, SoundOffNeverDropsTheTrackOfALoadedRecording) {
+    fake::ResetWave();
+    fake::SetLoopIdle([] {
+        platform::WindowHandle w = fake::LastCreatedWindow();
+        auto command = [w](uint32_t id, const char* answer = nullptr) {
+            if (answer)
+                fake::PushDialogAnswer(answer);
+            fake::Dispatch(w, WM_COMMAND, id, 0);
+        };
+        command(IDM_RECORD);
+        fake::RecordEvent(Key(5));
+        EXPECT_TRUE(fake::RunWave(5000));
+        command(IDM_STOP);
+        command(IDM_SAVE, "rec.Jnf");
+        std::ifstream in("rec.Jnf_", std::ios::binary);
+        std::string track((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_GT(track.size(), 16u);
+
+        command(IDM_SOUND);
+        command(IDM_EMPTY);
+        EXPECT_FALSE(shell.soundRecorder->HasSound());
+        command(IDM_LOAD, "rec.Jnf");
+        EXPECT_TRUE(shell.soundRecorder->HasSound());
+        int opens = fake::WaveOpens(0);
+        command(IDM_PLAY);
+        fake::PlayAll();
+        EXPECT_EQ(opens, fake::WaveOpens(0)) << "Sound off played sound";
+        command(IDM_SAVE, "rec.Jnf");
+        command(IDM_SAVE, "copy.Jnf");
+        for (const char* name : {"rec.Jnf_", "copy.Jnf_"}) {
+            std::ifstream saved(name, std::ios::binary);
+            EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(saved)), {}) == track) << name;
+        }
+        PostCommand(IDM_EXIT);
+    });
+    EXPECT_EQ(0, AppMain(nullptr, "", 1));
+    fake::ResetWave();
 }
 
 }  // namespace

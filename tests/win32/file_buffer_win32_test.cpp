@@ -142,6 +142,32 @@ TEST_F(FileBufferWin32Test, FileSameKnowsAFileByAnySpelling) {
         EXPECT_EQ(c.same, platform::FileSame(Path("rec.Jnf").c_str(), c.path.c_str())) << c.path;
 }
 
+// A name outside the system's code page is the file the user meant, through every call.
+TEST_F(FileBufferWin32Test, NamesInAnyScriptReachTheDiskAsTheyAre) {
+    const std::string leaf = "\xE9\x8C\xB2\xE9\x9F\xB3\xCE\xA9\xD1\x8F.Jnf";  // 録音Ωя.Jnf
+    const std::wstring wideLeaf = L"\u9332\u97f3\u03a9\u044f.Jnf";
+    const std::string path = Path(leaf);
+    for (const char* content : {"one", "two"}) {  // made, then replaced
+        ASSERT_EQ(fb->OpenForSaving(path.c_str()), 1);
+        fb->WriteAt(content, 3, 0);
+        ASSERT_EQ(fb->Close(), 1);
+        ASSERT_EQ(fb->OpenForReading(path.c_str()), 1);
+        EXPECT_EQ(Bytes(fb->ReadAt(3, 0), 3), content);
+        fb->Close();
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((fs::path(dir) / wideLeaf).c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    EXPECT_EQ(std::wstring(found.cFileName), wideLeaf);
+    uint64_t written = 0;
+    EXPECT_TRUE(FileBuffer::GetModifiedTime(path.c_str(), &written));
+    EXPECT_EQ(platform::FileLookUp(path.c_str()), platform::kPathFile);
+    EXPECT_EQ(platform::FileSame(path.c_str(), path.c_str()), 1);
+    EXPECT_TRUE(FileBuffer::Remove(path.c_str()));
+    EXPECT_TRUE(Listing().empty());
+}
+
 // A virus scanner or an indexer holds a file it has just seen for a moment, with whatever
 // sharing it chooses: neither a save nor a load may fail for that.
 TEST_F(FileBufferWin32Test, SavesAndLoadsWaitOutAMomentaryHolder) {
@@ -222,7 +248,7 @@ TEST_F(FileBufferWin32Test, ARefusedSaveTellsAListenerTheCallAndWhy) {
     ASSERT_EQ(WaitForSingleObject(dataReady, 5000), WAIT_OBJECT_0) << "nothing was reported";
     std::string report(view + sizeof(DWORD));
     SetEvent(bufferReady);
-    EXPECT_NE(report.find("CreateFileA(\"" + Path("missing\\out.Jnf")), std::string::npos)
+    EXPECT_NE(report.find("CreateFileW(\"" + Path("missing\\out.Jnf")), std::string::npos)
         << report;
     EXPECT_NE(report.find("error 3 ("), std::string::npos) << report;  // the path was not found
 
