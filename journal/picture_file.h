@@ -8,9 +8,10 @@
 //   1  one pixel follows (3 bytes), repeated that many times
 //   2  that many pixels that lay on no monitor
 //   3  that many pixels equal to those a row above (never in the first row)
-// Controls are drawn in flat colours and straight lines, so a picture of a button with its
-// label takes some 200 to 500 bytes and a flat one about 20; none takes more than
-// kLargestPicture (3095), which is every pixel given as it is.
+// Controls are drawn in flat colours and straight lines: a picture of a push button and its
+// label took 255 bytes at 100 % and 399 at 150 %, one of a line of a label 357 and 422, a text
+// field's middle 33 to 40. None takes more than kLargestPicture (3095 bytes), every pixel given
+// as it is.
 #pragma once
 
 #include <cstdint>
