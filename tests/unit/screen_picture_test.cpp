@@ -84,7 +84,7 @@ void Paint(int32_t left, int32_t top, const Image& image, double scale = 1,
 
 const platform::WindowRect kDialog = {100, 100, 600, 400};
 
-// A tray icon, for the clock beside it.
+// A notification-area icon, for the clock beside it.
 Image Icon() {
     Image icon = Filled(16, 16, 0x3060C0);
     Frame(&icon, 0x203040);
@@ -94,161 +94,102 @@ Image Icon() {
 
 void IconAndClock(const char* time) {
     Paint(400, 300, Icon());
-    Image clock = Filled(12, 9, 0xF0F0F0);
+    Image clock = Filled(12, 18, 0xF0F0F0);  // two lines of it
     Text(&clock, 0, 1, time);
-    Paint(418, 304, clock);
+    Text(&clock, 0, 10, time);
+    Paint(416, 299, clock);
 }
 
+const PictureCheck kMatches = PictureCheck::kMatches, kMoved = PictureCheck::kMoved,
+                   kMissing = PictureCheck::kMissing;
+
+// The scenes of the cases, over the dialog.
+void Nothing() {}
+void OkButton() {
+    Paint(200, 200, Button("OK"));
+}
+void HoveredButton() {
+    Paint(200, 200, Button("OK", kHover));
+}
+void SmoothedButton() {
+    Paint(200, 200, Button("OK", kNormal, true));
+}
+void NoButton() {
+    Paint(200, 200, Button("No"));
+}
+void MovedButton() {
+    Paint(300, 260, Button("OK"));
+}
+void TwoButtons() {
+    Paint(200, 130, Button("OK"));
+    Paint(200, 250, Button("OK"));
+}
+void LateButton() {
+    Paint(200, 200, Button("OK"), 1, 4);
+}
+void FieldWithCaret() {
+    Paint(200, 200, Field(true));
+}
+void FieldWithout() {
+    Paint(200, 200, Field(false));
+}
+void ClockAt59() {
+    IconAndClock("59");
+}
+void ClockAt00() {
+    IconAndClock("00");
+}
+void AtTheEdge() {
+    Paint(-30, 200, Button("OK"));
+}
+void EdgeOfTwo() {
+    fake::SetMonitors({{{-800, 0, 0, 600}, 96}, {{0, 0, 1000, 700}, 96}});
+    fake::PaintRect({-800, 0, 0, 600}, 0x000080);
+    AtTheEdge();
+}
+const platform::WindowRect kEdge = {-40, 100, 500, 400};
+// The dialog and its button at 150 %, and the button moved.
+const platform::WindowRect kLarge = {150, 150, 900, 600};
+void LargeButton(int32_t left, int32_t top) {
+    fake::SetMonitors({{{0, 0, 1500, 1050}, 144}});
+    fake::PaintRect(kLarge, 0xF0F0F0);
+    Paint(left, top, Button("OK"), 1.5);
+}
+void LargeButton() {
+    LargeButton(300, 300);
+}
+void LargeMoved() {
+    LargeButton(450, 390);
+}
+
+// Pressed, unless a case says otherwise, on the OK button at 200,200 of the dialog.
 struct Case {
     const char* name;
-    std::function<void()> recorded;  // over the dialog, in both
-    std::function<void()> replayed;
-    int32_t x, y;                     // the press recorded
-    bool plain;                       // its picture is plain
+    void (*replayed)();
     std::vector<PictureCheck> looks;  // the answers of successive looks
     int32_t pressX = 0, pressY = 0;   // where kMoved sends the press, within a pixel
-    int32_t liveX = 0, liveY = 0;     // the press replayed, when not at (x, y)
+    void (*recorded)() = OkButton;
+    int32_t x = 237, y = 211;      // the press recorded
+    int32_t liveX = 0, liveY = 0;  // the press replayed, when not at (x, y)
     platform::WindowRect window = kDialog;
+    bool plain = false;  // its picture is plain
 };
 
-// The dialog and its button at 150 %.
-const platform::WindowRect kLargeDialog = {150, 150, 900, 600};
-void ToLargeMonitor() {
-    fake::SetMonitors({{{0, 0, 1500, 1050}, 144}});
-    fake::PaintRect(kLargeDialog, 0xF0F0F0);
-}
-
 const Case kCases[] = {
-    {"the same button",
-     [] { Paint(200, 200, Button("OK")); },
-     [] { Paint(200, 200, Button("OK")); },
-     237,
-     211,
-     false,
-     {PictureCheck::kMatches}},
-    {"the caret gone",
-     [] { Paint(200, 200, Field(true)); },
-     [] { Paint(200, 200, Field(false)); },
-     212,
-     211,
-     false,
-     {PictureCheck::kMatches}},
-    {"the button under the pointer",
-     [] { Paint(200, 200, Button("OK")); },
-     [] { Paint(200, 200, Button("OK", kHover)); },
-     237,
-     211,
-     false,
-     {PictureCheck::kMatches}},
-    {"its text smoothed",
-     [] { Paint(200, 200, Button("OK")); },
-     [] { Paint(200, 200, Button("OK", kNormal, true)); },
-     237,
-     211,
-     false,
-     {PictureCheck::kMatches}},
-    {"a clock's digits changed at the edge",
-     [] { IconAndClock("59"); },
-     [] { IconAndClock("00"); },
-     408,
-     308,
-     false,
-     {PictureCheck::kMatches}},
-    {"another label",
-     [] { Paint(200, 200, Button("OK")); },
-     [] { Paint(200, 200, Button("No")); },
-     237,
-     211,
-     false,
-     {PictureCheck::kMissing}},
-    {"moved in its window",
-     [] { Paint(200, 200, Button("OK")); },
-     [] { Paint(300, 260, Button("OK")); },
-     237,
-     211,
-     false,
-     {PictureCheck::kMoved},
-     337,
-     271},
-    {"two of it: the nearer",
-     [] { Paint(200, 200, Button("OK")); },
-     [] {
-         Paint(200, 130, Button("OK"));
-         Paint(200, 250, Button("OK"));
-     },
-     237,
-     211,
-     false,
-     {PictureCheck::kMoved},
-     237,
-     261},
-    {"drawn late",
-     [] { Paint(200, 200, Button("OK")); },
-     [] { Paint(200, 200, Button("OK"), 1, 4); },
-     237,
-     211,
-     false,
-     {PictureCheck::kMissing, PictureCheck::kMissing, PictureCheck::kMatches}},
-    {"never drawn",
-     [] { Paint(200, 200, Button("OK")); },
-     [] {},
-     237,
-     211,
-     false,
-     {PictureCheck::kMissing, PictureCheck::kMissing, PictureCheck::kMissing}},
-    {"a flat place: not tested",
-     [] {},
-     [] { Paint(200, 200, Button("OK")); },
-     237,
-     211,
-     true,
-     {PictureCheck::kMatches}},
-    {"off the monitor's edge, a monitor there now",
-     [] { Paint(-30, 200, Button("OK")); },
-     [] {
-         fake::SetMonitors({{{-800, 0, 0, 600}, 96}, {{0, 0, 1000, 700}, 96}});
-         fake::PaintRect({-800, 0, 0, 600}, 0x000080);
-         Paint(-30, 200, Button("OK"));
-     },
-     6,
-     211,
-     false,
-     {PictureCheck::kMatches},
-     0,
-     0,
-     0,
-     0,
-     {-40, 100, 500, 400}},
-    {"at 150 %",
-     [] { Paint(200, 200, Button("OK")); },
-     [] {
-         ToLargeMonitor();
-         Paint(300, 300, Button("OK"), 1.5);
-     },
-     237,
-     211,
-     false,
-     {PictureCheck::kMatches},
-     0,
-     0,
-     356,
-     317,
-     kLargeDialog},
-    {"at 150 %, moved",
-     [] { Paint(200, 200, Button("OK")); },
-     [] {
-         ToLargeMonitor();
-         Paint(450, 390, Button("OK"), 1.5);
-     },
-     237,
-     211,
-     false,
-     {PictureCheck::kMoved},
-     506,
-     407,
-     356,
-     317,
-     kLargeDialog},
+    {"the same button", OkButton, {kMatches}},
+    {"the caret gone", FieldWithout, {kMatches}, 0, 0, FieldWithCaret, 212, 211},
+    {"the button under the pointer", HoveredButton, {kMatches}},
+    {"its text smoothed", SmoothedButton, {kMatches}},
+    {"a clock's digits changed at the edge", ClockAt00, {kMatches}, 0, 0, ClockAt59, 408, 308},
+    {"another label", NoButton, {kMissing}},
+    {"moved in its window", MovedButton, {kMoved}, 337, 271},
+    {"two of it: the nearer", TwoButtons, {kMoved}, 237, 261},
+    {"drawn late", LateButton, {kMissing, kMissing, kMatches}},
+    {"never drawn", Nothing, {kMissing, kMissing, kMissing}},
+    {"flat: not tested", OkButton, {kMatches}, 0, 0, Nothing, 237, 211, 0, 0, kDialog, true},
+    {"half on no monitor, then one", EdgeOfTwo, {kMatches}, 0, 0, AtTheEdge, 6, 211, 0, 0, kEdge},
+    {"at 150 %", LargeButton, {kMatches}, 0, 0, OkButton, 237, 211, 356, 317, kLarge},
+    {"at 150 %, moved", LargeMoved, {kMoved}, 506, 407, OkButton, 237, 211, 356, 317, kLarge},
 };
 
 TEST(ScreenPicture, FoundWhereAndWhenItIs) {
@@ -263,13 +204,14 @@ TEST(ScreenPicture, FoundWhereAndWhenItIs) {
         fake::ResetScreen();
         fake::PaintRect(kDialog, 0xF0F0F0);
         c.replayed();
-        int32_t x = c.liveX ? c.liveX : c.x, y = c.liveY ? c.liveY : c.y;
         std::vector<PictureCheck> looks;
         int32_t pressX = 0, pressY = 0;
         for (size_t i = 0; i < c.looks.size(); i++)
-            looks.push_back(journal::LocatePicture(picture, x, y, c.window, &pressX, &pressY));
+            looks.push_back(journal::LocatePicture(picture, c.liveX ? c.liveX : c.x,
+                                                   c.liveY ? c.liveY : c.y, c.window, &pressX,
+                                                   &pressY));
         EXPECT_EQ(c.looks, looks);
-        if (c.looks.back() == PictureCheck::kMoved) {
+        if (c.looks.back() == kMoved) {
             EXPECT_NEAR(c.pressX, pressX, 1);
             EXPECT_NEAR(c.pressY, pressY, 1);
         }
