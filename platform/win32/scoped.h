@@ -142,5 +142,80 @@ class Locked {
     CriticalSection* section;
 };
 
+// The screen's device context, let go of with ReleaseDC. Null when the system gave none.
+class ScopedScreenDc {
+  public:
+    ScopedScreenDc() : dc(GetDC(nullptr)) {}
+    ~ScopedScreenDc() {
+        if (dc)
+            ReleaseDC(nullptr, dc);
+    }
+    ScopedScreenDc(const ScopedScreenDc&) = delete;
+    ScopedScreenDc& operator=(const ScopedScreenDc&) = delete;
+
+    HDC Get() const { return dc; }
+    explicit operator bool() const { return dc != nullptr; }
+
+  private:
+    HDC dc;
+};
+
+// A memory device context, deleted with DeleteDC.
+class ScopedMemoryDc {
+  public:
+    explicit ScopedMemoryDc(HDC like) : dc(CreateCompatibleDC(like)) {}
+    ~ScopedMemoryDc() {
+        if (dc)
+            DeleteDC(dc);
+    }
+    ScopedMemoryDc(const ScopedMemoryDc&) = delete;
+    ScopedMemoryDc& operator=(const ScopedMemoryDc&) = delete;
+
+    HDC Get() const { return dc; }
+    explicit operator bool() const { return dc != nullptr; }
+
+  private:
+    HDC dc;
+};
+
+// A GDI object (a bitmap, a pen), deleted with DeleteObject. Whatever selects it is declared
+// after it, so that it is let go of first.
+class ScopedGdiObject {
+  public:
+    explicit ScopedGdiObject(HGDIOBJ taken) : object(taken) {}
+    ~ScopedGdiObject() {
+        if (object)
+            DeleteObject(object);
+    }
+    ScopedGdiObject(const ScopedGdiObject&) = delete;
+    ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
+
+    HGDIOBJ Get() const { return object; }
+    explicit operator bool() const { return object != nullptr; }
+
+  private:
+    HGDIOBJ object;
+};
+
+// An object selected into a device context; the one it replaced is put back when it goes.
+class ScopedSelection {
+  public:
+    ScopedSelection(HDC into, HGDIOBJ object) : dc(into), replaced(SelectObject(into, object)) {}
+    ~ScopedSelection() {
+        if (*this)
+            SelectObject(dc, replaced);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+    // False when the selection failed. Bitmaps and pens are selected here, never a region, for
+    // which SelectObject answers otherwise.
+    explicit operator bool() const { return replaced != nullptr; }
+
+  private:
+    HDC dc;
+    HGDIOBJ replaced;
+};
+
 }  // namespace win32
 }  // namespace platform

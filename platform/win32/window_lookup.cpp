@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/win32/screen_win32.h"
 #include "platform/window_lookup.h"
 
 namespace platform {
@@ -50,23 +51,6 @@ void ProgramOf(HWND window, char* name) {
     while (file > path && file[-1] != '\\' && file[-1] != '/')
         file--;
     CopyName(file, name);
-}
-
-// The monitor's own scale where the system has one per monitor (Windows 8.1 and later), else
-// the system's.
-uint32_t DpiOf(HWND window) {
-    typedef HRESULT(WINAPI * MonitorDpi)(HMONITOR, int, UINT*, UINT*);
-    static MonitorDpi monitorDpi = reinterpret_cast<MonitorDpi>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("shcore.dll"), "GetDpiForMonitor")));
-    UINT x = 0, y = 0;
-    if (monitorDpi &&
-        monitorDpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), 0, &x, &y) == S_OK)
-        return x;
-    HDC screen = GetDC(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
-    if (screen)
-        ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<uint32_t>(dpi) : 0;
 }
 
 struct Listing {
@@ -119,7 +103,7 @@ bool DescribeWindow(WindowHandle window, WindowInfo* info) {
     GetWindowTextA(handle, info->title, kWindowNameSize);
     GetClassNameA(handle, info->windowClass, kWindowNameSize);
     ProgramOf(handle, info->program);
-    info->dpi = DpiOf(handle);
+    info->dpi = win32::MonitorDpi(MonitorFromWindow(handle, MONITOR_DEFAULTTONEAREST));
     return true;
 }
 

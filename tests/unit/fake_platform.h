@@ -1,9 +1,10 @@
-// Puts every fake platform service back to its start: no windows, files, icons or devices left
-// from an earlier test.
+// Puts every fake platform service back to its start: no windows, files, icons, devices or
+// paint left from an earlier test.
 #pragma once
 
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_notify.h"
+#include "platform/fake/fake_screen.h"
 #include "platform/fake/fake_wave.h"
 #include "platform/fake/fake_window.h"
 
@@ -11,5 +12,6 @@ inline void ResetFakePlatform() {
     fake::ResetWindows();
     fake::ResetFiles();
     fake::ResetNotify();
+    fake::ResetScreen();
     fake::ResetWave();
 }
