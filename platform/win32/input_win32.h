@@ -39,6 +39,17 @@ void RemoveEmulatedRecord();
 bool IsRecordSourceHandle(HookHandle hook);
 bool RecordSourceInstalled();
 
+// Raw mouse input on this thread, for the whole recording, into a message-only window of its
+// own: each motion goes to `procedure` as a MotionRecord (kMotionCode). False when the system
+// refuses; recording goes on without counts then.
+bool StartRawMotion(HINSTANCE module, HookProcedure procedure);
+void StopRawMotion();
+// Hands over the motions whose raw input is queued. The raw input of a motion is queued before
+// the low-level hook hears of it, but as a posted message it waits behind the hook calls (sent
+// messages) of the motions after it: taken from the hook, right after its event was handed
+// over, every motion follows its own move.
+void TakeQueuedMotion();
+
 // ---- playback sink ----------------------------------------------------------------------------
 HookHandle InstallEmulatedPlayback(HookProcedure procedure);
 void RemoveEmulatedPlayback();
