@@ -87,11 +87,7 @@ bool InjectKey(HeldInput& held, const EventRecord& event, bool up) {
         ReportLastError("SendInput", "a key");  // which key is the user's business
         return false;
     }
-    uint8_t key = SidedKey(vk, scan, extended);
-    held.keyHeld[key] = !up;
-    held.keyVirtual[key] = vk;
-    held.keyScan[key] = scan;
-    held.keyExtended[key] = extended;
+    NoteHeldKey(held, vk, scan, extended, up);
     return true;
 }
 
@@ -166,6 +162,14 @@ bool InjectMouse(HeldInput& held, const EventRecord& event) {
 }
 
 }  // namespace
+
+void NoteHeldKey(HeldInput& held, uint8_t vk, uint8_t scan, bool extended, bool up) {
+    uint8_t key = SidedKey(vk, scan, extended);
+    held.keyHeld[key] = !up;
+    held.keyVirtual[key] = vk;
+    held.keyScan[key] = scan;
+    held.keyExtended[key] = extended;
+}
 
 bool Inject(HeldInput& held, const EventRecord& event) {
     switch (event.message & 0xFFFF) {

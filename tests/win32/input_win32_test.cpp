@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -739,6 +740,113 @@ TEST_F(InputLayer, RecordsTheRawCountsOfEachMotionRightAfterItsMove) {
     SendInput(1, moves, sizeof(INPUT));
     Fence();
     EXPECT_TRUE(handed.empty()) << "nothing is handed over after removal";
+}
+
+// ---- input as the devices send it --------------------------------------------------------------
+
+// What raw input reports to a window of this process that takes it whatever has the foreground.
+struct RawSeen {
+    long x = 0, y = 0;
+    std::vector<std::tuple<USHORT, USHORT>> keys;  // scan code, RI_KEY_* flags
+};
+RawSeen rawSeen;
+
+LRESULT CALLBACK RawSinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    RAWINPUT input;
+    UINT size = sizeof(input);
+    if (message == WM_INPUT && GetRawInputData(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT,
+                                               &input, &size, sizeof(RAWINPUTHEADER)) != UINT(-1)) {
+        // Wine adds motion of its own (an echo of the pointer's warps): only ours counts.
+        if (input.header.dwType == RIM_TYPEMOUSE &&
+            input.data.mouse.ulExtraInformation == platform::win32::kPlaybackInputTag) {
+            rawSeen.x += input.data.mouse.lLastX;
+            rawSeen.y += input.data.mouse.lLastY;
+        } else if (input.header.dwType == RIM_TYPEKEYBOARD && input.data.keyboard.VKey != VK_F24) {
+            rawSeen.keys.push_back({input.data.keyboard.MakeCode, input.data.keyboard.Flags});
+        }
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(InputLayer, RelativeMovesAndScanCodesReachRawInputAsRecorded) {
+    WNDCLASSW c = {};
+    c.lpfnWndProc = RawSinkProc;
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.lpszClassName = L"input-test-raw";
+    RegisterClassW(&c);
+    HWND sink = CreateWindowExW(0, c.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                c.hInstance, nullptr);
+    RAWINPUTDEVICE devices[2] = {{1, 2, RIDEV_INPUTSINK, sink}, {1, 6, RIDEV_INPUTSINK, sink}};
+    ASSERT_TRUE(RegisterRawInputDevices(devices, 2, sizeof(devices[0])));
+    int saved[3];
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETMOUSE, 0, saved, 0));
+
+    // Thresholds and acceleration: the system's defaults, none, doubled twice, low thresholds.
+    const int kMice[][3] = {{6, 10, 1}, {6, 10, 0}, {6, 10, 2}, {2, 4, 1}};
+    for (const auto& mouse : kMice) {
+        SCOPED_TRACE(::testing::Message() << mouse[0] << " " << mouse[1] << " " << mouse[2]);
+        SystemParametersInfoW(SPI_SETMOUSE, 0, const_cast<int*>(mouse), 0);
+        rawSeen = RawSeen();
+        EXPECT_TRUE(platform::win32::InjectMotion(190, 70));
+        EXPECT_TRUE(platform::win32::InjectMotion(-37, 12));
+        PumpUntil(kWait, [] { return rawSeen.x == 153 && rawSeen.y == 82; });
+        Fence();
+        EXPECT_EQ(rawSeen.x, 153);
+        EXPECT_EQ(rawSeen.y, 82);
+    }
+    SystemParametersInfoW(SPI_SETMOUSE, 0, saved, 0);
+
+    rawSeen = RawSeen();
+    platform::win32::HeldInput held = {};
+    const EventRecord kKeys[] = {{WM_KEYDOWN, 'W' | 0x11 << 8, 1, 0, 0},
+                                 {WM_KEYDOWN, VK_RIGHT | 0x4D << 8, 0x8001, 0, 0},
+                                 {WM_KEYUP, 'W' | 0x11 << 8, 1, 0, 0}};
+    for (const EventRecord& key : kKeys)
+        EXPECT_TRUE(platform::win32::InjectScanKey(held, key));
+    EXPECT_TRUE(held.keyHeld[VK_RIGHT] && held.keyExtended[VK_RIGHT] && !held.keyHeld['W']);
+    platform::win32::ReleaseHeld(held);
+    Fence();
+    using Raw = std::tuple<USHORT, USHORT>;
+    EXPECT_EQ(rawSeen.keys, (std::vector<Raw>{{0x11, RI_KEY_MAKE},
+                                              {0x4D, RI_KEY_E0},
+                                              {0x11, RI_KEY_BREAK},
+                                              {0x4D, RI_KEY_E0 | RI_KEY_BREAK}}));
+    EXPECT_SEQUENCE(Seen(),
+                    {In(WM_KEYDOWN, 'W'), In(WM_CHAR, 'w'), In(WM_KEYDOWN, VK_RIGHT | kExtended),
+                     In(WM_KEYUP, 'W'), In(WM_KEYUP, VK_RIGHT | kExtended)});
+
+    devices[0].dwFlags = devices[1].dwFlags = RIDEV_REMOVE;
+    devices[0].hwndTarget = devices[1].hwndTarget = nullptr;
+    RegisterRawInputDevices(devices, 2, sizeof(devices[0]));
+    DestroyWindow(sink);
+}
+
+TEST(MotionSteps, StayWithinTheFirstThresholdWhereItAcceleratesAndAddUpToTheMove) {
+    const struct {
+        int32_t dx, dy;
+        int mouse[3];
+        uint32_t steps;
+    } kCases[] = {
+        {190, 70, {6, 10, 1}, 32}, {-190, -70, {6, 10, 2}, 32}, {6, -6, {6, 10, 1}, 1},
+        {7, 0, {6, 10, 1}, 2},     {2, -13, {6, 10, 1}, 3},     {190, 70, {6, 10, 0}, 1},
+        {190, 70, {0, 0, 1}, 1},   {0, 0, {6, 10, 1}, 1},       {INT32_MIN, 0, {6, 10, 1}, 1024},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(::testing::Message() << c.dx << "," << c.dy << " " << c.mouse[2]);
+        uint32_t steps = platform::win32::MotionSteps(c.dx, c.dy, c.mouse);
+        EXPECT_EQ(steps, c.steps);
+        int64_t x = 0, y = 0;
+        for (uint32_t i = 0; i < steps; ++i) {
+            int32_t sx = platform::win32::MotionStepShare(c.dx, steps, i);
+            int32_t sy = platform::win32::MotionStepShare(c.dy, steps, i);
+            if (c.mouse[2] && steps > 1 && steps < 1024)
+                EXPECT_TRUE(std::abs(sx) <= c.mouse[0] && std::abs(sy) <= c.mouse[0]) << i;
+            x += sx;
+            y += sy;
+        }
+        EXPECT_EQ(x, c.dx);
+        EXPECT_EQ(y, c.dy);
+    }
 }
 
 }  // namespace
