@@ -4,7 +4,8 @@
 //
 // Record source: the procedure is called with HC_ACTION and lParam pointing to an EventRecord
 // for every keyboard and mouse event, and with HC_SYSMODALON/HC_SYSMODALOFF around
-// system-modal dialogs.
+// system-modal dialogs. The emulated source also hands over each mouse motion as the device
+// counted it (see MotionRecord).
 // Playback sink: the procedure is asked with HC_GETNEXT to write the next event into the
 // EventRecord at lParam and returns the milliseconds to wait before it is processed; after the
 // event was processed it is told HC_SKIP. A procedure that must wait for something before its
@@ -51,6 +52,25 @@ struct EventRecord {
 
 // The message of an event that is a wait (WM_NULL, which no input event has).
 const uint32_t kWaitEvent = 0;
+
+// A mouse motion as the device counted it, before any pointer acceleration and whether or not
+// the pointer could follow (it stops at a screen edge or a confinement; a program that turns a
+// view with the mouse puts it back where it was after every motion). The emulated record source
+// calls the procedure with kMotionCode and lParam pointing to one, right after the HC_ACTION of
+// the mouse event the motion came with; a motion without counts (a tablet's or a remote
+// session's positions) and our own playback's are not handed over.
+struct MotionRecord {
+    int32_t dx;
+    int32_t dy;
+    uint32_t flags;  // kMotion... of the moment it came
+};
+
+// Not a code of the system's hooks; a procedure that knows nothing of it ignores it.
+const int kMotionCode = 0x4D4F;
+// The foreground program hides the cursor, or has it confined to less than the whole screen:
+// together, the program takes the mouse's motion for itself.
+const uint32_t kMotionCursorHidden = 1;
+const uint32_t kMotionCursorConfined = 2;
 
 typedef intptr_t (*HookProcedure)(int code, uintptr_t wParam, intptr_t lParam);
 

@@ -86,21 +86,14 @@ bool InjectKey(HeldInput& held, const EventRecord& event, bool up) {
     uint8_t vk = static_cast<uint8_t>(event.paramL);
     uint8_t scan = static_cast<uint8_t>(event.paramL >> 8);
     bool extended = (event.paramH & 0x8000) != 0;
-    uint8_t key = SidedKey(vk, scan, extended);
-    bool lifted = held.keyLifted[key];
-    held.keyLifted[key] = false;
-    // A pause let go of it already: its release is not typed a second time.
-    if (up && lifted)
+    if (LiftedAlready(held, vk, scan, extended, up))
         return true;
     INPUT input = KeyInput(vk, scan, extended, up);
     if (!SendInput(1, &input, sizeof(INPUT))) {
         ReportLastError("SendInput", "a key");  // which key is the user's business
         return false;
     }
-    held.keyHeld[key] = !up;
-    held.keyVirtual[key] = vk;
-    held.keyScan[key] = scan;
-    held.keyExtended[key] = extended;
+    NoteHeldKey(held, vk, scan, extended, up);
     return true;
 }
 
@@ -175,6 +168,21 @@ bool InjectMouse(HeldInput& held, const EventRecord& event) {
 }
 
 }  // namespace
+
+bool LiftedAlready(HeldInput& held, uint8_t vk, uint8_t scan, bool extended, bool up) {
+    uint8_t key = SidedKey(vk, scan, extended);
+    bool lifted = held.keyLifted[key];
+    held.keyLifted[key] = false;
+    return up && lifted;
+}
+
+void NoteHeldKey(HeldInput& held, uint8_t vk, uint8_t scan, bool extended, bool up) {
+    uint8_t key = SidedKey(vk, scan, extended);
+    held.keyHeld[key] = !up;
+    held.keyVirtual[key] = vk;
+    held.keyScan[key] = scan;
+    held.keyExtended[key] = extended;
+}
 
 bool Inject(HeldInput& held, const EventRecord& event) {
     switch (event.message & 0xFFFF) {

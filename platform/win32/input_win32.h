@@ -1,9 +1,10 @@
 // The Win32 input layer's inner pieces, shared by its files and seen by its tests:
 // journal_hooks.cpp (the native journal hooks and the platform operations that choose between
-// them and the emulation), record_source.cpp (recording on low-level hooks), playback_sink.cpp
-// (the playback timeline and its timer thread), deadline.cpp (the waits that thread makes),
-// inject.cpp (events turned into SendInput) and hold_back.cpp (the user's own input kept out of
-// a playback).
+// them and the emulation), record_source.cpp (recording on low-level hooks), record_motion.cpp
+// (the raw mouse motion beside them), playback_sink.cpp (the playback timeline and its timer
+// thread), deadline.cpp (the waits that thread makes), inject.cpp (events turned into SendInput),
+// inject_motion.cpp (relative motion and keys by scan code, as the devices send them) and
+// hold_back.cpp (the user's own input kept out of a playback).
 #pragma once
 
 #include <windows.h>
@@ -38,6 +39,17 @@ void RemoveEmulatedRecord();
 // source is installed now.
 bool IsRecordSourceHandle(HookHandle hook);
 bool RecordSourceInstalled();
+
+// Raw mouse input on this thread, for the whole recording, into a message-only window of its
+// own: each motion goes to `procedure` as a MotionRecord (kMotionCode). False when the system
+// refuses; recording goes on without counts then.
+bool StartRawMotion(HINSTANCE module, HookProcedure procedure);
+void StopRawMotion();
+// Hands over the motions whose raw input is queued. The raw input of a motion is queued before
+// the low-level hook hears of it, but as a posted message it waits behind the hook calls (sent
+// messages) of the motions after it: taken from the hook, right after its event was handed
+// over, every motion follows its own move.
+void TakeQueuedMotion();
 
 // ---- playback sink ----------------------------------------------------------------------------
 HookHandle InstallEmulatedPlayback(HookProcedure procedure);
@@ -98,6 +110,26 @@ void ReleaseHeld(const HeldInput& held);
 // (the modifiers); a letter let go of is not pressed again, and its release is not sent. Buttons
 // stay as they are.
 void LiftHeldKeys(HeldInput& held, bool up);
+// True for the release of a key a pause let go of already and that was not pressed since: it is
+// not sent, or the key would be typed twice. Forgets the mark either way.
+bool LiftedAlready(HeldInput& held, uint8_t vk, uint8_t scan, bool extended, bool up);
+// Notes a key that went down or up in what the playback holds.
+void NoteHeldKey(HeldInput& held, uint8_t vk, uint8_t scan, bool extended, bool up);
+
+// A relative move as the device sent it: what raw input reports equals (dx, dy), for programs
+// that turn with the mouse; the pointer moves as the system's acceleration takes it. False when
+// the system refused the input.
+bool InjectMotion(int32_t dx, int32_t dy);
+// A key record (WM_KEYDOWN ... WM_SYSKEYUP) injected by its scan code and extended bit, as the
+// keyboard sends it, for programs that read scan codes; noted in `held` as Inject notes it. A
+// record without a scan code goes as Inject sends it; other records inject nothing.
+bool InjectScanKey(HeldInput& held, const EventRecord& event);
+// How many steps a relative move goes out as, so that the pointer acceleration of `mouse` (as
+// SPI_GETMOUSE gives it: first threshold, second threshold, acceleration) changes none of them,
+// and each step's share of a total on one axis; the shares add up to the total exactly.
+uint32_t MotionSteps(int32_t dx, int32_t dy, const int mouse[3]);
+int32_t MotionStepShare(int32_t total, uint32_t steps, uint32_t index);
+
 // Lets go of the modifiers the user holds (those of the hotkey that started a playback), so that
 // the first replayed keys are not taken with them; the user's own releases later change nothing.
 void LetGoOfUserModifiers();

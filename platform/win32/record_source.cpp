@@ -1,5 +1,6 @@
 // Recording without journal hooks: low-level keyboard and mouse hooks on the installing thread,
-// each event translated into the five fields of a journal record and handed to the procedure.
+// each event translated into the five fields of a journal record and handed to the procedure,
+// each mouse event followed by its raw motion (record_motion.cpp).
 #include <windows.h>
 
 #include "platform/input.h"
@@ -98,6 +99,7 @@ LRESULT CALLBACK RecordMouseProc(int code, WPARAM wParam, LPARAM lParam) {
             record.hwnd = HandleToField(WindowFromPoint(mouse->pt));
             procedure(HC_ACTION, 0, reinterpret_cast<intptr_t>(&record));
         }
+        TakeQueuedMotion();
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -124,6 +126,7 @@ HookHandle InstallEmulatedRecord(InstanceHandle instance, HookProcedure procedur
         recordSource = RecordSource();
         return nullptr;
     }
+    StartRawMotion(module, procedure);
     return &recordSource;
 }
 
@@ -132,6 +135,7 @@ void RemoveEmulatedRecord() {
         return;
     UnhookWindowsHookEx(recordSource.keyboard);
     UnhookWindowsHookEx(recordSource.mouse);
+    StopRawMotion();
     recordSource = RecordSource();
 }
 

@@ -55,6 +55,15 @@ exe, probe_exe, tool, out = (_option("exe", "exe"), _option("probe", "probe_exe"
                              _option("tool", "tool"), _option("out", "out", program=False))
 
 
+@pytest.fixture(scope="session")
+def game_probe_exe(probe_exe):
+    """game_probe.exe, built beside probe.exe."""
+    path = os.path.join(os.path.dirname(probe_exe), "game_probe.exe")
+    if not os.path.isfile(path):
+        pytest.fail("no game_probe.exe beside %s" % probe_exe)
+    return path
+
+
 @pytest.fixture
 def args(request):
     """The options as one record."""

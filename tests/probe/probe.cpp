@@ -41,18 +41,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "tests/probe/probe_log.h"
 
-struct Options {
-    const char* logPath = "probe.log";
-    int x = 100, y = 100, width = 600, height = 400;
-    double timeoutSeconds = 0;
-    const char* title = "Probe";
-    const char* holdPath = nullptr;
-    bool frame = true;
-    bool jump = false;
-    int jumpX = 0, jumpY = 0;
-};
+namespace {
 
 struct MessageName {
     UINT id;
@@ -80,10 +71,11 @@ const MessageName kLogged[] = {
 const UINT_PTR kPollTimer = 1;
 const UINT kPollMs = 50;
 
-Options options;
-HANDLE logFile = INVALID_HANDLE_VALUE;
-char quitPath[MAX_PATH + 8];
-LARGE_INTEGER start, frequency;
+probe::Options options = {"probe.log", 100, 100, 600, 400, 0, "Probe"};
+const char* holdPath = nullptr;
+bool frame = true;
+bool jump = false;
+int jumpX = 0, jumpY = 0;
 
 // What the window shows: the characters typed and where the last buttons went down, so that a
 // screenshot tells what arrived.
@@ -92,45 +84,6 @@ int typedLength = 0;
 POINT clicks[8];
 int clickCount = 0;
 unsigned long long messageCount = 0;
-
-unsigned long long MicrosecondsSinceStart() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    unsigned long long ticks = now.QuadPart - start.QuadPart;
-    unsigned long long f = frequency.QuadPart;
-    return ticks / f * 1000000ULL + ticks % f * 1000000ULL / f;
-}
-
-// Messages that arrive while the window is being shown wait here until the ready line is out, so
-// that tests can take the ready line as the log's first.
-char heldBack[4096];
-size_t heldBackLength = 0;
-bool ready = false, quitting = false;
-
-void WriteRaw(const char* text, size_t length) {
-    DWORD written = 0;
-    WriteFile(logFile, text, static_cast<DWORD>(length), &written, nullptr);
-}
-
-void WriteLine(const char* text) {
-    if (quitting)
-        return;
-    size_t length = strlen(text);
-    if (!ready) {
-        if (heldBackLength + length <= sizeof heldBack) {
-            memcpy(heldBack + heldBackLength, text, length);
-            heldBackLength += length;
-        }
-        return;
-    }
-    WriteRaw(text, length);
-}
-
-void WriteReady(const char* text) {
-    WriteRaw(text, strlen(text));
-    WriteRaw(heldBack, heldBackLength);
-    ready = true;
-}
 
 const char* NameOf(UINT message) {
     for (const MessageName& m : kLogged)
@@ -143,21 +96,16 @@ void LogMessage(const char* name, UINT message, WPARAM wParam, LPARAM lParam) {
     POINT cursor = {};
     GetCursorPos(&cursor);
     DWORD posted = GetMessagePos();
-    char line[256];
-    snprintf(line, sizeof line,
-             "%s t=%llu msg=0x%04x wp=0x%08lx lp=0x%08lx x=%ld y=%ld mx=%d my=%d mt=%ld\n", name,
-             MicrosecondsSinceStart(), message, static_cast<unsigned long>(wParam & 0xffffffffu),
-             static_cast<unsigned long>(static_cast<ULONG_PTR>(lParam) & 0xffffffffu), cursor.x,
-             cursor.y, static_cast<short>(LOWORD(posted)), static_cast<short>(HIWORD(posted)),
-             GetMessageTime());
-    WriteLine(line);
+    probe::Log("%s t=%llu msg=0x%04x wp=0x%08lx lp=0x%08lx x=%ld y=%ld mx=%d my=%d mt=%ld\n", name,
+               probe::Microseconds(), message, static_cast<unsigned long>(wParam & 0xffffffffu),
+               static_cast<unsigned long>(static_cast<ULONG_PTR>(lParam) & 0xffffffffu), cursor.x,
+               cursor.y, static_cast<short>(LOWORD(posted)), static_cast<short>(HIWORD(posted)),
+               GetMessageTime());
 }
 
 void LogQuit(const char* reason) {
-    char line[96];
-    snprintf(line, sizeof line, "quit t=%llu reason=%s\n", MicrosecondsSinceStart(), reason);
-    WriteLine(line);
-    quitting = true;
+    probe::Log("quit t=%llu reason=%s\n", probe::Microseconds(), reason);
+    probe::StopLogging();
 }
 
 void Remember(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -215,9 +163,9 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     }
     switch (message) {
         case WM_LBUTTONDOWN:
-            if (options.jump) {
-                options.jump = false;
-                SetWindowPos(window, nullptr, options.jumpX, options.jumpY, 0, 0,
+            if (jump) {
+                jump = false;
+                SetWindowPos(window, nullptr, jumpX, jumpY, 0, 0,
                              SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
             }
             break;
@@ -226,11 +174,10 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_TIMER:
             if (wParam == kPollTimer) {
-                if (GetFileAttributesA(quitPath) != INVALID_FILE_ATTRIBUTES) {
+                if (probe::QuitFileFound()) {
                     LogQuit("file");
                     DestroyWindow(window);
-                } else if (options.timeoutSeconds > 0 &&
-                           MicrosecondsSinceStart() >= options.timeoutSeconds * 1e6) {
+                } else if (probe::TimedOut(options)) {
                     LogQuit("timeout");
                     DestroyWindow(window);
                 }
@@ -247,40 +194,18 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool ParseArguments(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (!value)
-            return false;
-        if (!strcmp(arg, "--log")) {
-            options.logPath = value;
-        } else if (!strcmp(arg, "--pos")) {
-            if (sscanf(value, "%d,%d", &options.x, &options.y) != 2)
-                return false;
-        } else if (!strcmp(arg, "--size")) {
-            if (sscanf(value, "%dx%d", &options.width, &options.height) != 2)
-                return false;
-        } else if (!strcmp(arg, "--timeout")) {
-            options.timeoutSeconds = atof(value);
-        } else if (!strcmp(arg, "--title")) {
-            options.title = value;
-        } else if (!strcmp(arg, "--hold")) {
-            options.holdPath = value;
-        } else if (!strcmp(arg, "--jump")) {
-            if (sscanf(value, "%d,%d", &options.jumpX, &options.jumpY) != 2)
-                return false;
-            options.jump = true;
-        } else if (!strcmp(arg, "--frame")) {
-            if (strcmp(value, "none"))
-                return false;
-            options.frame = false;
-        } else {
-            return false;
-        }
-        ++i;
+bool ParseOwnOption(const char* arg, const char* value) {
+    if (!strcmp(arg, "--hold")) {
+        holdPath = value;
+        return true;
     }
-    return true;
+    if (!strcmp(arg, "--jump"))
+        return jump = sscanf(value, "%d,%d", &jumpX, &jumpY) == 2;
+    if (!strcmp(arg, "--frame") && !strcmp(value, "none")) {
+        frame = false;
+        return true;
+    }
+    return false;
 }
 
 const size_t kReadyLineSize = 512;
@@ -297,21 +222,14 @@ BOOL CALLBACK AppendMonitor(HMONITOR, HDC, LPRECT rect, LPARAM data) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    if (!ParseArguments(__argc, __argv))
+    probe::StartClock();
+    if (!probe::ParseOptions(__argc, __argv, &options, ParseOwnOption))
         return 1;
-
-    logFile = CreateFileA(options.logPath, GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (logFile == INVALID_HANDLE_VALUE)
+    if (!probe::OpenLog(options.logPath))
         return 2;
-    snprintf(quitPath, sizeof quitPath, "%s.quit", options.logPath);
-    DeleteFileA(quitPath);
     // Held until the process ends, which releases it.
-    if (options.holdPath && CreateFileA(options.holdPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr) == INVALID_HANDLE_VALUE)
+    if (holdPath && CreateFileA(holdPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr) == INVALID_HANDLE_VALUE)
         return 4;
 
     WNDCLASSEXW wc = {};
@@ -326,11 +244,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     wchar_t title[256];
     MultiByteToWideChar(CP_ACP, 0, options.title, -1, title, 256);
     HWND window = CreateWindowExW(
-        0, wc.lpszClassName, title, options.frame ? WS_OVERLAPPEDWINDOW : WS_POPUP, options.x,
-        options.y, options.width, options.height, nullptr, nullptr, instance, nullptr);
+        0, wc.lpszClassName, title, frame ? WS_OVERLAPPEDWINDOW : WS_POPUP, options.x, options.y,
+        options.width, options.height, nullptr, nullptr, instance, nullptr);
     if (!window)
         return 3;
-    unsigned long long shownAt = MicrosecondsSinceStart();
+    unsigned long long shownAt = probe::Microseconds();
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     SetForegroundWindow(window);
@@ -354,13 +272,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         client.top, client.right, client.bottom, dpi);
     EnumDisplayMonitors(nullptr, nullptr, AppendMonitor, reinterpret_cast<LPARAM>(line));
     line[strlen(line) - 1] = '\n';  // in place of the last monitor's comma
-    WriteReady(line);
-
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    CloseHandle(logFile);
-    return 0;
+    probe::WriteReady(line);
+    return probe::RunUntilQuit();
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -698,6 +699,187 @@ TEST_F(InputLayer, RecordsForeignInputAsJournalRecordsButNotOurPlayback) {
     SendKey('D', 0x20, true);
     Fence();
     EXPECT_EQ(records.size(), 1u) << "nothing is recorded after removal";
+}
+
+// Moves and the raw counts after each, as the procedure was handed them.
+using Handed = std::tuple<int, int32_t, int32_t, uint32_t>;  // code, dx, dy, flags
+std::vector<Handed> handed;
+
+intptr_t MotionProcedure(int code, uintptr_t, intptr_t lParam) {
+    if (code == HC_ACTION && reinterpret_cast<const EventRecord*>(lParam)->message == WM_MOUSEMOVE)
+        handed.push_back({code, 0, 0, 0});
+    if (code == platform::kMotionCode) {
+        const auto* motion = reinterpret_cast<const platform::MotionRecord*>(lParam);
+        handed.push_back({code, motion->dx, motion->dy, motion->flags});
+    }
+    return 0;
+}
+
+// Wine drops a new window's confinement once as it comes to the front, some time after; a
+// 32-bit program's it never keeps. False when it did not hold.
+bool Confine(RECT rect) {
+    RECT now;
+    for (int tries = 0; tries < 5; ++tries) {
+        ClipCursor(&rect);
+        DWORD start = GetTickCount();
+        PumpUntil(kWait, [&] { return GetTickCount() - start >= 100; });
+        if (GetClipCursor(&now) && EqualRect(&now, &rect))
+            return true;
+    }
+    return false;
+}
+
+TEST_F(InputLayer, RecordsTheRawCountsOfEachMotionRightAfterItsMove) {
+    platform::HookHandle hook = lastRecord =
+        platform::InstallRecordHook(GetModuleHandleW(nullptr), MotionProcedure);
+    ASSERT_NE(hook, nullptr);
+    INPUT moves[5] = {};
+    const LONG kCounts[5][2] = {{5, -3}, {-4, 6}, {3, 3}, {2, 0}, {-1, -1}};
+    for (int i = 0; i < 5; ++i) {
+        moves[i].type = INPUT_MOUSE;
+        moves[i].mi = {kCounts[i][0], kCounts[i][1], 0, MOUSEEVENTF_MOVE, 0, 0};
+    }
+    moves[2].mi.dwExtraInfo = platform::win32::kPlaybackInputTag;  // our own: not recorded
+    const Handed kMove = {HC_ACTION, 0, 0, 0};
+    // Confined (an unconfined pointer under Wine may echo a move back as motion of its own),
+    // then hidden too, as a game has it. Sent in one call, the hook hears of all the moves before
+    // the first raw input is dispatched.
+    if (!Confine({150, 150, 450, 350}))
+        GTEST_SKIP() << "the cursor cannot be confined here";
+    const uint32_t kConfined = platform::kMotionCursorConfined;
+    for (uint32_t flags : {kConfined, kConfined | platform::kMotionCursorHidden}) {
+        SCOPED_TRACE(flags);
+        SetCursorPos(300, 250);
+        SetCursor(LoadCursor(nullptr, IDC_ARROW));
+        if (flags != kConfined)
+            ShowCursor(FALSE);
+        Fence();
+        handed.clear();
+        ASSERT_EQ(SendInput(5, moves, sizeof(INPUT)), 5u);
+        Fence();
+        EXPECT_SEQUENCE(handed, {{kMove},
+                                 {{platform::kMotionCode, 5, -3, flags}},
+                                 {kMove},
+                                 {{platform::kMotionCode, -4, 6, flags}},
+                                 {kMove},
+                                 {{platform::kMotionCode, 2, 0, flags}},
+                                 {kMove},
+                                 {{platform::kMotionCode, -1, -1, flags}}});
+    }
+    ShowCursor(TRUE);
+    ClipCursor(nullptr);
+    platform::RemoveHook(hook);
+    handed.clear();
+    SendInput(1, moves, sizeof(INPUT));
+    Fence();
+    EXPECT_TRUE(handed.empty()) << "nothing is handed over after removal";
+}
+
+// ---- input as the devices send it --------------------------------------------------------------
+
+// What raw input reports to a window of this process that takes it whatever has the foreground.
+struct RawSeen {
+    long x = 0, y = 0;
+    std::vector<std::tuple<USHORT, USHORT>> keys;  // scan code, RI_KEY_* flags
+};
+RawSeen rawSeen;
+
+LRESULT CALLBACK RawSinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    RAWINPUT input;
+    UINT size = sizeof(input);
+    if (message == WM_INPUT && GetRawInputData(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT,
+                                               &input, &size, sizeof(RAWINPUTHEADER)) != UINT(-1)) {
+        // Wine adds motion of its own (an echo of the pointer's warps): only ours counts.
+        if (input.header.dwType == RIM_TYPEMOUSE &&
+            input.data.mouse.ulExtraInformation == platform::win32::kPlaybackInputTag) {
+            rawSeen.x += input.data.mouse.lLastX;
+            rawSeen.y += input.data.mouse.lLastY;
+        } else if (input.header.dwType == RIM_TYPEKEYBOARD && input.data.keyboard.VKey != VK_F24) {
+            rawSeen.keys.push_back({input.data.keyboard.MakeCode, input.data.keyboard.Flags});
+        }
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(InputLayer, RelativeMovesAndScanCodesReachRawInputAsRecorded) {
+    WNDCLASSW c = {};
+    c.lpfnWndProc = RawSinkProc;
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.lpszClassName = L"input-test-raw";
+    RegisterClassW(&c);
+    HWND sink = CreateWindowExW(0, c.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                c.hInstance, nullptr);
+    RAWINPUTDEVICE devices[2] = {{1, 2, RIDEV_INPUTSINK, sink}, {1, 6, RIDEV_INPUTSINK, sink}};
+    ASSERT_TRUE(RegisterRawInputDevices(devices, 2, sizeof(devices[0])));
+    int saved[3];
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETMOUSE, 0, saved, 0));
+
+    // Thresholds and acceleration: the system's defaults, none, doubled twice, low thresholds.
+    const int kMice[][3] = {{6, 10, 1}, {6, 10, 0}, {6, 10, 2}, {2, 4, 1}};
+    for (const auto& mouse : kMice) {
+        SCOPED_TRACE(::testing::Message() << mouse[0] << " " << mouse[1] << " " << mouse[2]);
+        SystemParametersInfoW(SPI_SETMOUSE, 0, const_cast<int*>(mouse), 0);
+        rawSeen = RawSeen();
+        EXPECT_TRUE(platform::win32::InjectMotion(190, 70));
+        EXPECT_TRUE(platform::win32::InjectMotion(-37, 12));
+        PumpUntil(kWait, [] { return rawSeen.x == 153 && rawSeen.y == 82; });
+        Fence();
+        EXPECT_EQ(rawSeen.x, 153);
+        EXPECT_EQ(rawSeen.y, 82);
+    }
+    SystemParametersInfoW(SPI_SETMOUSE, 0, saved, 0);
+
+    rawSeen = RawSeen();
+    platform::win32::HeldInput held = {};
+    const EventRecord kKeys[] = {{WM_KEYDOWN, 'W' | 0x11 << 8, 1, 0, 0},
+                                 {WM_KEYDOWN, VK_RIGHT | 0x4D << 8, 0x8001, 0, 0},
+                                 {WM_KEYUP, 'W' | 0x11 << 8, 1, 0, 0}};
+    for (const EventRecord& key : kKeys)
+        EXPECT_TRUE(platform::win32::InjectScanKey(held, key));
+    EXPECT_TRUE(held.keyHeld[VK_RIGHT] && held.keyExtended[VK_RIGHT] && !held.keyHeld['W']);
+    platform::win32::ReleaseHeld(held);
+    Fence();
+    using Raw = std::tuple<USHORT, USHORT>;
+    EXPECT_EQ(rawSeen.keys, (std::vector<Raw>{{0x11, RI_KEY_MAKE},
+                                              {0x4D, RI_KEY_E0},
+                                              {0x11, RI_KEY_BREAK},
+                                              {0x4D, RI_KEY_E0 | RI_KEY_BREAK}}));
+    EXPECT_SEQUENCE(Seen(),
+                    {In(WM_KEYDOWN, 'W'), In(WM_CHAR, 'w'), In(WM_KEYDOWN, VK_RIGHT | kExtended),
+                     In(WM_KEYUP, 'W'), In(WM_KEYUP, VK_RIGHT | kExtended)});
+
+    devices[0].dwFlags = devices[1].dwFlags = RIDEV_REMOVE;
+    devices[0].hwndTarget = devices[1].hwndTarget = nullptr;
+    RegisterRawInputDevices(devices, 2, sizeof(devices[0]));
+    DestroyWindow(sink);
+}
+
+TEST(MotionSteps, StayWithinTheFirstThresholdWhereItAcceleratesAndAddUpToTheMove) {
+    const struct {
+        int32_t dx, dy;
+        int mouse[3];
+        uint32_t steps;
+    } kCases[] = {
+        {190, 70, {6, 10, 1}, 32}, {-190, -70, {6, 10, 2}, 32}, {6, -6, {6, 10, 1}, 1},
+        {7, 0, {6, 10, 1}, 2},     {2, -13, {6, 10, 1}, 3},     {190, 70, {6, 10, 0}, 1},
+        {190, 70, {0, 0, 1}, 1},   {0, 0, {6, 10, 1}, 1},       {INT32_MIN, 0, {6, 10, 1}, 1024},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(::testing::Message() << c.dx << "," << c.dy << " " << c.mouse[2]);
+        uint32_t steps = platform::win32::MotionSteps(c.dx, c.dy, c.mouse);
+        EXPECT_EQ(steps, c.steps);
+        int64_t x = 0, y = 0;
+        for (uint32_t i = 0; i < steps; ++i) {
+            int32_t sx = platform::win32::MotionStepShare(c.dx, steps, i);
+            int32_t sy = platform::win32::MotionStepShare(c.dy, steps, i);
+            if (c.mouse[2] && steps > 1 && steps < 1024)
+                EXPECT_TRUE(std::abs(sx) <= c.mouse[0] && std::abs(sy) <= c.mouse[0]) << i;
+            x += sx;
+            y += sy;
+        }
+        EXPECT_EQ(x, c.dx);
+        EXPECT_EQ(y, c.dy);
+    }
 }
 
 }  // namespace

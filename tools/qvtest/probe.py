@@ -141,12 +141,29 @@ class Probe:
             raise TestFailure("the probe did not exit within %.1f s of its quit file" % timeout)
 
 
+class GameProbe(Probe):
+    """A running game_probe.exe (tests/probe/game_probe.cpp): a window that confines and hides
+    the cursor and reads the mouse and keys through raw input only, as a game does. Take the
+    64-bit build: Wine here keeps no confinement of a 32-bit program."""
+
+    def totals(self, extra=None):
+        """The relative raw motion added up so far, as (x, y); only the motion whose extra
+        information is `extra` when given (Wine adds motion of its own: see wine-notes.md)."""
+        moves = [e for e in self.events("motion") if extra is None or e.extra == extra]
+        return sum(e.dx for e in moves), sum(e.dy for e in moves)
+
+    def keys(self):
+        """The raw keys so far, as (scan code, extended, released) in order."""
+        return [(e.fields["scan"], bool(e.e0), bool(e.up)) for e in self.events("key")]
+
+
 def start_probe(probe_exe, log_path, pos=(100, 100), size=(600, 400), title="Probe",
-                timeout_s=None, wait=15.0, more=()):
+                timeout_s=None, wait=15.0, kind=Probe, more=()):
     """Starts probe.exe logging to log_path and waits for its ready line; returns a Probe.
 
     timeout_s makes the probe exit by itself, a guard for tests that might leave it behind; more
-    are further options of the probe."""
+    are further options of the probe. With kind=GameProbe it starts game_probe.exe, whose
+    options are the same."""
     args = ["--log", wine_path(log_path), "--pos", "%d,%d" % pos, "--size", "%dx%d" % size,
             "--title", title, *more]
     if timeout_s:
@@ -155,10 +172,18 @@ def start_probe(probe_exe, log_path, pos=(100, 100), size=(600, 400), title="Pro
         if os.path.exists(stale):
             os.remove(stale)
     proc = start_exe(probe_exe, *args)
+    name = os.path.basename(probe_exe)
 
     def ready():
         if proc.poll() is not None:
-            raise TestFailure("probe.exe exited with %d before it was ready" % proc.returncode)
+            raise TestFailure("%s exited with %d before it was ready" % (name, proc.returncode))
         events = read_probe_log(log_path)
         return events[0] if events and events[0].kind == "ready" else None
-    return Probe(proc, log_path, title, wait_until(ready, wait, what="the probe's ready line"))
+    return kind(proc, log_path, title, wait_until(ready, wait, what="%s's ready line" % name))
+
+
+def start_game_probe(game_probe_exe, log_path, pos=(200, 150), size=(400, 300),
+                     title="Game probe", timeout_s=None, wait=15.0):
+    """Starts game_probe.exe at pos, size (a fresh one may go elsewhere than the recorded one)
+    and waits for its ready line; returns a GameProbe."""
+    return start_probe(game_probe_exe, log_path, pos, size, title, timeout_s, wait, GameProbe)
