@@ -91,21 +91,6 @@ bool FinishWrite(FileBuffer* file, bool stored, std::string* why) {
     return false;
 }
 
-// Reads `length` bytes from `offset` on, a window at a time.
-bool ReadSpan(FileBuffer* file, uint32_t offset, uint32_t length, uint8_t* to) {
-    while (length) {
-        uint32_t piece = length < FileBuffer::kWindowSize ? length : FileBuffer::kWindowSize;
-        const uint8_t* bytes = file->ReadAt(piece, static_cast<int32_t>(offset));
-        if (!bytes)
-            return false;
-        memcpy(to, bytes, piece);
-        to += piece;
-        offset += piece;
-        length -= piece;
-    }
-    return true;
-}
-
 bool WriteSpan(FileBuffer* file, const uint8_t* data, size_t size) {
     while (size) {
         uint32_t piece = size < FileBuffer::kWindowSize ? uint32_t(size) : FileBuffer::kWindowSize;
@@ -121,6 +106,17 @@ bool WriteSpan(FileBuffer* file, const uint8_t* data, size_t size) {
 
 uint32_t RecordBase(const JournalImage& image) {
     return image.windows.empty() ? journal::kRecordSize : journal::kWindowRecordSize;
+}
+
+std::vector<uint8_t> HeaderExtra(const JournalImage& image) {
+    if (image.windows.empty() && image.places.empty() && image.others.empty())
+        return image.headerBytes;
+    journal::HeaderSections sections;
+    sections.windows = image.windows;
+    sections.places = image.places;
+    sections.others = image.others;
+    sections.sectioned = image.sectioned;
+    return journal::EncodeHeaderBytes(sections);
 }
 
 bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal* refusal,
@@ -151,31 +147,36 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
     image->padding.clear();
     image->windows.clear();
     image->windowOf.clear();
+    image->places.clear();
+    image->others.clear();
+    image->sectioned = false;
     bool read = true;
     if (header.headerSize > journal::kHeaderSize) {
         image->headerBytes.resize(header.headerSize - journal::kHeaderSize);
-        read = ReadSpan(file, journal::kHeaderSize, uint32_t(image->headerBytes.size()),
-                        image->headerBytes.data());
+        read = journal::ReadSpan(file, journal::kHeaderSize, uint32_t(image->headerBytes.size()),
+                                 image->headerBytes.data());
     }
-    const uint8_t* extra = image->headerBytes.data();
-    uint32_t extraSize = uint32_t(image->headerBytes.size());
-    bool windows = read && journal::HasWindowTable(extra, extraSize);
-    if (windows &&
-        (header.recordSize < journal::kWindowRecordSize ||
-         !journal::DecodeWindowTable(
-             extra, extraSize,
-             [](void* context, const platform::WindowInfo& window) {
-                 static_cast<std::vector<platform::WindowInfo>*>(context)->push_back(window);
-                 return true;
-             },
-             &image->windows))) {
+    journal::HeaderSections sections;
+    journal::HeaderBytes kind =
+        read ? journal::DecodeHeaderBytes(image->headerBytes.data(),
+                                          uint32_t(image->headerBytes.size()), header.count,
+                                          &sections)
+             : journal::HeaderBytes::kOpaque;
+    bool windows = !sections.windows.empty();
+    if (kind == journal::HeaderBytes::kDamaged ||
+        (windows && header.recordSize < journal::kWindowRecordSize)) {
         file->Close();
-        *refusal = journal::Refusal::kWindows;
+        *refusal = journal::Refusal::kSections;
         *why = journal::WhyNotLoaded(*refusal, header, *fileSize, kSignature);
         return false;
     }
-    if (windows)
+    if (kind == journal::HeaderBytes::kSections) {
         image->headerBytes.clear();
+        image->windows = std::move(sections.windows);
+        image->places = std::move(sections.places);
+        image->others = std::move(sections.others);
+        image->sectioned = sections.sectioned;
+    }
     uint32_t base = RecordBase(*image);
     image->events.reserve(header.count);
     image->windowOf.reserve(windows ? header.count : 0);
@@ -198,10 +199,14 @@ bool ReadJournal(const std::string& path, JournalImage* image, journal::Refusal*
                        },
                        image);
     file->Close();
-    if (read)
+    // A place belongs to an event of a window.
+    bool placed = true;
+    for (const journal::WindowPlace& place : image->places)
+        placed = placed && read && !image->windowOf.empty() && image->windowOf[place.event];
+    if (read && placed)
         return true;
-    if (!image->windows.empty() && image->windowOf.size() < image->events.size()) {
-        *refusal = journal::Refusal::kWindows;
+    if (!placed || (!image->windows.empty() && image->windowOf.size() < image->events.size())) {
+        *refusal = journal::Refusal::kSections;
         *why = journal::WhyNotLoaded(*refusal, header, *fileSize, kSignature);
     } else {
         *why = "could not be read to its end";
@@ -222,12 +227,7 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
     JournalHeader written = header;
     written.count = uint32_t(image.events.size());
     uint32_t base = RecordBase(image);
-    std::vector<uint8_t> table(
-        journal::WindowTableSize(image.windows.data(), uint32_t(image.windows.size())));
-    if (!table.empty())
-        journal::EncodeWindowTable(image.windows.data(), uint32_t(image.windows.size()),
-                                   table.data());
-    const std::vector<uint8_t>& extraHeader = table.empty() ? image.headerBytes : table;
+    std::vector<uint8_t> extraHeader = HeaderExtra(image);
     journal::Refusal refusal = journal::Refusal::kTooLarge;
     if (image.events.size() <= 0xFFFFFFFFu && header.recordSize >= base &&
         size <= journal::kLargestFile) {
@@ -253,7 +253,7 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
     } else if (header.recordSize < journal::kRecordSize) {
         refusal = journal::Refusal::kBadRecordSize;
     } else if (header.recordSize < base) {
-        refusal = journal::Refusal::kWindows;
+        refusal = journal::Refusal::kSections;
     }
     if (refusal == journal::Refusal::kNone)
         return true;
@@ -272,9 +272,11 @@ bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t fir
                            uint32_t lastTime, const std::vector<platform::WindowInfo>& windows,
                            journal::NextRecord next, void* context, std::string* why) {
     JournalHeader header;
-    uint32_t windowCount = uint32_t(windows.size());
-    journal::FillHeader(kSignature, count, firstTime, lastTime,
-                        journal::WindowTableSize(windows.data(), windowCount), &header);
+    journal::HeaderSections sections;
+    sections.windows = windows;
+    std::vector<uint8_t> extra = journal::EncodeHeaderBytes(sections);
+    journal::FillHeader(kSignature, count, firstTime, lastTime, uint32_t(extra.size()),
+                        !windows.empty(), &header);
     // Bounded by the bytes the file will take, its window table and wider records included.
     if (uint64_t(header.headerSize) + uint64_t(count) * header.recordSize > journal::kLargestFile) {
         *why = DescribeRefusal(journal::Refusal::kTooLarge, header, 0);
@@ -284,7 +286,8 @@ bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t fir
     if (!OpenToWrite(file, path, why))
         return false;
     return FinishWrite(
-        file, journal::WriteJournal(file, header, windows.data(), windowCount, next, context) != 0,
+        file,
+        journal::WriteJournal(file, header, extra.data(), uint32_t(extra.size()), next, context),
         why);
 }
 
@@ -301,7 +304,7 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::st
     bool read = size <= journal::kLargestFile;
     if (read) {
         bytes->resize(size);
-        read = ReadSpan(file, 0, size, bytes->data());
+        read = journal::ReadSpan(file, 0, size, bytes->data());
     }
     file->Close();
     if (!read)
@@ -342,7 +345,7 @@ bool ReadCompanion(const std::string& journalPath, Companion* kind, std::vector<
         read = size <= journal::kLargestFile;
         if (read && track) {
             track->resize(size - headerLength);
-            read = ReadSpan(file, headerLength, uint32_t(track->size()), track->data());
+            read = journal::ReadSpan(file, headerLength, uint32_t(track->size()), track->data());
         }
     }
     file->Close();

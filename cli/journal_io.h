@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "journal/journal_codec.h"
+#include "journal/journal_sections.h"
 
 namespace qvjournal {
 
@@ -26,10 +27,16 @@ struct JournalImage {
     // The window table, in place of `headerBytes`, and each event's window (0 for none).
     std::vector<platform::WindowInfo> windows;
     std::vector<uint32_t> windowOf;
+    // The header's other sections, with the window table in place of `headerBytes`.
+    std::vector<journal::WindowPlace> places;
+    std::vector<journal::OtherSection> others;
+    bool sectioned = false;
 };
 
 // Where a record's padding starts: 20, or 24 in a file with windows.
 uint32_t RecordBase(const JournalImage& image);
+// The header's bytes after the first 40: its sections when it has any, else `headerBytes`.
+std::vector<uint8_t> HeaderExtra(const JournalImage& image);
 
 // Reads a journal file as the tray program's Load would. A file that Load refuses gives false;
 // `refusal` then tells which test failed (kNone when it could not even be read), and

@@ -59,11 +59,11 @@ platform::EventRecord DecodeRecord(const uint8_t* bytes) {
 }
 
 void FillHeader(const char* signature, uint32_t count, uint32_t firstTime, uint32_t lastTime,
-                uint32_t windowTableSize, JournalHeader* header) {
+                uint32_t extraSize, bool windows, JournalHeader* header) {
     memset(header->signature, 0, kSignatureSize);
     memcpy(header->signature, signature, strnlen(signature, kSignatureSize - 1));
-    header->headerSize = kHeaderSize + windowTableSize;
-    header->recordSize = windowTableSize ? kWindowRecordSize : kRecordSize;
+    header->headerSize = kHeaderSize + extraSize;
+    header->recordSize = windows ? kWindowRecordSize : kRecordSize;
     header->count = count;
     header->firstTime = firstTime;
     header->lastTime = lastTime;
@@ -124,8 +124,9 @@ std::string DescribeRefusal(Refusal refusal, const JournalHeader& header, uint32
             return sizes + ", more than a journal file may hold (2 GiB)";
         case Refusal::kSizeMismatch:
             return sizes + ", but the file is " + Number(fileSize) + " bytes";
-        case Refusal::kWindows:
-            return "its window table is damaged, or a record names a window the table lacks";
+        case Refusal::kSections:
+            return "a section of its header (the window table, the windows' places, ...) is "
+                   "damaged, or a record names a window the table lacks";
         case Refusal::kTimes:
             return "its header's times disagree: first time " + Number(header.firstTime) +
                    " is not last time " + Number(header.lastTime) + " - duration " +
@@ -161,21 +162,33 @@ bool ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take,
     return complete;
 }
 
-bool WriteJournal(FileBuffer* file, const JournalHeader& header,
-                  const platform::WindowInfo* windows, uint32_t windowCount, NextRecord next,
-                  void* context) {
-    uint8_t bytes[kWindowEntryHead + 3 * kLongestWindowName];
+bool ReadSpan(FileBuffer* file, uint32_t offset, uint32_t length, uint8_t* to) {
+    while (length) {
+        uint32_t piece = length < FileBuffer::kWindowSize ? length : FileBuffer::kWindowSize;
+        const uint8_t* bytes = file->ReadAt(piece, static_cast<int32_t>(offset));
+        if (!bytes)
+            return false;
+        memcpy(to, bytes, piece);
+        to += piece;
+        offset += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+bool WriteJournal(FileBuffer* file, const JournalHeader& header, const uint8_t* extra,
+                  uint32_t extraSize, NextRecord next, void* context) {
+    uint8_t bytes[kHeaderSize];
     EncodeHeader(header, bytes);
     bool stored = file->WriteAt(bytes, kHeaderSize, 0);
-    uint32_t recordSize = kRecordSize;
-    if (windowCount) {
-        recordSize = kWindowRecordSize;
-        memcpy(bytes, kWindowTableTag, sizeof kWindowTableTag);
-        PutU32(bytes + 4, windowCount);
-        stored = stored && file->WriteAt(bytes, kWindowTableHead, -1);
-        for (uint32_t i = 0; i < windowCount && stored; i++)
-            stored = file->WriteAt(bytes, EncodeWindow(windows[i], bytes), -1);
+    for (uint32_t at = 0; stored && at < extraSize;) {
+        uint32_t piece =
+            extraSize - at < FileBuffer::kWindowSize ? extraSize - at : FileBuffer::kWindowSize;
+        stored = file->WriteAt(extra + at, piece, -1);
+        at += piece;
     }
+    uint32_t recordSize = header.recordSize;
+    bool windows = recordSize == kWindowRecordSize;
     // Records go to the file buffer a few hundred at a time: one call per record cost more
     // than encoding them.
     uint8_t batch[kBatchRecords * kWindowRecordSize];
@@ -184,7 +197,7 @@ bool WriteJournal(FileBuffer* file, const JournalHeader& header,
     uint32_t window = 0;
     while (stored && next(context, &record, &window)) {
         EncodeRecord(record, batch + filled);
-        if (windowCount)
+        if (windows)
             EncodeWindowReference(window, batch + filled);
         filled += recordSize;
         if (filled == kBatchRecords * recordSize) {

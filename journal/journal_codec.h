@@ -49,10 +49,11 @@ void DecodeHeader(const uint8_t* bytes, JournalHeader* header);
 void EncodeRecord(const platform::EventRecord& record, uint8_t* bytes);
 platform::EventRecord DecodeRecord(const uint8_t* bytes);
 
-// The header Save writes for `count` events from `firstTime` to `lastTime`: the plain layout,
-// or with a window table of `windowTableSize` bytes after the 40 and 24-byte records.
+// The header Save writes for `count` events from `firstTime` to `lastTime`, with `extraSize`
+// bytes after the first 40 (0: the plain layout) and records of 24 bytes where `windows` (they
+// name an entry of the window table), else 20.
 void FillHeader(const char* signature, uint32_t count, uint32_t firstTime, uint32_t lastTime,
-                uint32_t windowTableSize, JournalHeader* header);
+                uint32_t extraSize, bool windows, JournalHeader* header);
 
 // Why a file would not be loaded, in the order the tests are made.
 enum class Refusal {
@@ -63,7 +64,7 @@ enum class Refusal {
     kTooLarge,       // the header's sizes add up to more than a file may hold
     kSizeMismatch,   // header size + count x record size is not the file's size
     kTimes,          // first time is not last time - duration
-    kWindows,        // the window table is damaged, or a record names a window it lacks
+    kSections,       // a section of the header is damaged, or a record names a window it lacks
 };
 
 // The tests of Load on a header read from a file of `fileSize` bytes (zeros standing in for
@@ -83,13 +84,16 @@ std::string WhyNotLoaded(Refusal refusal, const JournalHeader& header, uint32_t 
 typedef bool (*TakeRecord)(void* context, const uint8_t* record);
 bool ReadRecords(FileBuffer* file, const JournalHeader& header, TakeRecord take, void* context);
 
-// Writes `header` (40 bytes at offset 0) and after it the records that `next` yields until it
-// returns false: 20 bytes each, or with `windowCount` windows their table first and records of
-// 24 bytes that name each event's window. False when the file buffer refused a write; the
+// Reads `length` bytes from `offset` on into `to`, a read window at a time. False when a read
+// failed.
+bool ReadSpan(FileBuffer* file, uint32_t offset, uint32_t length, uint8_t* to);
+
+// Writes `header` (40 bytes at offset 0), the header's `extraSize` further bytes, and after
+// them the records that `next` yields until it returns false: 20 bytes each, or 24 that name
+// each event's window where the header says so. False when the file buffer refused a write; the
 // caller's Close then abandons the save.
 typedef bool (*NextRecord)(void* context, platform::EventRecord* record, uint32_t* window);
-bool WriteJournal(FileBuffer* file, const JournalHeader& header,
-                  const platform::WindowInfo* windows, uint32_t windowCount, NextRecord next,
-                  void* context);
+bool WriteJournal(FileBuffer* file, const JournalHeader& header, const uint8_t* extra,
+                  uint32_t extraSize, NextRecord next, void* context);
 
 }  // namespace journal

@@ -51,6 +51,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       count(0),
       chunks(nullptr),
       windows{nullptr, 0, 0},
+      notes{nullptr, 0, 0},
       pointerWindow(),
       keyWindow(),
       recordHook(nullptr),
@@ -153,7 +154,7 @@ bool JournalRecorder::StartPlayback() {
     passPause = GetRepeatPause();  // found here: the playback procedure walks no list
     follower.Finish();
     if (followWindows)
-        follower.Start(windows);
+        follower.Start(windows, notes);
     playWaitMs = longestWaitMs;
     SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);
@@ -371,6 +372,7 @@ void JournalRecorder::ReleaseEvents() {
     chunks = nullptr;
     follower.Finish();  // it reads the table
     journal::ReleaseWindows(&windows);
+    journal::ReleaseNotes(&notes);
     pointerWindow = keyWindow = SeenWindow();
     head = nullptr;
     tail = nullptr;
@@ -397,7 +399,7 @@ const char* JournalRecorder::GetFileName() const {
     return file->GetFileName();
 }
 
-bool JournalRecorder::AppendEvent(const platform::EventRecord& record, uint32_t window) {
+bool JournalRecorder::AppendEvent(const platform::EventRecord& record, uint32_t note) {
     // Out of memory drops this one event; the hook goes on.
     if (!chunks || chunks->used == chunks->capacity) {
         uint32_t capacity = count < kFirstChunkEvents     ? kFirstChunkEvents
@@ -411,7 +413,7 @@ bool JournalRecorder::AppendEvent(const platform::EventRecord& record, uint32_t 
     }
     JournalEvent* event = new (chunks->Slot(chunks->used++)) JournalEvent;
     event->record = record;
-    event->window = window;
+    event->note = note;
     event->next = nullptr;
     if (tail)
         tail->next = event;
@@ -447,7 +449,7 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
         delayRemainder = 0;
         delay = kMaxDelay;
     }
-    if (follower.Follows(cursor->record, cursor->window)) {
+    if (follower.Follows(cursor->record, cursor->note)) {
         // Placed at its own moment, once the events before it were played: a window that the
         // replay itself moved (maximised by a double click on its title) is then where it went.
         // Until then the input layer waits, asking no further.
@@ -455,7 +457,7 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
         waited = 0;
         *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
     } else {
-        follower.Place(cursor->record, cursor->window, target);
+        follower.Place(cursor->record, cursor->note, target);
     }
     return static_cast<uint32_t>(delay);
 }
@@ -470,7 +472,7 @@ JournalEvent* JournalRecorder::Playable(JournalEvent* event) {
 // hands it out placed once the window is there, or as recorded once the longest wait has
 // passed. The wait is real time, at any speed, and the rest of the timeline comes after it.
 uint32_t JournalRecorder::AtItsMoment(platform::EventRecord* target) {
-    bool found = follower.Place(cursor->record, cursor->window, target);
+    bool found = follower.Place(cursor->record, cursor->note, target);
     if (!found && waited < playWaitMs) {
         if (!waited)
             platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 1);
@@ -479,7 +481,7 @@ uint32_t JournalRecorder::AtItsMoment(platform::EventRecord* target) {
         return journal::kLookAgainMs;
     }
     if (!found)
-        follower.GiveUp(cursor->window);
+        follower.GiveUp(cursor->note);
     // The sound track waited with the input, and goes on with it.
     if (waited)
         platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 0);
@@ -535,7 +537,7 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
                 const platform::EventRecord& record =
                     *reinterpret_cast<const platform::EventRecord*>(lParam);
                 if (self->Keeps(record))
-                    self->AppendEvent(record, self->WindowOf(record));
+                    self->AppendEvent(record, self->NoteOf(record));
             }
             break;
         case HC_SYSMODALON:

@@ -28,7 +28,8 @@ enum class SpeedKind : int32_t {
 
 struct JournalEvent {
     platform::EventRecord record;
-    uint32_t window;  // the number of its entry in the recorder's window table; 0 for none
+    uint32_t
+        note;  // the number of its note (its window, where it stood) in the recorder's; 0: none
     JournalEvent* next;
 };
 
@@ -37,7 +38,7 @@ struct JournalEvent {
 struct SeenWindow {
     platform::WindowHandle handle;
     platform::WindowRect rect;
-    uint32_t number;  // in the recorder's window table
+    uint32_t note;  // in the recorder's notes
 };
 
 // What commanded a start or a stop. A recording keeps only what the user did in between: the
@@ -107,14 +108,15 @@ class JournalRecorder {
     const JournalEvent* GetHead() const { return head; }
     uint32_t GetCount() const { return count; }
     const journal::WindowTable& GetWindows() const { return windows; }
+    const journal::EventNotes& GetNotes() const { return notes; }
     int32_t GetSpeed() const { return speed; }
 
   private:
     static intptr_t RecordHookProc(int code, uintptr_t wParam, intptr_t lParam);
     static intptr_t PlaybackHookProc(int code, uintptr_t wParam, intptr_t lParam);
     static void SwitchScreenSaver(bool start);
-    bool AppendEvent(const platform::EventRecord& record, uint32_t window);
-    uint32_t WindowOf(const platform::EventRecord& record);
+    bool AppendEvent(const platform::EventRecord& record, uint32_t note);
+    uint32_t NoteOf(const platform::EventRecord& record);
     uint32_t NextDelay(platform::EventRecord* target);
     uint32_t AtItsMoment(platform::EventRecord* target);
     void Advance();
@@ -137,8 +139,9 @@ class JournalRecorder {
     JournalEvent* cursor;  // the event playback hands out next; rests where playback ended
     uint32_t count;
     EventChunk* chunks;  // the newest first; the events of the list live in these
-    // The windows the events belong to, released with them.
+    // The windows the events belong to and where each stood, released with them.
     journal::WindowTable windows;
+    journal::EventNotes notes;
     SeenWindow pointerWindow;  // under the pointer at the last mouse event
     SeenWindow keyWindow;      // in the foreground at the last key
     platform::HookHandle recordHook;

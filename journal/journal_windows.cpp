@@ -1,11 +1,12 @@
 // The window each recorded event belongs to. The record hook runs inside the system's input
 // processing, and a slow low-level hook is dropped by the system: each event costs a lookup of
 // the window's handle and rectangle, and only a window not seen just before, or one that moved,
-// is described in full and entered in the table.
+// is described in full. A window keeps its one entry in the table however often it moves; each
+// place it stood at gets a note of its own, which the events there share.
 #include "journal/journal_recorder.h"
 #include "platform/window.h"
 
-uint32_t JournalRecorder::WindowOf(const platform::EventRecord& record) {
+uint32_t JournalRecorder::NoteOf(const platform::EventRecord& record) {
     uint32_t kind = record.message & 0xFFFF;
     SeenWindow* seen;
     platform::WindowHandle handle;
@@ -27,10 +28,12 @@ uint32_t JournalRecorder::WindowOf(const platform::EventRecord& record) {
     if (handle == seen->handle && platform::WindowBounds(handle, &rect) &&
         rect.left == seen->rect.left && rect.top == seen->rect.top &&
         rect.right == seen->rect.right && rect.bottom == seen->rect.bottom)
-        return seen->number;
+        return seen->note;
     platform::WindowInfo info;
     if (!platform::DescribeWindow(handle, &info))
         return 0;
-    *seen = SeenWindow{handle, info.rect, journal::AddWindow(&windows, info)};
-    return seen->number;
+    uint32_t window = journal::AddWindow(&windows, info);
+    uint32_t note = window ? journal::AddNote(&notes, {window, info.rect, info.dpi}) : 0;
+    *seen = SeenWindow{handle, info.rect, note};
+    return note;
 }

@@ -87,13 +87,20 @@ platform::WindowHandle Search(const platform::WindowInfo& wanted, uint32_t* dpi)
 }  // namespace
 
 WindowFollower::WindowFollower()
-    : recorded(nullptr), live(nullptr), count(0), buttonsHeld(0), shiftX(0), shiftY(0) {}
+    : recorded(nullptr),
+      places(nullptr),
+      placeCount(0),
+      live(nullptr),
+      count(0),
+      buttonsHeld(0),
+      shiftX(0),
+      shiftY(0) {}
 
 WindowFollower::~WindowFollower() {
     Finish();
 }
 
-void WindowFollower::Start(const WindowTable& table) {
+void WindowFollower::Start(const WindowTable& table, const EventNotes& notes) {
     Finish();
     if (!table.count)
         return;
@@ -102,13 +109,23 @@ void WindowFollower::Start(const WindowTable& table) {
         return;
     recorded = table.entries;
     count = table.count;
+    places = notes.notes;
+    placeCount = notes.count;
+}
+
+uint32_t WindowFollower::WindowOf(uint32_t note) const {
+    if (note < 1 || note > placeCount)
+        return 0;
+    uint32_t window = places[note - 1].window;
+    return window <= count ? window : 0;
 }
 
 void WindowFollower::Finish() {
     delete[] live;
     live = nullptr;
     recorded = nullptr;
-    count = 0;
+    places = nullptr;
+    placeCount = count = 0;
     buttonsHeld = 0;
     shiftX = shiftY = 0;
 }
@@ -120,8 +137,8 @@ void WindowFollower::NewPass() {
     shiftX = shiftY = 0;
 }
 
-void WindowFollower::GiveUp(uint32_t window) {
-    if (window >= 1 && window <= count)
+void WindowFollower::GiveUp(uint32_t note) {
+    if (uint32_t window = WindowOf(note))
         live[window - 1].givenUp = true;
 }
 
@@ -163,14 +180,15 @@ bool WindowFollower::HasKeyboard(uint32_t window) {
     return Find(window, &rect) && entry.handle == foreground;
 }
 
-bool WindowFollower::Follows(const platform::EventRecord& event, uint32_t window) const {
+bool WindowFollower::Follows(const platform::EventRecord& event, uint32_t note) const {
     uint32_t kind = event.message & 0xFFFF;
-    if (!live || window < 1 || window > count || live[window - 1].givenUp)
+    uint32_t window = live ? WindowOf(note) : 0;
+    if (!window || live[window - 1].givenUp)
         return false;
     return IsKey(kind) || (IsMouse(kind) && !buttonsHeld);
 }
 
-bool WindowFollower::Place(const platform::EventRecord& event, uint32_t window,
+bool WindowFollower::Place(const platform::EventRecord& event, uint32_t note,
                            platform::EventRecord* placed) {
     *placed = event;
     // A file's record of message 0 is no wait: it goes out as a message that no input queue
@@ -178,7 +196,8 @@ bool WindowFollower::Place(const platform::EventRecord& event, uint32_t window,
     if (placed->message == platform::kWaitEvent)
         placed->message = kNotInput;
     uint32_t kind = event.message & 0xFFFF;
-    bool follow = Follows(event, window);
+    bool follow = Follows(event, note);
+    uint32_t window = follow ? WindowOf(note) : 0;
     if (IsKey(kind))
         return !follow || HasKeyboard(window);
     if (!IsMouse(kind))
@@ -190,7 +209,7 @@ bool WindowFollower::Place(const platform::EventRecord& event, uint32_t window,
         if (follow && !found)
             return false;
         if (found) {
-            const platform::WindowInfo& then = recorded[window - 1];
+            const EventNote& then = places[note - 1];
             int32_t x = static_cast<int32_t>(event.paramL);
             int32_t y = static_cast<int32_t>(event.paramH);
             shiftX = now.left + Rescale(x - then.rect.left, then.dpi, found->dpi) - x;

@@ -24,33 +24,38 @@ class WindowFollower {
   public:
     WindowFollower();
     ~WindowFollower();
-    // Follows the windows of `table` from the first event on; without memory, follows none.
-    void Start(const WindowTable& table);
+    // Follows the windows of `table`, at the places `notes` tell, from the first event on;
+    // without memory, follows none. Events name their notes (0 for none).
+    void Start(const WindowTable& table, const EventNotes& notes);
     void Finish();
     // A repeat begins another pass: every window is looked for again (the ones found are kept
     // while they are there), and no drag is under way.
     void NewPass();
     // Whether where `recorded` goes depends on the screen at its moment: an event of a window
     // being followed, but for the moves and the release of a drag, which keep its shift.
-    bool Follows(const platform::EventRecord& recorded, uint32_t window) const;
-    // Writes where `recorded`, an event of the table's window `window` (0 for none), goes now;
+    bool Follows(const platform::EventRecord& recorded, uint32_t note) const;
+    // Writes where `recorded`, an event of note `note`, goes now;
     // never a wait, whatever the record holds.
     // False when that window is not there (a key: not in the foreground) yet; `placed` then
     // holds the recorded event.
-    bool Place(const platform::EventRecord& recorded, uint32_t window,
-               platform::EventRecord* placed);
+    bool Place(const platform::EventRecord& recorded, uint32_t note, platform::EventRecord* placed);
     // The event handed out last was processed: a button it pressed is held from now on, so
     // asking Place again for an event before this changes nothing of the drag.
     void Passed(const platform::EventRecord& event);
-    // The window did not come: its events go where they were recorded from now on.
-    void GiveUp(uint32_t window);
+    // The window of the note did not come: its events go where they were recorded from now on.
+    void GiveUp(uint32_t note);
 
   private:
     // The live window of the table's `window`, and where it is now; null when there is none.
     LiveWindow* Find(uint32_t window, platform::WindowRect* rect);
     bool HasKeyboard(uint32_t window);
 
+    // The table's entry of a note's window, from 1; 0 for none.
+    uint32_t WindowOf(uint32_t note) const;
+
     const platform::WindowInfo* recorded;
+    const EventNote* places;
+    uint32_t placeCount;
     LiveWindow* live;
     uint32_t count;
     // While a button is held the pointer moves by the recorded distances from where it was

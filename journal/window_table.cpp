@@ -4,7 +4,6 @@
 #include <new>
 
 #include "journal/journal_codec.h"
-#include "storage/file_buffer.h"
 
 namespace journal {
 
@@ -35,20 +34,26 @@ bool SameWindow(const platform::WindowInfo& a, const platform::WindowInfo& b) {
            a.rect.bottom == b.rect.bottom && a.dpi == b.dpi;
 }
 
+// Grows an array of plain records by one; false when no memory can be had.
+template <class Item>
+bool Grow(Item** items, uint32_t count, uint32_t* capacity) {
+    if (count < *capacity)
+        return true;
+    uint32_t larger = *capacity ? *capacity * 2 : kFirstCapacity;
+    Item* grown = new (std::nothrow) Item[larger];
+    if (!grown)
+        return false;
+    if (count)
+        memcpy(grown, *items, count * sizeof(Item));
+    delete[] * items;
+    *items = grown;
+    *capacity = larger;
+    return true;
+}
+
 uint32_t AppendWindow(WindowTable* table, const platform::WindowInfo& window) {
-    if (table->count == kMostWindows)
+    if (table->count == kMostWindows || !Grow(&table->entries, table->count, &table->capacity))
         return 0;
-    if (table->count == table->capacity) {
-        uint32_t capacity = table->capacity ? table->capacity * 2 : kFirstCapacity;
-        platform::WindowInfo* entries = new (std::nothrow) platform::WindowInfo[capacity];
-        if (!entries)
-            return 0;
-        if (table->count)
-            memcpy(entries, table->entries, table->count * sizeof(platform::WindowInfo));
-        delete[] table->entries;
-        table->entries = entries;
-        table->capacity = capacity;
-    }
     platform::WindowInfo& entry = table->entries[table->count];
     entry = window;
     // Names are cut here, so that what is held is what a save writes.
@@ -59,15 +64,34 @@ uint32_t AppendWindow(WindowTable* table, const platform::WindowInfo& window) {
 }
 
 uint32_t AddWindow(WindowTable* table, const platform::WindowInfo& window) {
-    for (uint32_t i = 0; i < table->count; i++)
-        if (SameWindow(table->entries[i], window))
+    platform::WindowInfo cut = window;  // compared as it would be held
+    cut.program[NameLength(cut.program)] = '\0';
+    cut.windowClass[NameLength(cut.windowClass)] = '\0';
+    cut.title[NameLength(cut.title)] = '\0';
+    for (uint32_t i = 0; i < table->count; i++) {
+        const platform::WindowInfo& entry = table->entries[i];
+        if (strcmp(entry.program, cut.program) == 0 &&
+            strcmp(entry.windowClass, cut.windowClass) == 0 && strcmp(entry.title, cut.title) == 0)
             return i + 1;
-    return AppendWindow(table, window);
+    }
+    return AppendWindow(table, cut);
 }
 
 void ReleaseWindows(WindowTable* table) {
     delete[] table->entries;
     *table = WindowTable{nullptr, 0, 0};
+}
+
+uint32_t AddNote(EventNotes* notes, const EventNote& note) {
+    if (notes->count == UINT32_MAX || !Grow(&notes->notes, notes->count, &notes->capacity))
+        return 0;
+    notes->notes[notes->count] = note;
+    return ++notes->count;
+}
+
+void ReleaseNotes(EventNotes* notes) {
+    delete[] notes->notes;
+    *notes = EventNotes{nullptr, 0, 0};
 }
 
 uint32_t WindowTableSize(const platform::WindowInfo* windows, uint32_t count) {
@@ -99,8 +123,12 @@ uint32_t EncodeWindow(const platform::WindowInfo& window, uint8_t* bytes) {
 
 void EncodeWindowTable(const platform::WindowInfo* windows, uint32_t count, uint8_t* bytes) {
     memcpy(bytes, kWindowTableTag, sizeof kWindowTableTag);
-    PutU32(bytes + 4, count);
-    bytes += kWindowTableHead;
+    EncodeWindowEntries(windows, count, bytes + sizeof kWindowTableTag);
+}
+
+void EncodeWindowEntries(const platform::WindowInfo* windows, uint32_t count, uint8_t* bytes) {
+    PutU32(bytes, count);
+    bytes += kWindowTableHead - sizeof kWindowTableTag;
     for (uint32_t i = 0; i < count; i++)
         bytes += EncodeWindow(windows[i], bytes);
 }
@@ -110,13 +138,13 @@ bool HasWindowTable(const uint8_t* bytes, uint32_t size) {
            memcmp(bytes, kWindowTableTag, sizeof kWindowTableTag) == 0;
 }
 
-bool DecodeWindowTable(const uint8_t* bytes, uint32_t size, TakeWindow take, void* context) {
-    if (!HasWindowTable(bytes, size) || size < kWindowTableHead)
+bool DecodeWindowEntries(const uint8_t* bytes, uint32_t size, TakeWindow take, void* context) {
+    if (size < 4)
         return false;
-    uint32_t count = GetU32(bytes + 4);
+    uint32_t count = GetU32(bytes);
     if (count == 0 || count > kMostWindows)
         return false;
-    uint32_t at = kWindowTableHead;
+    uint32_t at = 4;
     for (uint32_t i = 0; i < count; i++) {
         if (size - at < kWindowEntryHead)
             return false;
@@ -148,28 +176,6 @@ uint32_t DecodeWindowReference(const uint8_t* record) {
 
 void EncodeWindowReference(uint32_t window, uint8_t* record) {
     PutU32(record + kRecordSize, window);
-}
-
-bool ReadWindowTable(FileBuffer* file, const JournalHeader& header, WindowTable* table) {
-    // Only the tag tells a table; a header too short for the rest of it is a damaged one.
-    if (header.headerSize < kHeaderSize + sizeof kWindowTableTag)
-        return true;
-    const uint8_t* tag = file->ReadAt(sizeof kWindowTableTag, kHeaderSize);
-    if (!tag)
-        return false;
-    if (!HasWindowTable(tag, sizeof kWindowTableTag))
-        return true;
-    uint32_t size = header.headerSize - kHeaderSize;
-    if (size > kLargestWindowTable || header.recordSize < kWindowRecordSize)
-        return false;
-    const uint8_t* bytes = file->ReadAt(size, kHeaderSize);
-    return bytes && DecodeWindowTable(
-                        bytes, size,
-                        [](void* context, const platform::WindowInfo& window) {
-                            // Equal entries stay apart: the records name them by place.
-                            return AppendWindow(static_cast<WindowTable*>(context), window) != 0;
-                        },
-                        table);
 }
 
 }  // namespace journal

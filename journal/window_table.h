@@ -8,9 +8,6 @@
 
 #include "platform/window_lookup.h"
 
-class FileBuffer;
-struct JournalHeader;
-
 namespace journal {
 
 // Records of a file with a window table: the 20-byte event, then the window's number (1 for
@@ -32,12 +29,29 @@ struct WindowTable {
     uint32_t capacity;
 };
 
-// The number of an entry equal to `window`, added when there is none; 0 when the table is full
-// or no memory can be had, so the event then belongs to no window.
+// What the recording noted beside an event: the window it belongs to and where that window stood
+// then. Events name their notes, and share one while their window stays put.
+struct EventNote {
+    uint32_t window;  // its entry in the table, from 1; 0 for none
+    platform::WindowRect rect;
+    uint32_t dpi;
+};
+struct EventNotes {
+    EventNote* notes;
+    uint32_t count;
+    uint32_t capacity;
+};
+
+// The number of the entry for the window of that program, class and title, added with its place
+// when there is none: a window that moves keeps its one entry. 0 when the table is full or no
+// memory can be had, so the event then belongs to no window.
 uint32_t AddWindow(WindowTable* table, const platform::WindowInfo& window);
 // The same without looking for an equal entry: a file's table is kept as it was.
 uint32_t AppendWindow(WindowTable* table, const platform::WindowInfo& window);
 void ReleaseWindows(WindowTable* table);
+// The number of a new note, from 1; 0 when no memory can be had.
+uint32_t AddNote(EventNotes* notes, const EventNote& note);
+void ReleaseNotes(EventNotes* notes);
 bool SameWindow(const platform::WindowInfo& a, const platform::WindowInfo& b);
 
 // Bytes of the table of `count` windows; 0 for none, as no table is written then.
@@ -46,21 +60,19 @@ uint32_t WindowTableSize(const platform::WindowInfo* windows, uint32_t count);
 uint32_t EncodeWindow(const platform::WindowInfo& window, uint8_t* bytes);
 void EncodeWindowTable(const platform::WindowInfo* windows, uint32_t count, uint8_t* bytes);
 
-// Whether the header's `size` bytes after its first 40 hold a window table: they begin with
-// the tag.
+// The table's count and entries, without its tag: how a table is held in a section.
+void EncodeWindowEntries(const platform::WindowInfo* windows, uint32_t count, uint8_t* bytes);
+
+// Whether the header's `size` bytes after its first 40 hold a window table alone: they begin with
+// its tag.
 bool HasWindowTable(const uint8_t* bytes, uint32_t size);
-// Hands each entry of the table in `size` bytes to `take`. False when the table is damaged:
-// no entry or more than kMostWindows, a name with a zero byte in it, an entry past the end, or
-// bytes left after the last entry.
+// Hands each entry of the count and entries in `size` bytes to `take`. False when they are
+// damaged: no entry or more than kMostWindows, a name with a zero byte in it, an entry past the
+// end, or bytes left after the last entry.
 typedef bool (*TakeWindow)(void* context, const platform::WindowInfo& window);
-bool DecodeWindowTable(const uint8_t* bytes, uint32_t size, TakeWindow take, void* context);
+bool DecodeWindowEntries(const uint8_t* bytes, uint32_t size, TakeWindow take, void* context);
 
 uint32_t DecodeWindowReference(const uint8_t* record);
 void EncodeWindowReference(uint32_t window, uint8_t* record);
-
-// Reads the table of a file whose header passed CheckHeader into the empty `table`; true and
-// nothing read when the file has none. False when it is damaged or its records have no room
-// for a window's number.
-bool ReadWindowTable(FileBuffer* file, const JournalHeader& header, WindowTable* table);
 
 }  // namespace journal

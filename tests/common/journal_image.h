@@ -57,6 +57,27 @@ inline std::string WindowTable(const std::vector<std::string>& entries,
     return bytes;
 }
 
+// A section of a header that holds more than a window table: tag, length, bytes.
+inline std::string Section(const std::string& tag, const std::string& bytes) {
+    std::string section = tag;
+    PutU32(section, uint32_t(bytes.size()));
+    return section + bytes;
+}
+
+// The window table as a section, and a section of places: event, rectangle and dpi each.
+inline std::string WindowsSection(const std::string& table) {
+    return Section("WNDS", table.substr(4));
+}
+
+inline std::string PlacesSection(const std::vector<std::vector<uint32_t>>& places) {
+    std::string bytes;
+    PutU32(bytes, uint32_t(places.size()));
+    for (const std::vector<uint32_t>& place : places)
+        for (uint32_t value : place)
+            PutU32(bytes, value);
+    return Section("WMOV", bytes);
+}
+
 inline std::string JournalImage(const std::vector<platform::EventRecord>& events,
                                 const JournalHeader& header = {}) {
     std::string bytes = header.signature;

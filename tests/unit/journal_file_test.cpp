@@ -31,6 +31,15 @@ const std::string kLedger = testkit::WindowEntry("ledger.exe", "LedgerMain", "Ac
 const std::string kTable =
     testkit::WindowTable({kLedger, testkit::WindowEntry("", "#32770", ""), kLedger});
 
+// The same table as a section, and places: events 0 and 1 elsewhere than their entries say.
+const std::string kSections = testkit::WindowsSection(kTable);
+std::vector<uint32_t> kPlaceAt(uint32_t event) {
+    return {event, uint32_t(-100), 0, 540, 480, 120};
+}
+std::string kPlace(uint32_t event) {
+    return testkit::PlacesSection({kPlaceAt(event)});
+}
+
 std::string WindowedJournal(testkit::JournalHeader header = {}) {
     header.recordSize = header.recordSize == 20 ? 24 : header.recordSize;
     if (header.table.empty())
@@ -111,7 +120,15 @@ TEST_F(JournalFileTest, RejectedFilesLeaveTheHeldRecordingUntouched) {
         WindowedJournal({.table = testkit::WindowTable({kLedger}) + "x"}),  // bytes left after it
         WindowedJournal({.table = testkit::WindowTable({testkit::WindowEntry("a\0b", "C", "")})}),
         WindowedJournal({.recordSize = 22, .windowOf = {}}),
-        WindowedJournal({.table = "WTBL"})};  // no room for the number of entries
+        WindowedJournal({.table = "WTBL"}),  // no room for the number of entries
+        // Damaged sections: places out of order, past the last event, of an event without a
+        // window, or none; a section before one it follows, or running past the header's end.
+        WindowedJournal({.table = kSections + kPlace(1) + kPlace(0)}),
+        WindowedJournal({.table = kSections + kPlace(3)}),
+        WindowedJournal({.table = kSections + kPlace(2)}),
+        WindowedJournal({.table = kSections + testkit::PlacesSection({})}),
+        WindowedJournal({.table = testkit::PlacesSection({kPlaceAt(0)}) + kSections}),
+        WindowedJournal({.table = kSections.substr(0, kSections.size() - 1)})};
     for (size_t i = 0; i < std::size(bad); i++) {
         SCOPED_TRACE(i);
         Write(Path("bad.Jnf"), bad[i]);
@@ -156,10 +173,27 @@ TEST_F(JournalFileTest, AWindowTableIsLoadedAndSavedBackByteForByte) {
     EXPECT_EQ(-1280, windows.entries[2].rect.left);
     EXPECT_EQ(700, windows.entries[2].rect.bottom);
     EXPECT_EQ(144u, windows.entries[2].dpi);
-    EXPECT_EQ(3u, recorder->GetHead()->window);
-    EXPECT_EQ(2u, recorder->GetHead()->next->window);
+    const journal::EventNote* notes = recorder->GetNotes().notes;
+    EXPECT_EQ(3u, notes[recorder->GetHead()->note - 1].window);
+    EXPECT_EQ(2u, notes[recorder->GetHead()->next->note - 1].window);
     ASSERT_EQ(1, recorder->Save(Path("out.Jnf").c_str()));
     EXPECT_EQ(WindowedJournal(), Read(Path("out.Jnf")));
+
+    // Where windows moved, each event's place comes back with it; a section this version does
+    // not know is skipped.
+    const std::string moved =
+        WindowedJournal({.table = kSections + testkit::PlacesSection({kPlaceAt(0), kPlaceAt(1)})});
+    Write(Path("moved.Jnf"), moved);
+    ASSERT_EQ(1, recorder->Load(Path("moved.Jnf").c_str()));
+    const journal::EventNote& second =
+        recorder->GetNotes().notes[recorder->GetHead()->next->note - 1];
+    EXPECT_EQ(2u, second.window);
+    EXPECT_EQ(-100, second.rect.left);
+    EXPECT_EQ(120u, second.dpi);
+    ASSERT_EQ(1, recorder->Save(Path("out.Jnf").c_str()));
+    EXPECT_EQ(moved, Read(Path("out.Jnf")));
+    Write(Path("later.Jnf"), WindowedJournal({.table = kSections + testkit::Section("LATR", "?")}));
+    EXPECT_EQ(1, recorder->Load(Path("later.Jnf").c_str()));
 }
 
 // What a program that knows nothing of windows reads: the 40-byte header's fields pass its

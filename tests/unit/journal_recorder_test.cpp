@@ -383,7 +383,7 @@ fake::TopWindow FakeWindow(uintptr_t handle, const char* title, platform::Window
 }
 
 // Mouse events belong to the window under the pointer, keys to the foreground window; a
-// window is described once while it stays where it was, and equal windows share an entry.
+// window is described once while it stays where it was, and keeps its one entry where it moves.
 TEST_F(JournalRecorderTest, RecordedEventsNameTheirWindowsDescribingEachOnce) {
     fake::TopWindow main = FakeWindow(1, "Accounts", {0, 0, 400, 300});
     fake::TopWindow dialog = FakeWindow(2, "Save As", {500, 0, 800, 300});
@@ -405,22 +405,24 @@ TEST_F(JournalRecorderTest, RecordedEventsNameTheirWindowsDescribingEachOnce) {
         fake::RecordEvent(step.event);
         EXPECT_EQ(step.describes, fake::DescribeCount()) << step.event.time;
     }
-    main.info.rect = {0, 0, 200, 300};  // resized: a window of its own
+    main.info.rect = {0, 0, 200, 300};  // resized: the same window, at a place of its own
     fake::SetTopWindows({main, dialog});
     fake::RecordEvent({WM_MOUSEMOVE, 10, 10, 8, 0});
     ASSERT_EQ(1, recorder->Stop());
 
+    const journal::EventNote* notes = recorder->GetNotes().notes;
     const JournalEvent* event = recorder->GetHead();
     for (const auto& step : kSteps) {
         ASSERT_NE(nullptr, event);
-        EXPECT_EQ(step.window, event->window) << step.event.time;
+        EXPECT_EQ(step.window, event->note ? notes[event->note - 1].window : 0) << step.event.time;
         event = event->next;
     }
-    EXPECT_EQ(3u, event->window);
+    EXPECT_EQ(1u, notes[event->note - 1].window);
+    EXPECT_EQ(200, notes[event->note - 1].rect.right);
+    EXPECT_EQ(0, notes[recorder->GetHead()->note - 1].rect.left);
     EXPECT_EQ(4, fake::DescribeCount());
-    ASSERT_EQ(3u, recorder->GetWindows().count);
+    ASSERT_EQ(2u, recorder->GetWindows().count);
     EXPECT_STREQ("Save As", recorder->GetWindows().entries[1].title);
-    EXPECT_EQ(200, recorder->GetWindows().entries[2].rect.right);
 }
 
 }  // namespace
@@ -712,4 +714,34 @@ TEST_F(JournalRecorderTest, ADragHoldsUntilItsLastXButtonIsLetGo) {
     ASSERT_EQ(5u, events.size());
     EXPECT_EQ(150, static_cast<int32_t>(events[3].record.paramL));
     EXPECT_EQ(10, static_cast<int32_t>(events[3].record.paramH));
+}
+
+// A window that keeps moving keeps its one entry: where it stood goes with each event, so an
+// animation of any length leaves the table to the windows, and its clicks land in it on replay.
+TEST_F(JournalRecorderTest, AWindowThatKeepsMovingKeepsItsOneEntry) {
+    fake::TopWindow ledger = FakeWindow(1, "Accounts", {100, 100, 500, 400});
+    fake::TopWindow other = FakeWindow(2, "Notes", {600, 0, 900, 300});
+    ASSERT_EQ(1, recorder->StartRecording());
+    for (uint32_t i = 0; i < 3000; i++) {  // past the table's 1,024
+        ledger.info.rect = {100 + int32_t(i % 50), 100, 500 + int32_t(i % 50), 400};
+        fake::SetTopWindows({ledger, other});
+        fake::RecordEvent({WM_MOUSEMOVE, 200 + i % 50, 200, 1000 + i, 0});
+    }
+    fake::RecordEvent({WM_LBUTTONDOWN, 650, 50, 5000, 0});  // a window first seen now
+    ASSERT_EQ(1, recorder->Stop());
+    ASSERT_EQ(2u, recorder->GetWindows().count);
+    ASSERT_EQ(1, recorder->Save("moving.Jnf"));
+    ASSERT_EQ(1, recorder->Load("moving.Jnf"));
+
+    ledger.info.rect = {0, 0, 400, 300};
+    other.info.rect = {500, 500, 800, 800};
+    fake::SetTopWindows({ledger, other});
+    ASSERT_EQ(1, recorder->StartPlayback());
+    std::vector<fake::Played> events = Events(fake::PlayAll());
+    ASSERT_EQ(3001u, events.size());
+    for (size_t i : {0, 1, 2999}) {  // each 100 into its window as it stood then
+        EXPECT_EQ(100, static_cast<int32_t>(events[i].record.paramL)) << i;
+        EXPECT_EQ(100, static_cast<int32_t>(events[i].record.paramH)) << i;
+    }
+    EXPECT_EQ(550, static_cast<int32_t>(events[3000].record.paramL));
 }

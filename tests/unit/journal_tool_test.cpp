@@ -347,7 +347,7 @@ TEST_F(JournalToolTest, InfoSaysWhatAFileHoldsOrWhyTheProgramWouldRefuseIt) {
         {JournalImage(kEvents).substr(0, 159), "= 160, but the file is 159 bytes"},
         {JournalImage(kEvents, {.duration = 1}),
          "first time 1000 is not last time 1365 - duration 1"},
-        {Windowed({1, 2, 3, 0, 0, 0}), "its window table is damaged, or a record names a window"},
+        {Windowed({1, 2, 3, 0, 0, 0}), "is damaged, or a record names a window the table lacks"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.reason);

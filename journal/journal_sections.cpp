@@ -1,0 +1,162 @@
+#include "journal/journal_sections.h"
+
+#include <cstring>
+
+#include "journal/window_table.h"
+
+namespace journal {
+
+namespace {
+
+const uint32_t kPlaceSize = 24;  // event, rectangle, dpi
+
+void PutU32(uint8_t* bytes, uint32_t value) {
+    for (int i = 0; i < 4; i++)
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t GetU32(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+bool Tagged(const uint8_t* bytes, const char* tag) {
+    return memcmp(bytes, tag, 4) == 0;
+}
+
+// The sections this version knows, in the order a file holds them; its index, -1 for none.
+const char* const kKnown[] = {kWindowsTag, kPlacesTag};
+const int kKnownCount = sizeof kKnown / sizeof kKnown[0];
+
+int KnownIndex(const uint8_t* tag) {
+    for (int i = 0; i < kKnownCount; i++)
+        if (Tagged(tag, kKnown[i]))
+            return i;
+    return -1;
+}
+
+bool DecodeWindows(const uint8_t* bytes, uint32_t size, HeaderSections* sections) {
+    return DecodeWindowEntries(
+        bytes, size,
+        [](void* context, const platform::WindowInfo& window) {
+            static_cast<std::vector<platform::WindowInfo>*>(context)->push_back(window);
+            return true;
+        },
+        &sections->windows);
+}
+
+bool DecodePlaces(const uint8_t* bytes, uint32_t size, uint32_t eventCount,
+                  HeaderSections* sections) {
+    // A save never writes a section of no places.
+    if (size < 4 || (size - 4) % kPlaceSize || GetU32(bytes) != (size - 4) / kPlaceSize ||
+        size == 4)
+        return false;
+    uint32_t count = GetU32(bytes);
+    sections->places.reserve(count);
+    for (uint32_t i = 0; i < count; i++) {
+        const uint8_t* place = bytes + 4 + i * kPlaceSize;
+        WindowPlace p = {
+            GetU32(place),
+            {static_cast<int32_t>(GetU32(place + 4)), static_cast<int32_t>(GetU32(place + 8)),
+             static_cast<int32_t>(GetU32(place + 12)), static_cast<int32_t>(GetU32(place + 16))},
+            GetU32(place + 20)};
+        bool inOrder = sections->places.empty() || p.event > sections->places.back().event;
+        if (p.event >= eventCount || !inOrder)
+            return false;
+        sections->places.push_back(p);
+    }
+    return true;
+}
+
+void Begin(std::vector<uint8_t>* bytes, const char* tag, uint32_t length) {
+    size_t at = bytes->size();
+    bytes->resize(at + kSectionHead + length);
+    memcpy(bytes->data() + at, tag, 4);
+    PutU32(bytes->data() + at + 4, length);
+}
+
+uint8_t* Tail(std::vector<uint8_t>* bytes, uint32_t length) {
+    return bytes->data() + bytes->size() - length;
+}
+
+}  // namespace
+
+HeaderBytes DecodeHeaderBytes(const uint8_t* bytes, uint32_t size, uint32_t eventCount,
+                              HeaderSections* sections) {
+    *sections = HeaderSections();
+    if (HasWindowTable(bytes, size)) {
+        bool whole = DecodeWindows(bytes + 4, size - 4, sections);
+        return whole ? HeaderBytes::kSections : HeaderBytes::kDamaged;
+    }
+    if (size < 4 || KnownIndex(bytes) < 0)
+        return HeaderBytes::kOpaque;
+    sections->sectioned = true;
+    int next = 0;  // the first known section that may still come
+    for (uint32_t at = 0; at < size;) {
+        if (size - at < kSectionHead || GetU32(bytes + at + 4) > size - at - kSectionHead)
+            return HeaderBytes::kDamaged;
+        const uint8_t* tag = bytes + at;
+        uint32_t length = GetU32(bytes + at + 4);
+        const uint8_t* body = bytes + at + kSectionHead;
+        at += kSectionHead + length;
+        int known = KnownIndex(tag);
+        if (known < 0) {
+            next = kKnownCount;  // what this version knows never follows what it does not
+            OtherSection other = {{}, std::vector<uint8_t>(body, body + length)};
+            memcpy(other.tag, tag, 4);
+            sections->others.push_back(std::move(other));
+            continue;
+        }
+        if (known < next)
+            return HeaderBytes::kDamaged;
+        next = known + 1;
+        bool whole = known == 0 ? DecodeWindows(body, length, sections)
+                                : DecodePlaces(body, length, eventCount, sections);
+        if (!whole)
+            return HeaderBytes::kDamaged;
+    }
+    return HeaderBytes::kSections;
+}
+
+std::vector<uint8_t> EncodeHeaderBytes(const HeaderSections& sections) {
+    std::vector<uint8_t> bytes;
+    uint32_t windowCount = static_cast<uint32_t>(sections.windows.size());
+    uint32_t table = WindowTableSize(sections.windows.data(), windowCount);
+    if (!sections.sectioned && sections.places.empty() && sections.others.empty()) {
+        bytes.resize(table);
+        if (table)
+            EncodeWindowTable(sections.windows.data(), windowCount, bytes.data());
+        return bytes;
+    }
+    if (table) {
+        uint32_t length = table - 4;  // the entries without the table's own tag
+        Begin(&bytes, kWindowsTag, length);
+        EncodeWindowEntries(sections.windows.data(), windowCount, Tail(&bytes, length));
+    }
+    if (!sections.places.empty()) {
+        uint32_t count = static_cast<uint32_t>(sections.places.size());
+        uint32_t length = 4 + count * kPlaceSize;
+        Begin(&bytes, kPlacesTag, length);
+        uint8_t* out = Tail(&bytes, length);
+        PutU32(out, count);
+        out += 4;
+        for (const WindowPlace& p : sections.places) {
+            PutU32(out, p.event);
+            PutU32(out + 4, static_cast<uint32_t>(p.rect.left));
+            PutU32(out + 8, static_cast<uint32_t>(p.rect.top));
+            PutU32(out + 12, static_cast<uint32_t>(p.rect.right));
+            PutU32(out + 16, static_cast<uint32_t>(p.rect.bottom));
+            PutU32(out + 20, p.dpi);
+            out += kPlaceSize;
+        }
+    }
+    for (const OtherSection& other : sections.others) {
+        uint32_t length = static_cast<uint32_t>(other.bytes.size());
+        Begin(&bytes, other.tag, length);
+        if (length)
+            memcpy(Tail(&bytes, length), other.bytes.data(), length);
+    }
+    return bytes;
+}
+
+}  // namespace journal
