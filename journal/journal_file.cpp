@@ -205,5 +205,6 @@ bool JournalRecorder::Load(const char* fileName) {
     FreeChunks(keptChunks);
     journal::ReleaseWindows(&keptWindows);
     journal::ReleaseNotes(&keptNotes);
+    endKnown = false;  // a file does not tell when its recording was stopped
     return true;
 }

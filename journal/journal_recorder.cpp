@@ -65,6 +65,9 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       menuMark(nullptr),
       menuChord(nullptr),
       delayRemainder(0),
+      recordStart(0),
+      recordEnd(0),
+      endKnown(false),
       timeLimit(static_cast<uint32_t>(minutes) * 60000u),
       speed(16),
       repeatTimes(1),
@@ -115,6 +118,8 @@ bool JournalRecorder::StartRecording(Commander by) {
     if (!hook)
         return false;
     recordHook = hook;
+    recordStart = platform::InputClock();
+    endKnown = false;
     dropKeys.reset();
     menuMarked = false;
     if (by.chord) {
@@ -182,6 +187,10 @@ bool JournalRecorder::Stop(Commander by) {
     hook = nullptr;
     stopping = false;
     if (stopped == STOPPED_RECORDING) {
+        // Where the user stopped, or the limit did.
+        uint32_t elapsed = journal::PlayedGap(recordStart, platform::InputClock());
+        recordEnd = recordStart + (elapsed < timeLimit ? elapsed : timeLimit);
+        endKnown = true;
         // Cut before the notification, which may save the list.
         // (A hotkey that stopped it is cut already, as every hotkey taken while recording.)
         if (by.menu && menuMarked)
@@ -339,7 +348,11 @@ void JournalRecorder::SetRepeat(uint32_t times, bool lastGap, uint32_t pauseMs) 
 uint32_t JournalRecorder::GetRepeatPause() const {
     if (!pauseIsLastGap)
         return repeatPause;
-    // The gap before the last event: where the recording ended, as it would go on.
+    // From the last event to the moment the user stopped, where the recording knows it: the
+    // pause the user left at its end.
+    if (endKnown && tail)
+        return journal::PlayedGap(tail->record.time, recordEnd);
+    // Else the gap before the last event: where the recording ended, as it would go on.
     const JournalEvent* before = head;
     while (before && before->next && before->next != tail)
         before = before->next;
@@ -348,8 +361,14 @@ uint32_t JournalRecorder::GetRepeatPause() const {
 }
 
 void JournalRecorder::CheckTimeLimit() {
-    if (IsRecording() && HasEvents() && tail->record.time - head->record.time > timeLimit)
-        Stop();
+    // Measured from the start, by the clock: an idle user never stretches the events' span.
+    if (!IsRecording() || journal::PlayedGap(recordStart, platform::InputClock()) <= timeLimit)
+        return;
+    // The tick comes up to a second late: what came after the limit is not kept.
+    Unlink(nullptr, [&](const JournalEvent& event) {
+        return journal::PlayedGap(recordStart, event.record.time) > timeLimit;
+    });
+    Stop();
 }
 
 bool JournalRecorder::Clear() {
@@ -373,6 +392,7 @@ void JournalRecorder::ReleaseEvents() {
     follower.Finish();  // it reads the table
     journal::ReleaseWindows(&windows);
     journal::ReleaseNotes(&notes);
+    endKnown = false;
     pointerWindow = keyWindow = SeenWindow();
     head = nullptr;
     tail = nullptr;

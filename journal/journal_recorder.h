@@ -161,6 +161,10 @@ class JournalRecorder {
     // Sixteenths of a millisecond that scaled delays left over so far: carried into the next
     // delay so that rounding never adds up over a playback.
     uint32_t delayRemainder;
+    // When the recording began and ended, by the input clock; a loaded file does not know.
+    uint32_t recordStart;
+    uint32_t recordEnd;
+    bool endKnown;
     uint32_t timeLimit;
     int32_t speed;
     uint32_t repeatTimes;

@@ -87,5 +87,7 @@ void PausePlayback(HookHandle hook, bool paused);
 intptr_t CallNextHook(HookHandle hook, int code, uintptr_t wParam, intptr_t lParam);
 // Whether the key is held down now, as the keyboard has it (not as a window's queue does).
 bool KeyIsDown(uint32_t virtualKey);
+// The system's tick count in milliseconds: the clock of every event's time.
+uint32_t InputClock();
 
 }  // namespace platform

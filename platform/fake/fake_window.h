@@ -87,6 +87,8 @@ int RecordHookInstalled();
 int PlaybackHookInstalled();
 int PlaybackPaused();  // 1 while the installed playback is paused
 platform::HookHandle InstalledHook();
+// What InputClock answers; RecordEvent moves it on to each event's time.
+void SetInputClock(uint32_t milliseconds);
 // Feeds the installed record hook; returns its result.
 intptr_t RecordEvent(const platform::EventRecord& record);
 intptr_t CallRecordHook(int code, intptr_t lParam = 0);

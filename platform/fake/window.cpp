@@ -39,6 +39,7 @@ struct State {
     void (*whileMenuOpen)() = nullptr;
     uint32_t menuChoice = 0;
     bool keysDown[256] = {};
+    uint32_t clock = 0;
     std::function<bool(platform::PlaySettings*)> dialogAnswer;
     bool playbackPaused = false;
     uint32_t launchResult = 33;
@@ -208,7 +209,13 @@ void WhileNextHookIsRemoved(std::function<void()> action) {
 }
 
 intptr_t RecordEvent(const platform::EventRecord& record) {
+    if (record.time - S().clock < 0x80000000u)  // the clock is never behind an event
+        S().clock = record.time;
     return CallRecordHook(HC_ACTION, reinterpret_cast<intptr_t>(&record));
+}
+
+void SetInputClock(uint32_t milliseconds) {
+    S().clock = milliseconds;
 }
 
 intptr_t CallRecordHook(int code, intptr_t lParam) {
@@ -436,6 +443,10 @@ void RemoveHook(HookHandle hook) {
     action.swap(S().whileRemoving);
     if (action)
         action();
+}
+
+uint32_t InputClock() {
+    return S().clock;
 }
 
 bool KeyIsDown(uint32_t virtualKey) {

@@ -186,6 +186,10 @@ void PausePlayback(HookHandle hook, bool paused) {
         win32::PauseEmulatedPlayback(paused);
 }
 
+uint32_t InputClock() {
+    return GetTickCount();
+}
+
 bool KeyIsDown(uint32_t virtualKey) {
     return GetAsyncKeyState(static_cast<int>(virtualKey)) < 0;
 }

@@ -259,20 +259,24 @@ TEST_F(JournalRecorderTest, AStepBackInTimeIsPlayedAsNoPause) {
     }
 }
 
-TEST_F(JournalRecorderTest, TimeLimitStopsOnlyAfterTheSpanExceedsIt) {
+// The limit counts from the start, by the clock, idle or not, and what came after it goes.
+TEST_F(JournalRecorderTest, TimeLimitStopsAtItsMinuteFromTheStartIdleOrNot) {
+    fake::SetInputClock(1000);
     ASSERT_EQ(1, recorder->StartRecording());
-    recorder->CheckTimeLimit();  // no events: never stops
-    EXPECT_EQ(1, recorder->IsRecording());
-    fake::RecordEvent(Key(1000));
-    fake::RecordEvent(Key(61000));  // exactly one minute
+    fake::RecordEvent(Key(1500));
+    fake::SetInputClock(61000);  // exactly one minute, nothing done since
     recorder->CheckTimeLimit();
     EXPECT_EQ(1, recorder->IsRecording());
-    fake::RecordEvent(Key(61001));
+    fake::RecordEvent(Key(61000));
+    fake::RecordEvent(Key(61400));  // past it, before the tick
+    fake::SetInputClock(61900);
     recorder->CheckTimeLimit();
     EXPECT_EQ(0, recorder->IsRecording());
     ASSERT_FALSE(notifications.empty());
     EXPECT_EQ(JOURNAL_STOPPED, notifications.back().code);
     EXPECT_EQ(STOPPED_RECORDING, notifications.back().argument);
+    EXPECT_EQ(2u, recorder->GetCount());
+    EXPECT_EQ(61000u, recorder->GetHead()->next->record.time);
 }
 
 TEST_F(JournalRecorderTest, StatusTextsFollowTheState) {
@@ -550,7 +554,19 @@ TEST_F(JournalRecorderTest, KeysWaitForTheirWindowAndDragsKeepTheirShift) {
 // Play plays as often as asked: each pass on the recorded gaps, the pause between passes scaled
 // like any gap, the pass posted for the sound track and told by the status text.
 TEST_F(JournalRecorderTest, RepeatedPlaybackKeepsEveryPassOnTheTimeline) {
-    RecordTimes({1000, 1100, 1130});
+    // The default pause is the one the user left before stopping; a file does not know it, and
+    // takes its last gap.
+    ASSERT_EQ(1, recorder->StartRecording());
+    for (uint32_t time : {1000, 1100, 1130})
+        fake::RecordEvent(Key(time));
+    fake::SetInputClock(1200);
+    ASSERT_EQ(1, recorder->Stop());
+    EXPECT_EQ(70u, recorder->GetRepeatPause());
+    ASSERT_EQ(1, recorder->Save("repeat.Jnf"));
+    ASSERT_EQ(1, recorder->Load("repeat.Jnf"));
+    EXPECT_EQ(30u, recorder->GetRepeatPause());
+    notifications.clear();
+    fake::ClearCallLog();
     const struct {
         uint32_t times;
         bool lastGap;

@@ -230,7 +230,8 @@ const AutomationCase kAutomationCases[] = {
     {"record, 3-minute limit", "-rtool", -1, 0,
      [] {
          RecordKeys(1, 0);
-         fake::RecordEvent({WM_KEYUP, 'A', 1, 180001, 0});
+         fake::RecordEvent({WM_KEYUP, 'A', 1, 180000, 0});
+         fake::SetInputClock(180001);  // the limit passed: the tick ends the run
          LimitTick();
      },
      2},
@@ -278,7 +279,8 @@ const AutomationCase kAutomationCases[] = {
     {"record, the session ends inside the limit's stop", "-Rtool", -1, 0,
      [] {
          RecordKeys(1, 0);
-         fake::RecordEvent({WM_KEYUP, 'A', 1, 60001, 0});
+         fake::RecordEvent({WM_KEYUP, 'A', 1, 60000, 0});
+         fake::SetInputClock(60001);
          fake::WhileNextHookIsRemoved([] { Send(WM_ENDSESSION, 1); });
          Send(WM_TIMER, TIMER_TIMELIMIT);
      },
