@@ -46,6 +46,11 @@
 #define IDC_PAUSE 1002
 #define IDC_FOLLOW 1003
 #define IDC_WINDOW_WAIT 1004
+#define IDC_SCREEN_WAIT 1005
+#define IDC_GO_ON 1006
+#define IDC_MOUSE_FOLLOW 1007
+#define IDC_MOUSE_PLACE 1008
+#define IDC_MOUSE_MOTION 1009
 // The range beside each number field: its id + 10.
 #define IDC_REPEAT_RANGE 1011
 #define IDC_PAUSE_RANGE 1012

@@ -34,6 +34,12 @@ Commander CommandOrigin() {
     return by;
 }
 
+// The sound track that plays with a playback: none while its pauses may end early, which the
+// track could not follow.
+SoundRecorder* PlayingSound() {
+    return shell.journalRecorder->GoesOnWhenReady() ? nullptr : ActiveSound();
+}
+
 // What may hold a playback's sound track; it plays while nothing does.
 const uint32_t kHeldByMenu = 1;
 const uint32_t kHeldByWait = 2;
@@ -220,7 +226,7 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
             break;
         case JOURNAL_PLAYING:
             shell.soundHolds = 0;
-            if (SoundRecorder* sound = ActiveSound())
+            if (SoundRecorder* sound = PlayingSound())
                 sound->StartPlayback();
             ShowState(TrayMode::Blinking, kPlayingTitle, kPlayingText);
             break;
@@ -243,7 +249,7 @@ void OnJournalState(uintptr_t code, intptr_t argument) {
             // Each pass plays the sound track from its start, as the first one did; a pass
             // posted just before the playback ended starts nothing.
             if (SoundRecorder* sound =
-                    shell.journalRecorder->IsPlaying() ? ActiveSound() : nullptr) {
+                    shell.journalRecorder->IsPlaying() ? PlayingSound() : nullptr) {
                 sound->Stop(false);
                 sound->StartPlayback();
                 if (shell.soundHolds)  // a pass posted just before the menu opened
@@ -390,12 +396,18 @@ void ShowPopupMenu(const platform::HotkeyChord* chord) {
 
 namespace {
 
-// The Configuration dialog: how Play repeats and follows windows, for as long as the process
-// runs. A pause left at the recording's last gap stays so for the next recording.
+// The Configuration dialog: how Play repeats, follows windows, waits for the screen and plays
+// the mouse, for as long as the process runs. A pause left at the recording's last gap stays so
+// for the next recording.
 void EditSettings() {
     JournalRecorder* journal = shell.journalRecorder.get();
-    platform::PlaySettings settings = {journal->GetRepeat(), journal->GetRepeatPause(),
-                                       journal->FollowsWindows(), journal->GetLongestWait() / 1000};
+    platform::PlaySettings settings = {journal->GetRepeat(),
+                                       journal->GetRepeatPause(),
+                                       journal->FollowsWindows(),
+                                       journal->GetLongestWait() / 1000,
+                                       journal->WaitsForScreen(),
+                                       journal->GoesOnWhenReady(),
+                                       static_cast<uint32_t>(journal->GetMouseMode())};
     platform::PlaySettings shown = settings;
     bool held = HoldPlayback();
     bool accepted = platform::EditPlaySettings(shell.appInstance, shell.mainWindow, IDD_CONFIG,
@@ -407,6 +419,8 @@ void EditSettings() {
                        journal->PausesByLastGap() && settings.pauseMs == shown.pauseMs,
                        settings.pauseMs);
     journal->SetWindowFollowing(settings.followWindows, settings.longestWaitS * 1000);
+    journal->SetScreenWaiting(settings.waitForScreen, settings.goOnWhenReady);
+    journal->SetMouseMode(static_cast<MouseMode>(settings.mouse));
 }
 
 }  // namespace

@@ -11,14 +11,21 @@
 
 namespace {
 
-// What a save writes beside the records: the windows, and an event's place wherever its window
-// stood elsewhere than at the event of that window before it. A recording whose windows never
-// moved gets the table alone, as files always had.
+bool SamePlace(const journal::EventNote& a, const journal::EventNote& b) {
+    return a.rect.left == b.rect.left && a.rect.top == b.rect.top && a.rect.right == b.rect.right &&
+           a.rect.bottom == b.rect.bottom && a.dpi == b.dpi;
+}
+
+// What a save writes beside the records: the windows; an event's place wherever its window stood
+// elsewhere than at the event of that window before it; the pictures of presses; the motion of
+// moves. A recording with windows that never moved, and nothing else, gets the table alone, as
+// files always had.
 journal::HeaderSections SectionsOf(const JournalEvent* head, const journal::WindowTable& windows,
-                                   const journal::EventNotes& notes) {
+                                   const journal::EventNotes& notes,
+                                   const journal::PictureStore& pictures) {
     journal::HeaderSections sections;
     sections.windows.assign(windows.entries, windows.entries + windows.count);
-    std::vector<const platform::WindowInfo*> last(windows.count + 1, nullptr);
+    std::vector<bool> seen(windows.count + 1, false);
     std::vector<journal::EventNote> stood(windows.count + 1);
     uint32_t index = 0;
     for (const JournalEvent* event = head; event; event = event->next, index++) {
@@ -26,16 +33,19 @@ journal::HeaderSections SectionsOf(const JournalEvent* head, const journal::Wind
             continue;
         const journal::EventNote& note = notes.notes[event->note - 1];
         journal::EventNote& before = stood[note.window];
-        if (!last[note.window]) {
-            last[note.window] = &windows.entries[note.window - 1];
-            before = {note.window, last[note.window]->rect, last[note.window]->dpi};
+        if (note.window && !seen[note.window]) {
+            seen[note.window] = true;
+            before.rect = windows.entries[note.window - 1].rect;
+            before.dpi = windows.entries[note.window - 1].dpi;
         }
-        if (note.rect.left != before.rect.left || note.rect.top != before.rect.top ||
-            note.rect.right != before.rect.right || note.rect.bottom != before.rect.bottom ||
-            note.dpi != before.dpi) {
+        if (note.window && !SamePlace(note, before)) {
             sections.places.push_back({index, note.rect, note.dpi});
             before = note;
         }
+        if (note.picture)
+            sections.pictures.push_back({index, journal::PictureOf(pictures, note.picture)});
+        if (note.motion)
+            sections.motions.push_back({index, note.dx, note.dy, note.motion});
     }
     return sections;
 }
@@ -50,7 +60,8 @@ bool JournalRecorder::Save(const char* fileName) {
     if (!file->Open(FileMode::Saving, named ? fileName : journal::kFilter, named))
         return file->Failed(&failure);
 
-    std::vector<uint8_t> extra = journal::EncodeHeaderBytes(SectionsOf(head, windows, notes));
+    std::vector<uint8_t> extra =
+        journal::EncodeHeaderBytes(SectionsOf(head, windows, notes, pictures));
     journal::FillHeader(signature, count, head->record.time, tail->record.time,
                         static_cast<uint32_t>(extra.size()), windows.count != 0, header.get());
     struct Writing {
@@ -76,19 +87,65 @@ bool JournalRecorder::Save(const char* fileName) {
 
 namespace {
 
-// How a file's records turn into events with notes: each record names its window, and an event
-// with a place of its own starts a new note of that window; the others share its latest.
+// How a file's records turn into events with notes: each record names its window; an event
+// with a place of its own starts a new note of that window, which the events after it share; an
+// event with a picture or motion gets a note of its own.
 struct Loading {
     JournalRecorder* recorder;
     const journal::HeaderSections* sections;
     journal::WindowTable* windows;
     journal::EventNotes* notes;
-    std::vector<uint32_t> latest;  // by window: the note its events name now
+    journal::PictureStore* pictures;
+    std::vector<uint32_t> latest;  // by window: the note of its place now
+    journal::SectionCursor cursor;
     uint32_t index = 0;
-    size_t place = 0;
     bool noMemory = false;
     bool damaged = false;
 };
+
+// The note of the record just read, which names `window` (0 for none); false when no memory can
+// be had for it.
+bool NoteOfRecord(Loading& l, uint32_t window, uint32_t* number) {
+    const journal::HeaderSections& s = *l.sections;
+    journal::SectionCursor& at = l.cursor;  // already moved past this record
+    uint32_t index = l.index - 1;
+    bool placed = at.place && s.places[at.place - 1].event == index;
+    const journal::EventPicture* picture = at.picture && s.pictures[at.picture - 1].event == index
+                                               ? &s.pictures[at.picture - 1]
+                                               : nullptr;
+    const journal::EventMotion* motion =
+        at.motion && s.motions[at.motion - 1].event == index ? &s.motions[at.motion - 1] : nullptr;
+    journal::EventNote note;
+    if (window) {
+        const platform::WindowInfo& entry = l.windows->entries[window - 1];
+        note = {window, entry.rect, entry.dpi};
+        if (placed) {
+            note.rect = s.places[at.place - 1].rect;
+            note.dpi = s.places[at.place - 1].dpi;
+        } else if (l.latest[window]) {
+            note = l.notes->notes[l.latest[window] - 1];
+        }
+        if ((placed || !l.latest[window]) && !(l.latest[window] = journal::AddNote(l.notes, note)))
+            return false;
+    }
+    *number = window ? l.latest[window] : 0;
+    if (!picture && !motion)
+        return true;
+    if (picture) {
+        journal::ScreenPicture* slot = journal::NextPicture(l.pictures);
+        if (!slot)
+            return false;
+        *slot = picture->picture;
+        note.picture = journal::KeepPicture(l.pictures);
+    }
+    if (motion) {
+        note.dx = motion->dx;
+        note.dy = motion->dy;
+        note.motion = motion->flags;
+    }
+    *number = journal::AddNote(l.notes, note);
+    return *number != 0;
+}
 
 }  // namespace
 
@@ -141,47 +198,40 @@ bool JournalRecorder::Load(const char* fileName) {
     EventChunk* keptChunks = chunks;
     journal::WindowTable keptWindows = windows;
     journal::EventNotes keptNotes = notes;
+    journal::PictureStore keptPictures = pictures;
     head = tail = cursor = nullptr;
     count = 0;
     chunks = nullptr;
     windows = journal::WindowTable{nullptr, 0, 0};
     notes = journal::EventNotes{nullptr, 0, 0};
-    Loading loading = {this, &sections, &windows, &notes, {}};
+    pictures = journal::PictureStore{nullptr, 0, 0};
+    Loading loading = {this, &sections, &windows, &notes, &pictures, {}, {}};
     bool complete = true;
     for (const platform::WindowInfo& window : sections.windows)
         complete = complete && journal::AppendWindow(&windows, window) != 0;
     loading.noMemory = !complete;
     loading.latest.assign(windows.count + 1, 0);
     // Each record must name a window the table holds, or none; a place only one that names one.
-    complete = complete &&
-               journal::ReadRecords(
-                   file.get(), *header,
-                   [](void* context, const uint8_t* record) {
-                       Loading& l = *static_cast<Loading*>(context);
-                       uint32_t window =
-                           l.windows->count ? journal::DecodeWindowReference(record) : 0;
-                       const std::vector<journal::WindowPlace>& places = l.sections->places;
-                       bool placed = l.place < places.size() && places[l.place].event == l.index;
-                       l.index++;
-                       if (window > l.windows->count || (placed && !window)) {
-                           l.damaged = true;
-                           return false;
-                       }
-                       uint32_t note = 0;
-                       if (placed) {
-                           const journal::WindowPlace& p = places[l.place++];
-                           note = journal::AddNote(l.notes, {window, p.rect, p.dpi});
-                           l.latest[window] = note;
-                       } else if (window && !(note = l.latest[window])) {
-                           const platform::WindowInfo& entry = l.windows->entries[window - 1];
-                           note = journal::AddNote(l.notes, {window, entry.rect, entry.dpi});
-                           l.latest[window] = note;
-                       }
-                       l.noMemory = (window && !note) ||
-                                    !l.recorder->AppendEvent(journal::DecodeRecord(record), note);
-                       return !l.noMemory;
-                   },
-                   &loading);
+    complete = complete && journal::ReadRecords(
+                               file.get(), *header,
+                               [](void* context, const uint8_t* record) {
+                                   Loading& l = *static_cast<Loading*>(context);
+                                   platform::EventRecord event = journal::DecodeRecord(record);
+                                   uint32_t window = l.windows->count
+                                                         ? journal::DecodeWindowReference(record)
+                                                         : 0;
+                                   if (window > l.windows->count ||
+                                       !journal::SectionsFitEvent(*l.sections, &l.cursor, l.index++,
+                                                                  event.message, window)) {
+                                       l.damaged = true;
+                                       return false;
+                                   }
+                                   uint32_t note = 0;
+                                   l.noMemory = !NoteOfRecord(l, window, &note) ||
+                                                !l.recorder->AppendEvent(event, note);
+                                   return !l.noMemory;
+                               },
+                               &loading);
     file->Close();
     if (!complete) {
         // A read that failed, no memory for what the file holds, or a record that names a
@@ -200,11 +250,13 @@ bool JournalRecorder::Load(const char* fileName) {
         chunks = keptChunks;
         windows = keptWindows;
         notes = keptNotes;
+        pictures = keptPictures;
         return false;
     }
     FreeChunks(keptChunks);
     journal::ReleaseWindows(&keptWindows);
     journal::ReleaseNotes(&keptNotes);
+    journal::ReleasePictures(&keptPictures);
     endKnown = false;  // a file does not tell when its recording was stopped
     return true;
 }

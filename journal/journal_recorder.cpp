@@ -52,6 +52,7 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       chunks(nullptr),
       windows{nullptr, 0, 0},
       notes{nullptr, 0, 0},
+      pictures{nullptr, 0, 0},
       pointerWindow(),
       keyWindow(),
       recordHook(nullptr),
@@ -82,9 +83,17 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       statusText(),
       followWindows(true),
       longestWaitMs(journal::kDefaultLongestWaitMs),
+      waitForScreen(true),
+      goOnWhenReady(false),
+      mouseMode(MouseMode::Recording),
       follower(),
       dueNow(false),
       waited(0),
+      checkScreen(false),
+      earlyLeft(0),
+      playScreens(false),
+      playGoOn(false),
+      screenGivenUp(),
       playWaitMs(0),
       file(new FileBuffer()),
       signature(name && name[0] ? name : kDefaultSignature),
@@ -161,6 +170,10 @@ bool JournalRecorder::StartPlayback() {
     if (followWindows)
         follower.Start(windows, notes);
     playWaitMs = longestWaitMs;
+    // Without memory for what it notes of the windows, a playback waits for no screen.
+    screenGivenUp.reset(new (std::nothrow) bool[windows.count + 1]());
+    playScreens = waitForScreen && screenGivenUp;
+    playGoOn = goOnWhenReady;
     SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);
     return true;
@@ -338,6 +351,11 @@ void JournalRecorder::SetWindowFollowing(bool on, uint32_t longestWait) {
     longestWaitMs = longestWait;
 }
 
+void JournalRecorder::SetScreenWaiting(bool wait, bool goOnWhenReady_) {
+    waitForScreen = wait;
+    goOnWhenReady = goOnWhenReady_;
+}
+
 void JournalRecorder::SetRepeat(uint32_t times, bool lastGap, uint32_t pauseMs) {
     repeatTimes = times;
     pauseIsLastGap = lastGap;
@@ -392,6 +410,7 @@ void JournalRecorder::ReleaseEvents() {
     follower.Finish();  // it reads the table
     journal::ReleaseWindows(&windows);
     journal::ReleaseNotes(&notes);
+    journal::ReleasePictures(&pictures);
     endKnown = false;
     pointerWindow = keyWindow = SeenWindow();
     head = nullptr;
@@ -469,17 +488,25 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
         delayRemainder = 0;
         delay = kMaxDelay;
     }
-    if (follower.Follows(cursor->record, cursor->note)) {
-        // Placed at its own moment, once the events before it were played: a window that the
-        // replay itself moved (maximised by a double click on its title) is then where it went.
-        // Until then the input layer waits, asking no further.
-        dueNow = true;
-        waited = 0;
-        *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
-    } else {
+    checkScreen = ChecksScreen(*cursor);
+    if (!checkScreen && !follower.Follows(cursor->record, cursor->note)) {
         follower.Place(cursor->record, cursor->note, target);
+        return static_cast<uint32_t>(delay);
     }
-    return static_cast<uint32_t>(delay);
+    // Placed at its own moment, once the events before it were played: a window that the replay
+    // itself moved (maximised by a double click on its title) is then where it went, and a
+    // button that lights up under the pointer looks as it did. Until then the input layer waits,
+    // asking no further; a pause that may end as soon as the screen is ready is waited in slices.
+    dueNow = true;
+    waited = 0;
+    earlyLeft = checkScreen && playGoOn ? static_cast<uint32_t>(delay) : 0;
+    uint32_t wait = static_cast<uint32_t>(delay);
+    if (earlyLeft) {
+        wait = earlyLeft < journal::kScreenLookMs ? earlyLeft : journal::kScreenLookMs;
+        earlyLeft -= wait;
+    }
+    *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
+    return wait;
 }
 
 JournalEvent* JournalRecorder::Playable(JournalEvent* event) {
@@ -488,20 +515,38 @@ JournalEvent* JournalRecorder::Playable(JournalEvent* event) {
     return event;
 }
 
-// Asked at the moment of the event at the cursor, and again while it waits for its window:
-// hands it out placed once the window is there, or as recorded once the longest wait has
-// passed. The wait is real time, at any speed, and the rest of the timeline comes after it.
+// Asked at the moment of the event at the cursor, and again while it waits for its window or
+// for the screen: hands it out placed once both are there, or as recorded (at its window's point)
+// once the longest wait has passed. The wait is real time, at any speed, and the rest of the
+// timeline comes after it.
 uint32_t JournalRecorder::AtItsMoment(platform::EventRecord* target) {
-    bool found = follower.Place(cursor->record, cursor->note, target);
-    if (!found && waited < playWaitMs) {
+    if (earlyLeft) {
+        // Within a pause that ends as soon as the screen is ready.
+        bool ready = follower.Place(cursor->record, cursor->note, target) &&
+                     LookAtScreen(*target, nullptr, nullptr) != journal::PictureCheck::kMissing;
+        if (!ready) {
+            uint32_t slice =
+                earlyLeft < journal::kScreenLookMs ? earlyLeft : journal::kScreenLookMs;
+            earlyLeft -= slice;
+            *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
+            return slice;
+        }
+        earlyLeft = 0;
+    }
+    bool windowThere = follower.Place(cursor->record, cursor->note, target);
+    bool screenThere = !windowThere || !checkScreen || PressWhereTheScreenShows(target);
+    if (!(windowThere && screenThere) && waited < playWaitMs) {
         if (!waited)
             platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 1);
-        waited += journal::kLookAgainMs;
+        uint32_t look = windowThere ? journal::kScreenLookMs : journal::kLookAgainMs;
+        waited += look;
         *target = platform::EventRecord{platform::kWaitEvent, 0, 0, cursor->record.time, 0};
-        return journal::kLookAgainMs;
+        return look;
     }
-    if (!found)
+    if (!windowThere)
         follower.GiveUp(cursor->note);
+    else if (!screenThere)
+        ScreenNeverCame(*cursor);
     // The sound track waited with the input, and goes on with it.
     if (waited)
         platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 0);
@@ -557,7 +602,7 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
                 const platform::EventRecord& record =
                     *reinterpret_cast<const platform::EventRecord*>(lParam);
                 if (self->Keeps(record))
-                    self->AppendEvent(record, self->NoteOf(record));
+                    self->AppendEvent(record, self->WithPicture(record, self->NoteOf(record)));
             }
             break;
         case HC_SYSMODALON:

@@ -11,6 +11,8 @@
 #include "journal/window_follow.h"
 #include "app/program_ids.h"
 #include "journal/hotkey_filter.h"
+#include "journal/screen_picture.h"
+#include "journal/event_notes.h"
 #include "journal/window_table.h"
 #include "platform/input.h"
 #include "platform/types.h"
@@ -49,6 +51,14 @@ struct Commander {
     bool menu = false;  // chosen in the menu, opened as MenuOpened told
 };
 
+// How a replay plays the mouse: as the recording noted each stretch (by motion where a program
+// looked around with it, by place elsewhere), or all of it by place, or all by motion.
+enum class MouseMode : uint32_t {
+    Recording = 0,
+    Place = 1,
+    Motion = 2,
+};
+
 // Events are carved out of blocks of many, so that a long recording costs one allocation per
 // block instead of one per event (and no allocator header per event).
 struct EventChunk;
@@ -80,6 +90,16 @@ class JournalRecorder {
     // Whether a replay finds the recorded windows again (on by default), and how long it waits
     // for one that is not there; a playback under way goes on as it began.
     void SetWindowFollowing(bool on, uint32_t longestWaitMs);
+    // Whether a press waits until the screen shows what it showed when it was recorded (on by
+    // default), and whether a pause before a press ends as soon as it does (off); a playback under
+    // way goes on as it began.
+    void SetScreenWaiting(bool wait, bool goOnWhenReady);
+    bool WaitsForScreen() const { return waitForScreen; }
+    bool GoesOnWhenReady() const { return goOnWhenReady; }
+    void SetMouseMode(MouseMode mode) {
+        mouseMode = mode <= MouseMode::Motion ? mode : MouseMode::Recording;
+    }
+    MouseMode GetMouseMode() const { return mouseMode; }
     bool FollowsWindows() const { return followWindows; }
     uint32_t GetLongestWait() const { return longestWaitMs; }
     // How many times Play plays the recording (0: until stopped), with `pauseMs` between the
@@ -109,6 +129,7 @@ class JournalRecorder {
     uint32_t GetCount() const { return count; }
     const journal::WindowTable& GetWindows() const { return windows; }
     const journal::EventNotes& GetNotes() const { return notes; }
+    const journal::PictureStore& GetPictures() const { return pictures; }
     int32_t GetSpeed() const { return speed; }
 
   private:
@@ -117,8 +138,19 @@ class JournalRecorder {
     static void SwitchScreenSaver(bool start);
     bool AppendEvent(const platform::EventRecord& record, uint32_t note);
     uint32_t NoteOf(const platform::EventRecord& record);
+    // `note` with the picture of the screen around a press beside it, as a note of its own.
+    uint32_t WithPicture(const platform::EventRecord& press, uint32_t note);
     uint32_t NextDelay(platform::EventRecord* target);
     uint32_t AtItsMoment(platform::EventRecord* target);
+    // A press that waits for the screen: it has a picture that tells something, and the screen
+    // came for its window so far.
+    bool ChecksScreen(const JournalEvent& event) const;
+    // Tests the screen around `placed`, the press at the cursor as it goes now; kMoved writes
+    // where it shows the picture (when asked).
+    journal::PictureCheck LookAtScreen(const platform::EventRecord& placed, int32_t* x, int32_t* y);
+    // Moves `placed` to where the screen shows its picture; false when it shows it nowhere.
+    bool PressWhereTheScreenShows(platform::EventRecord* placed);
+    void ScreenNeverCame(const JournalEvent& event);
     void Advance();
     // Moves from `event` to the first event that is not a hotkey press; null when none is.
     JournalEvent* Playable(JournalEvent* event);
@@ -142,6 +174,7 @@ class JournalRecorder {
     // The windows the events belong to and where each stood, released with them.
     journal::WindowTable windows;
     journal::EventNotes notes;
+    journal::PictureStore pictures;
     SeenWindow pointerWindow;  // under the pointer at the last mouse event
     SeenWindow keyWindow;      // in the foreground at the last key
     platform::HookHandle recordHook;
@@ -179,11 +212,21 @@ class JournalRecorder {
     mutable char statusText[64];  // GetStatusText's, with the pass
     bool followWindows;
     uint32_t longestWaitMs;
+    bool waitForScreen;
+    bool goOnWhenReady;
+    MouseMode mouseMode;
     journal::WindowFollower follower;
-    // The event at the cursor is due: it is placed when asked for next, or waits for its window,
-    // `waited` so far.
+    // The event at the cursor is due: it is placed when asked for next, or waits for its window
+    // or the screen, `waited` so far.
     bool dueNow;
     uint32_t waited;
+    bool checkScreen;    // it is a press that waits for the screen
+    uint32_t earlyLeft;  // of the pause before it that may end once the screen is ready
+    // How the playback under way waits for the screen, and which of its windows (by entry; 0:
+    // presses in no window) the screen never came for.
+    bool playScreens;
+    bool playGoOn;
+    std::unique_ptr<bool[]> screenGivenUp;
     uint32_t playWaitMs;  // the longest wait of the playback under way
     std::unique_ptr<FileBuffer> file;
     FileFailure failure;

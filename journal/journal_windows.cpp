@@ -3,6 +3,7 @@
 // the window's handle and rectangle, and only a window not seen just before, or one that moved,
 // is described in full. A window keeps its one entry in the table however often it moves; each
 // place it stood at gets a note of its own, which the events there share.
+#include "journal/hotkey_filter.h"
 #include "journal/journal_recorder.h"
 #include "platform/window.h"
 
@@ -36,4 +37,19 @@ uint32_t JournalRecorder::NoteOf(const platform::EventRecord& record) {
     uint32_t note = window ? journal::AddNote(&notes, {window, info.rect, info.dpi}) : 0;
     *seen = SeenWindow{handle, info.rect, note};
     return note;
+}
+
+uint32_t JournalRecorder::WithPicture(const platform::EventRecord& press, uint32_t note) {
+    if (!journal::IsButtonDown(press))
+        return note;
+    journal::ScreenPicture* picture = journal::NextPicture(&pictures);
+    if (!picture)
+        return note;
+    // In the hook, before the press reaches its window: the screen as the user saw it.
+    journal::TakePicture(static_cast<int32_t>(press.paramL), static_cast<int32_t>(press.paramH),
+                         picture);
+    journal::EventNote pictured = note ? notes.notes[note - 1] : journal::EventNote();
+    pictured.picture = journal::KeepPicture(&pictures);
+    uint32_t own = journal::AddNote(&notes, pictured);
+    return own ? own : note;
 }

@@ -137,6 +137,16 @@ void WindowFollower::NewPass() {
     shiftX = shiftY = 0;
 }
 
+bool WindowFollower::LiveBounds(uint32_t note, platform::WindowRect* rect) {
+    uint32_t window = live ? WindowOf(note) : 0;
+    return window && !live[window - 1].givenUp && Find(window, rect);
+}
+
+void WindowFollower::Nudge(int32_t dx, int32_t dy) {
+    shiftX += dx;
+    shiftY += dy;
+}
+
 void WindowFollower::GiveUp(uint32_t note) {
     if (uint32_t window = WindowOf(note))
         live[window - 1].givenUp = true;

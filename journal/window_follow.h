@@ -4,14 +4,16 @@
 
 #include <cstdint>
 
+#include "journal/event_notes.h"
 #include "journal/window_table.h"
 #include "platform/input.h"
 
 namespace journal {
 
 const uint32_t kDefaultLongestWaitMs = 10000;
-// How often a window that is not there yet is looked for.
+// How often a window that is not there yet is looked for, and the screen a press waits for.
 const uint32_t kLookAgainMs = 100;
+const uint32_t kScreenLookMs = 200;
 
 // What became of one recorded window in this replay.
 struct LiveWindow {
@@ -42,6 +44,11 @@ class WindowFollower {
     // The event handed out last was processed: a button it pressed is held from now on, so
     // asking Place again for an event before this changes nothing of the drag.
     void Passed(const platform::EventRecord& event);
+    // Where the window of the note is now, as the replay found it; false when it follows none.
+    bool LiveBounds(uint32_t note, platform::WindowRect* rect);
+    // Moves the press just placed, and the drag that follows it, by (dx, dy): to where the screen
+    // shows what it pressed.
+    void Nudge(int32_t dx, int32_t dy);
     // The window of the note did not come: its events go where they were recorded from now on.
     void GiveUp(uint32_t note);
 

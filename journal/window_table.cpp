@@ -3,13 +3,12 @@
 #include <cstring>
 #include <new>
 
+#include "journal/event_notes.h"
 #include "journal/journal_codec.h"
 
 namespace journal {
 
 namespace {
-
-const uint32_t kFirstCapacity = 8;
 
 void PutU32(uint8_t* bytes, uint32_t value) {
     for (int i = 0; i < 4; i++)
@@ -34,25 +33,8 @@ bool SameWindow(const platform::WindowInfo& a, const platform::WindowInfo& b) {
            a.rect.bottom == b.rect.bottom && a.dpi == b.dpi;
 }
 
-// Grows an array of plain records by one; false when no memory can be had.
-template <class Item>
-bool Grow(Item** items, uint32_t count, uint32_t* capacity) {
-    if (count < *capacity)
-        return true;
-    uint32_t larger = *capacity ? *capacity * 2 : kFirstCapacity;
-    Item* grown = new (std::nothrow) Item[larger];
-    if (!grown)
-        return false;
-    if (count)
-        memcpy(grown, *items, count * sizeof(Item));
-    delete[] * items;
-    *items = grown;
-    *capacity = larger;
-    return true;
-}
-
 uint32_t AppendWindow(WindowTable* table, const platform::WindowInfo& window) {
-    if (table->count == kMostWindows || !Grow(&table->entries, table->count, &table->capacity))
+    if (table->count == kMostWindows || !Grow(&table->entries, table->count, &table->capacity, 8))
         return 0;
     platform::WindowInfo& entry = table->entries[table->count];
     entry = window;
@@ -80,18 +62,6 @@ uint32_t AddWindow(WindowTable* table, const platform::WindowInfo& window) {
 void ReleaseWindows(WindowTable* table) {
     delete[] table->entries;
     *table = WindowTable{nullptr, 0, 0};
-}
-
-uint32_t AddNote(EventNotes* notes, const EventNote& note) {
-    if (notes->count == UINT32_MAX || !Grow(&notes->notes, notes->count, &notes->capacity))
-        return 0;
-    notes->notes[notes->count] = note;
-    return ++notes->count;
-}
-
-void ReleaseNotes(EventNotes* notes) {
-    delete[] notes->notes;
-    *notes = EventNotes{nullptr, 0, 0};
 }
 
 uint32_t WindowTableSize(const platform::WindowInfo* windows, uint32_t count) {

@@ -29,19 +29,6 @@ struct WindowTable {
     uint32_t capacity;
 };
 
-// What the recording noted beside an event: the window it belongs to and where that window stood
-// then. Events name their notes, and share one while their window stays put.
-struct EventNote {
-    uint32_t window;  // its entry in the table, from 1; 0 for none
-    platform::WindowRect rect;
-    uint32_t dpi;
-};
-struct EventNotes {
-    EventNote* notes;
-    uint32_t count;
-    uint32_t capacity;
-};
-
 // The number of the entry for the window of that program, class and title, added with its place
 // when there is none: a window that moves keeps its one entry. 0 when the table is full or no
 // memory can be had, so the event then belongs to no window.
@@ -49,9 +36,6 @@ uint32_t AddWindow(WindowTable* table, const platform::WindowInfo& window);
 // The same without looking for an equal entry: a file's table is kept as it was.
 uint32_t AppendWindow(WindowTable* table, const platform::WindowInfo& window);
 void ReleaseWindows(WindowTable* table);
-// The number of a new note, from 1; 0 when no memory can be had.
-uint32_t AddNote(EventNotes* notes, const EventNote& note);
-void ReleaseNotes(EventNotes* notes);
 bool SameWindow(const platform::WindowInfo& a, const platform::WindowInfo& b);
 
 // Bytes of the table of `count` windows; 0 for none, as no table is written then.

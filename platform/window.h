@@ -93,12 +93,19 @@ struct PlaySettings {
     uint32_t pauseMs;
     bool followWindows;
     uint32_t longestWaitS;
+    bool waitForScreen;
+    bool goOnWhenReady;
+    uint32_t mouse;  // 0: follow the recording, 1: by place, 2: by motion
 };
-// The dialog resource's controls, by these ids: three number fields and a check box.
+// The dialog resource's controls, by these ids: three number fields, three check boxes and three
+// radio buttons in a row, one for each way of playing the mouse.
 const int kRepeatField = 1001;
 const int kPauseField = 1002;
 const int kFollowBox = 1003;
 const int kWaitField = 1004;
+const int kScreenBox = 1005;
+const int kGoOnBox = 1006;
+const int kMouseButtons = 1007;
 // The text beside a number field that tells its range: the field's id + this.
 const int kRangeOffset = 10;
 // The largest numbers the fields take.

@@ -356,7 +356,8 @@ void EnableMenuCommand(MenuHandle, uint32_t command, int enabled) {
 bool EditPlaySettings(InstanceHandle, WindowHandle, int dialogId, int iconId,
                       PlaySettings* settings) {
     Log("EditPlaySettings", {dialogId, iconId, settings->repeat, settings->pauseMs,
-                             settings->followWindows, settings->longestWaitS});
+                             settings->followWindows, settings->longestWaitS,
+                             settings->waitForScreen, settings->goOnWhenReady, settings->mouse});
     PlaySettings edited = *settings;
     if (!S().dialogAnswer || !S().dialogAnswer(&edited))
         return false;

@@ -32,6 +32,13 @@ const struct {
                {kWaitField, &PlaySettings::longestWaitS, kLongestWaitS, "Longest wait for a window",
                 " (seconds)"}};
 
+const struct {
+    int control;
+    bool PlaySettings::*value;
+} kBoxes[] = {{kFollowBox, &PlaySettings::followWindows},
+              {kScreenBox, &PlaySettings::waitForScreen},
+              {kGoOnBox, &PlaySettings::goOnWhenReady}};
+
 void SelectField(HWND dialog, int control) {
     HWND field = GetDlgItem(dialog, control);
     SetFocus(field);
@@ -91,7 +98,11 @@ bool ReadFields(HWND dialog, const PlaySettings& shown, PlaySettings* read) {
         }
         read->*field.value = value;
     }
-    read->followWindows = IsDlgButtonChecked(dialog, kFollowBox) == BST_CHECKED;
+    for (const auto& box : kBoxes)
+        read->*box.value = IsDlgButtonChecked(dialog, box.control) == BST_CHECKED;
+    for (uint32_t way = 0; way < 3; way++)
+        if (IsDlgButtonChecked(dialog, kMouseButtons + static_cast<int>(way)) == BST_CHECKED)
+            read->mouse = way;
     return true;
 }
 
@@ -111,8 +122,11 @@ INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
                 snprintf(range, sizeof range, "0 to %u", field.most);
                 SetDlgItemTextA(dialog, field.control + kRangeOffset, range);
             }
-            CheckDlgButton(dialog, kFollowBox,
-                           state->settings->followWindows ? BST_CHECKED : BST_UNCHECKED);
+            for (const auto& box : kBoxes)
+                CheckDlgButton(dialog, box.control,
+                               state->settings->*box.value ? BST_CHECKED : BST_UNCHECKED);
+            CheckRadioButton(dialog, kMouseButtons, kMouseButtons + 2,
+                             kMouseButtons + static_cast<int>(state->settings->mouse % 3));
             PlaceAtTheMouse(dialog);
             // Opened from the notification area, it must take the keyboard from whoever had it.
             SetForegroundWindow(dialog);

@@ -9,6 +9,7 @@
 
 #include "app/shell.h"
 #include "platform/fake/fake_window.h"
+#include "platform/fake/fake_screen.h"
 #include "platform/fake/fake_window_lookup.h"
 
 namespace {
@@ -760,4 +761,67 @@ TEST_F(JournalRecorderTest, AWindowThatKeepsMovingKeepsItsOneEntry) {
         EXPECT_EQ(100, static_cast<int32_t>(events[i].record.paramH)) << i;
     }
     EXPECT_EQ(550, static_cast<int32_t>(events[3000].record.paramL));
+}
+
+// A square the screen pictures can tell apart, and from itself moved: 4-pixel cells, black or
+// white as a fixed sequence has it.
+void PaintTarget(int32_t left, int32_t top, uint32_t shownAfter = 0) {
+    uint32_t bits = 0x2545F491;
+    for (int32_t y = 0; y < 40; y += 4) {
+        for (int32_t x = 0; x < 40; x += 4) {
+            bits = bits * 1103515245 + 12345;
+            uint32_t colour = bits >> 31 ? 0x000000 : 0xFFFFFF;
+            fake::PaintRect({left + x, top + y, left + x + 4, top + y + 4}, colour, shownAfter);
+        }
+    }
+}
+
+// A press recorded with a picture of what was under the pointer waits for it on replay: pressed
+// at once where it is, where it moved in its window (its drag with it), once it is drawn; where
+// it was placed once the longest wait has passed, after which its window's presses wait no more;
+// and a pause before it may end as soon as it is there.
+TEST_F(JournalRecorderTest, APressWaitsUntilTheScreenShowsWhatItPressed) {
+    fake::TopWindow ledger = FakeWindow(1, "Accounts", {100, 100, 500, 400});
+    const struct {
+        const char* name;
+        int32_t left, top;  // where the target is painted for the replay
+        uint32_t shownAfter;
+        bool goOn;
+        uint32_t firstDelay;  // of the press, waits included
+        int32_t x, y;         // where it goes
+    } kCases[] = {
+        {"in place", 200, 200, 0, false, 3000, 216, 216},
+        {"moved in its window", 300, 150, 0, false, 3000, 316, 166},
+        // Each look takes the square and then the window: drawn at the third look.
+        {"drawn late", 200, 200, 5, false, 3000 + 2 * journal::kScreenLookMs, 216, 216},
+        {"never drawn", -1, 0, 0, false, 3000 + 1000, 216, 216},  // the longest wait here
+        {"ready before the pause ends", 200, 200, 0, true, journal::kScreenLookMs, 216, 216},
+    };
+    for (const auto& c : kCases) {
+        fake::ResetScreen();
+        PaintTarget(200, 200);
+        fake::SetTopWindows({ledger});
+        ASSERT_EQ(1, recorder->StartRecording());
+        fake::RecordEvent({WM_MOUSEMOVE, 216, 216, 1000, 0});
+        fake::RecordEvent({WM_LBUTTONDOWN, 216, 216, 4000, 0});
+        fake::RecordEvent({WM_LBUTTONUP, 226, 216, 4010, 0});
+        fake::RecordEvent({WM_LBUTTONDOWN, 216, 216, 4100, 0});
+        ASSERT_EQ(1, recorder->Stop());
+
+        fake::ResetScreen();
+        if (c.left >= 0)
+            PaintTarget(c.left, c.top, c.shownAfter);
+        recorder->SetScreenWaiting(true, c.goOn);
+        recorder->SetWindowFollowing(true, 1000);
+        ASSERT_EQ(1, recorder->StartPlayback());
+        std::vector<fake::Played> events = Events(fake::PlayAll());
+        ASSERT_EQ(4u, events.size()) << c.name;
+        EXPECT_EQ(c.firstDelay, events[1].delay) << c.name;
+        EXPECT_EQ(c.x, static_cast<int32_t>(events[1].record.paramL)) << c.name;
+        EXPECT_EQ(c.y, static_cast<int32_t>(events[1].record.paramH)) << c.name;
+        EXPECT_EQ(c.x + 10, static_cast<int32_t>(events[2].record.paramL)) << c.name;
+        EXPECT_EQ(90u, events[3].delay) << c.name << ": the second press waited";
+    }
+    recorder->SetScreenWaiting(true, false);
+    recorder->SetWindowFollowing(true, journal::kDefaultLongestWaitMs);
 }

@@ -297,18 +297,24 @@ TEST_F(ShellTest, ConfigurationEditsHowPlayRepeatsAndFollowsWindows) {
             s->repeat = 3;
             s->followWindows = false;
             s->longestWaitS = 2;
+            s->waitForScreen = false;
+            s->goOnWhenReady = true;
+            s->mouse = 2;
             return true;
         });
         fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_CONFIG, 0);
         fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, 40000, 0);
         const std::vector<fake::Call> shown = {
-            {"EditPlaySettings", {IDD_CONFIG, IDI_MAIN, 1, 0, 1, 10}},
-            {"EditPlaySettings", {IDD_CONFIG, IDI_MAIN, 1, 0, 1, 10}}};
+            {"EditPlaySettings", {IDD_CONFIG, IDI_MAIN, 1, 0, 1, 10, 1, 0, 0}},
+            {"EditPlaySettings", {IDD_CONFIG, IDI_MAIN, 1, 0, 1, 10, 1, 0, 0}}};
         EXPECT_EQ(shown, fake::CallsOf("EditPlaySettings"));
         EXPECT_EQ(3u, journal->GetRepeat());
         EXPECT_TRUE(journal->PausesByLastGap());
         EXPECT_FALSE(journal->FollowsWindows());
         EXPECT_EQ(2000u, journal->GetLongestWait());
+        EXPECT_FALSE(journal->WaitsForScreen());
+        EXPECT_TRUE(journal->GoesOnWhenReady());
+        EXPECT_EQ(MouseMode::Motion, journal->GetMouseMode());
         const std::vector<fake::Call> passed = {{"DefaultWindowProcedure", {WM_COMMAND, 40000}}};
         EXPECT_EQ(passed, fake::CallsOf("DefaultWindowProcedure"));
         fake::SetDialogAnswer(nullptr);
