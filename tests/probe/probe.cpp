@@ -2,7 +2,8 @@
 // end-to-end tests can check what input really reached an application.
 //
 // Usage: probe.exe [--log PATH] [--pos X,Y] [--size WxH] [--timeout SECONDS] [--title TEXT]
-//                  [--hold FILE] [--frame none] [--jump X,Y]
+//                  [--hold FILE] [--frame none] [--jump X,Y] [--target X,Y]
+//                  [--target-after MS]
 //   --log      log file, created afresh (default probe.log)
 //   --pos      top-left corner of the window in screen coordinates (default 100,100)
 //   --size     outer size of the window (default 600x400)
@@ -14,6 +15,10 @@
 //              a monitor's edges included, arrives as a client message
 //   --jump     the first left click moves the window's top-left corner to X,Y, as a program may
 //              move its window when clicked
+//   --target   draws a button-like target, 96 x 32, its top left at client point X,Y, and logs
+//              "target t=T x=X y=Y" once it shows
+//   --target-after  shows the target only MS milliseconds after the start, as a window whose
+//              controls are drawn late
 // The probe exits on WM_CLOSE, when a file named PATH.quit appears (polled every 50 ms; a stale
 // one is removed at start), or at the time-out. Exit code 0, or 2 when the log cannot be opened.
 //
@@ -76,6 +81,9 @@ const char* holdPath = nullptr;
 bool frame = true;
 bool jump = false;
 int jumpX = 0, jumpY = 0;
+bool target = false, targetShown = false;
+int targetX = 0, targetY = 0;
+double targetAfterMs = 0;
 
 // What the window shows: the characters typed and where the last buttons went down, so that a
 // screenshot tells what arrived.
@@ -149,6 +157,20 @@ void Paint(HWND window) {
     }
     SelectObject(dc, old);
     DeleteObject(pen);
+    if (targetShown) {
+        // Flat colours, a frame, a label and bars of different widths: a thing a picture tells.
+        RECT face = {targetX, targetY, targetX + 96, targetY + 32};
+        HBRUSH fill = CreateSolidBrush(RGB(225, 225, 225));
+        FillRect(dc, &face, fill);
+        DeleteObject(fill);
+        FrameRect(dc, &face, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        for (int bar = 0; bar < 6; ++bar) {
+            RECT mark = {targetX + 6 + bar * 7, targetY + 6, targetX + 8 + bar * 7 + bar % 3,
+                         targetY + 26 - bar * 2};
+            FillRect(dc, &mark, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        }
+        TextOutW(dc, targetX + 52, targetY + 10, L"Go", 2);
+    }
     EndPaint(window, &ps);
 }
 
@@ -174,6 +196,13 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_TIMER:
             if (wParam == kPollTimer) {
+                if (target && !targetShown && probe::Microseconds() >= targetAfterMs * 1000) {
+                    targetShown = true;
+                    InvalidateRect(window, nullptr, TRUE);
+                    UpdateWindow(window);
+                    probe::Log("target t=%llu x=%d y=%d\n", probe::Microseconds(), targetX,
+                               targetY);
+                }
                 if (probe::QuitFileFound()) {
                     LogQuit("file");
                     DestroyWindow(window);
@@ -199,6 +228,10 @@ bool ParseOwnOption(const char* arg, const char* value) {
         holdPath = value;
         return true;
     }
+    if (!strcmp(arg, "--target"))
+        return target = sscanf(value, "%d,%d", &targetX, &targetY) == 2;
+    if (!strcmp(arg, "--target-after"))
+        return (targetAfterMs = atof(value)) >= 0;
     if (!strcmp(arg, "--jump"))
         return jump = sscanf(value, "%d,%d", &jumpX, &jumpY) == 2;
     if (!strcmp(arg, "--frame") && !strcmp(value, "none")) {
