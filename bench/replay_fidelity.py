@@ -3,14 +3,19 @@
 saw with the recorded ones, scaled by the speed.
 
     python3 bench/replay_fidelity.py --exe quorvatellianis.exe --probe probe.exe --out DIR
-                   [--runs automation:16,automation-windows:16,tray:16,tray:8,tray:32]
+                   [--runs automation:16,automation-windows:16,automation-clicks:16,
+                           automation-screens:16,tray:16,tray:8,tray:32]
                    [--write-journal PATH]
 
 Runs inside tools/harness (re-runs itself inside one when started outside). An automation run
 is a play run ("-P<command>", the journal beside it as "<command>_"), at speed 16;
 automation-windows plays the same journal with a window table that puts every event in the
 probe's window, so the replay looks the window up for each event (it is where it was
-recorded, so no point moves) and the two runs tell what following windows costs. In tray mode
+recorded, so no point moves) and the two runs tell what following windows costs.
+automation-clicks turns every fifth pair of moves into a click on the probe, which shows a fixed
+pattern; automation-screens plays that journal with a picture of the screen at every press, all
+of which match, so the two runs tell what waiting for the screen costs a replay that never
+waits. In tray mode
 Higher Speed or Lower Speed is chosen from the menu (none for 16), the same journal is loaded
 through Load Record's dialog and Ctrl+Alt+Shift+P plays it, so the program's own speed
 arithmetic is what is measured (the journal's time stamps are never rescaled), with the tray
@@ -45,6 +50,8 @@ sys.dont_write_bytecode = True
 import qvtest  # noqa: E402
 
 WM_KEYDOWN, WM_KEYUP, WM_MOUSEMOVE = 0x100, 0x101, 0x200
+WM_LBUTTONDOWN, WM_LBUTTONUP = 0x201, 0x202
+BUTTONS = {WM_LBUTTONDOWN: "WM_LBUTTONDOWN", WM_LBUTTONUP: "WM_LBUTTONUP"}
 GAPS_MS = (1, 5, 16, 50, 250, 1000)
 # Gaps of one block, shuffled per block: short gaps dominate, as in real typing and dragging, so
 # that the percentiles rest on many samples; each block spans 1495 ms.
@@ -63,9 +70,11 @@ COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 400"
 
 # ---- the journal ---------------------------------------------------------------------------
 
-def journal_events(seed=1):
+def journal_events(seed=1, clicks=False):
     """The measured events: (message, paramL, paramH, time). The first one is the lead-in (a
-    move outside the probe, played before the probe is up) and is not measured."""
+    move outside the probe, played before the probe is up) and is not measured. With `clicks`
+    every fifth pair of moves is a click instead: a press and, two events later, its release, at
+    points 40 pixels apart at least, each used once."""
     rng = random.Random(seed)
     gaps = []
     for _ in range(BLOCKS):
@@ -76,9 +85,16 @@ def journal_events(seed=1):
     t = FIRST_TIME + LEAD_IN_MS
     x, y = 400, 300
     letter = 0
+    spots = [(sx, sy) for sx in range(MOVE_BOX[0] + 20, MOVE_BOX[2] - 19, 40)
+             for sy in range(MOVE_BOX[1] + 20, MOVE_BOX[3] - 19, 40)]
+    rng.shuffle(spots)
     for i in range(len(gaps) + 1):
         phase = i % 4
-        if phase in (0, 2):
+        if clicks and phase in (1, 3) and (i // 4) % 5 == 0:
+            if phase == 1:
+                x, y = spots.pop()
+            events.append((WM_LBUTTONDOWN if phase == 1 else WM_LBUTTONUP, x, y, t))
+        elif phase in (0, 2):
             ch = LETTERS[letter % len(LETTERS)]
             vk = ord(ch.upper()) | SCANS[ch] << 8
             events.append((WM_KEYDOWN if phase == 0 else WM_KEYUP, vk, 1, t))
@@ -103,6 +119,8 @@ def journal_events(seed=1):
 LOOKAHEAD = 64
 DRIFT_WINDOW = 21
 KEY_KINDS = ("WM_KEYDOWN", "WM_KEYUP")
+# Buttons are matched as keys are: in order, never merged.
+ORDERED_KINDS = KEY_KINDS + tuple(BUTTONS.values())
 
 
 def is_move(event):
@@ -111,14 +129,14 @@ def is_move(event):
 
 def signature_of_record(event):
     message, param_l, param_h, _t = event
-    if message == WM_MOUSEMOVE:
-        return ("WM_MOUSEMOVE", param_l, param_h)
+    if message == WM_MOUSEMOVE or message in BUTTONS:
+        return (BUTTONS.get(message, "WM_MOUSEMOVE"), param_l, param_h)
     return ("WM_KEYDOWN" if message == WM_KEYDOWN else "WM_KEYUP", param_l & 0xFF)
 
 
 def signature_of_probe(e):
-    if e.kind == "WM_MOUSEMOVE":
-        return ("WM_MOUSEMOVE", e.mx, e.my)
+    if e.kind == "WM_MOUSEMOVE" or e.kind in BUTTONS.values():
+        return (e.kind, e.mx, e.my)
     return (e.kind, e.vk)
 
 
@@ -150,7 +168,7 @@ def match(expected, observed):
     event)] in the expected order."""
     keys = [(i, e) for i, e in enumerate(expected) if not is_move(e)]
     moves = [(i, e) for i, e in enumerate(expected) if is_move(e)]
-    pairs = (_match_in_order(keys, [e for e in observed if e.kind in KEY_KINDS])
+    pairs = (_match_in_order(keys, [e for e in observed if e.kind in ORDERED_KINDS])
              + _match_in_order(moves, [e for e in observed if e.kind == "WM_MOUSEMOVE"]))
     return sorted(pairs, key=lambda pair: pair[0])
 
@@ -358,19 +376,44 @@ def write_data(out, f):
 
 # ---- driving the program -------------------------------------------------------------------
 
-def play_automation(exe, probe_exe, events, work, windows=False):
+def screen_pictures(probe_exe, events, work):
+    """Pictures of every press, as a recording would take them: the probe, showing its pattern
+    where the play run will open it, taken from the screen around each press."""
+    probe = qvtest.start_probe(probe_exe, os.path.join(work, "pictures.log"), pos=(100, 100),
+                               timeout_s=60, more=("--pattern", "on"))
+    time.sleep(1)
+    width, height = (int(v) for v in os.environ.get("QV_DESKTOP_SIZE", "1000x700").split("x"))
+    screen = subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"],
+                            capture_output=True, check=True, timeout=30).stdout
+    probe.quit()
+    qvtest.check(len(screen) == width * height * 3, "a screen of %d bytes" % len(screen))
+    pictures = []
+    for index, (message, x, y, _t) in enumerate(events):
+        if message == WM_LBUTTONDOWN:
+            rows = [screen[((y - 16 + r) * width + x - 16) * 3:((y - 16 + r) * width + x + 16) * 3]
+                    for r in range(32)]
+            pictures.append((index, b"".join(rows), 96))
+    return qvtest.pictures_section(pictures)
+
+
+def play_automation(exe, probe_exe, events, work, windows=False, screens=False):
     """Speed 16: `-P<command>` starts the probe and plays "<command>_" into it, then exits.
     With `windows` the journal says that every event after the lead-in belongs to the probe's
-    window, where it opens: the replay looks the window up and places each event in it."""
+    window, where it opens: the replay looks the window up and places each event in it. With
+    clicks in the journal the probe shows its pattern; with `screens` every press has its picture,
+    which the replay finds where the press goes before it presses."""
     os.makedirs(work)
     shutil.copy(probe_exe, os.path.join(work, "probe.exe"))
     table = None
     if windows:
         table = [("probe.exe", "QvProbe", "Probe", (100, 100, 700, 500), 96)]
         events = events[:1] + [tuple(e) + (0, 1) for e in events[1:]]
-    qvtest.write_journal(os.path.join(work, COMMAND + "_"), events, table)
+    clicks = any(e[0] == WM_LBUTTONDOWN for e in events)
+    command = COMMAND + (" --pattern on" if clicks else "")
+    extra = screen_pictures(probe_exe, events, work) if screens else b""
+    qvtest.write_journal(os.path.join(work, command + "_"), events, table, extra)
     log = os.path.join(work, "run.log")
-    run = qvtest.start_run(exe, "-P", COMMAND, work)
+    run = qvtest.start_run(exe, "-P", command, work)
     duration = (events[-1][3] - events[0][3]) / 1000.0
     try:
         code = run.wait(duration + 60)
@@ -379,7 +422,8 @@ def play_automation(exe, probe_exe, events, work, windows=False):
     qvtest.check(code == 0, "the play run exited with %d" % code)
     time.sleep(0.5)
     observed = qvtest.read_probe_log(log)
-    shutil.copy(log, os.path.join(work, "..", "probe-automation-16.log"))
+    name = os.path.basename(work)[len("work-"):]
+    shutil.copy(log, os.path.join(work, "..", "probe-%s.log" % name))
     open(log + ".quit", "w").close()
     qvtest.wait_until(lambda: "quit" in open(log).read(), timeout=10, what="the probe to quit")
     return observed
@@ -430,7 +474,6 @@ def measure(args):
     out = os.path.abspath(args.out)
     os.makedirs(out, exist_ok=True)
     events = journal_events()
-    measured = events[1:]
     results = []
     kept = {}
     if args.from_logs and os.path.exists(os.path.join(out, "replay.json")):
@@ -444,9 +487,14 @@ def measure(args):
     for run in args.runs.split(","):
         mode, _, speed = run.partition(":")
         speed = int(speed)
-        qvtest.check(mode in ("automation", "automation-windows", "tray")
-                     and (mode == "tray" or speed == 16),
-                     "a run is automation:16, automation-windows:16 or tray:SPEED, not %r" % run)
+        modes = ("automation", "automation-windows", "automation-clicks", "automation-screens",
+                 "tray")
+        qvtest.check(mode in modes and (mode == "tray" or speed == 16),
+                     "a run is automation, automation-windows, automation-clicks or "
+                     "automation-screens at speed 16, or tray:SPEED, not %r" % run)
+        clicked = mode in ("automation-clicks", "automation-screens")
+        events = journal_events(clicks=clicked)
+        measured = events[1:]
         name = "%s-%d" % (mode, speed)
         start = load_sample()
         if args.from_logs:
@@ -456,7 +504,8 @@ def measure(args):
             shutil.rmtree(work, ignore_errors=True)
             if mode.startswith("automation"):
                 observed = play_automation(args.exe, args.probe, events, work,
-                                           windows=mode == "automation-windows")
+                                           windows=mode == "automation-windows",
+                                           screens=mode == "automation-screens")
             else:
                 observed = play_tray(args.exe, args.probe, events, speed, work)
             shutil.rmtree(work, ignore_errors=True)

@@ -3,7 +3,7 @@
 //
 // Usage: probe.exe [--log PATH] [--pos X,Y] [--size WxH] [--timeout SECONDS] [--title TEXT]
 //                  [--hold FILE] [--frame none] [--jump X,Y] [--target X,Y]
-//                  [--target-after MS]
+//                  [--target-after MS] [--pattern on]
 //   --log      log file, created afresh (default probe.log)
 //   --pos      top-left corner of the window in screen coordinates (default 100,100)
 //   --size     outer size of the window (default 600x400)
@@ -19,6 +19,9 @@
 //              "target t=T x=X y=Y" once it shows
 //   --target-after  shows the target only MS milliseconds after the start, as a window whose
 //              controls are drawn late
+//   --pattern  on: the client area shows a fixed pattern of shaded cells and nothing else (no text,
+//              no marks where clicks went), the same at every run: what a click's picture of it
+//              shows is there again when the click is replayed
 // The probe exits on WM_CLOSE, when a file named PATH.quit appears (polled every 50 ms; a stale
 // one is removed at start), or at the time-out. Exit code 0, or 2 when the log cannot be opened.
 //
@@ -84,6 +87,7 @@ int jumpX = 0, jumpY = 0;
 bool target = false, targetShown = false;
 int targetX = 0, targetY = 0;
 double targetAfterMs = 0;
+bool pattern = false;
 
 // What the window shows: the characters typed and where the last buttons went down, so that a
 // screenshot tells what arrived.
@@ -132,12 +136,34 @@ void Remember(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         ++clickCount;
     }
     ++messageCount;
-    InvalidateRect(window, nullptr, TRUE);
+    if (!pattern)  // the pattern never changes
+        InvalidateRect(window, nullptr, TRUE);
+}
+
+void PaintPattern(HWND window, HDC dc) {
+    RECT client;
+    GetClientRect(window, &client);
+    unsigned bits = 0x9E3779B9u;
+    for (int y = 0; y < client.bottom; y += 6) {
+        for (int x = 0; x < client.right; x += 6) {
+            bits = bits * 1103515245 + 12345;
+            int shade = static_cast<int>(bits >> 24);
+            RECT cell = {x, y, x + 6, y + 6};
+            HBRUSH brush = CreateSolidBrush(RGB(shade, shade, shade));
+            FillRect(dc, &cell, brush);
+            DeleteObject(brush);
+        }
+    }
 }
 
 void Paint(HWND window) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
+    if (pattern) {
+        PaintPattern(window, dc);
+        EndPaint(window, &ps);
+        return;
+    }
     SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
     wchar_t text[128];
@@ -228,6 +254,8 @@ bool ParseOwnOption(const char* arg, const char* value) {
         holdPath = value;
         return true;
     }
+    if (!strcmp(arg, "--pattern"))
+        return pattern = !strcmp(value, "on");
     if (!strcmp(arg, "--target"))
         return target = sscanf(value, "%d,%d", &targetX, &targetY) == 2;
     if (!strcmp(arg, "--target-after"))

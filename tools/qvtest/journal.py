@@ -47,10 +47,27 @@ def window_table(windows):
     return table
 
 
-def write_journal(path, events, windows=None):
+def section(tag, body):
+    """One section of a header that holds more than a window table: tag, length, bytes."""
+    return tag + struct.pack("<I", len(body)) + body
+
+
+def pictures_section(pictures):
+    """The section of screen pictures: (event index, 32 x 32 RGB bytes, dpi) each, every pixel
+    given as it is."""
+    body = struct.pack("<I", len(pictures))
+    for event, rgb, dpi in pictures:
+        runs = b"".join(bytes([63]) + rgb[at:at + 192] for at in range(0, len(rgb), 192))
+        body += struct.pack("<IBBBHH", event, 1, 32, 0, dpi, len(runs)) + runs
+    return section(b"SHOT", body)
+
+
+def write_journal(path, events, windows=None, extra=b""):
     """A journal of the events; with `windows`, their table and 24-byte records (an event's
-    sixth value its window's number)."""
-    data = journal_bytes(events)
+    sixth value its window's number); `extra`, sections after the first 40 bytes (with no
+    windows)."""
+    data = journal_bytes(events, 40 + len(extra))
+    data = data[:40] + extra + data[40 + len(extra):]
     if windows:
         table = window_table(windows)
         data = journal_bytes([(tuple(e) + (0,) * 6)[:6] for e in events], 40 + len(table), 24)
