@@ -19,10 +19,13 @@ struct EventNote {
     platform::WindowRect rect = {};
     uint32_t dpi = 0;
     uint32_t picture = 0;  // in the recording's pictures, from 1; 0 for none
-    int32_t dx = 0;        // a move's relative counts, with its kMotion... flags (0: none)
-    int32_t dy = 0;
+    int32_t dx = 0;        // a move's relative counts, with its kMotion... flags and kMotionNoted
+    int32_t dy = 0;        // (0: no motion noted)
     uint32_t motion = 0;
 };
+
+// Beside a note's motion flags: the move has counts, whatever its flags.
+const uint32_t kMotionNoted = 0x80000000u;
 
 struct EventNotes {
     EventNote* notes;

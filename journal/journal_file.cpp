@@ -45,7 +45,8 @@ journal::HeaderSections SectionsOf(const JournalEvent* head, const journal::Wind
         if (note.picture)
             sections.pictures.push_back({index, journal::PictureOf(pictures, note.picture)});
         if (note.motion)
-            sections.motions.push_back({index, note.dx, note.dy, note.motion});
+            sections.motions.push_back(
+                {index, note.dx, note.dy, note.motion & ~journal::kMotionNoted});
     }
     return sections;
 }
@@ -141,7 +142,7 @@ bool NoteOfRecord(Loading& l, uint32_t window, uint32_t* number) {
     if (motion) {
         note.dx = motion->dx;
         note.dy = motion->dy;
-        note.motion = motion->flags;
+        note.motion = motion->flags | journal::kMotionNoted;
     }
     *number = journal::AddNote(l.notes, note);
     return *number != 0;
@@ -170,7 +171,9 @@ bool JournalRecorder::Load(const char* fileName) {
         header->headerSize > journal::kHeaderSize ? header->headerSize - journal::kHeaderSize : 0;
     if (refusal == journal::Refusal::kNone && extraSize > journal::kLargestHeaderBytes)
         refusal = journal::Refusal::kSections;
-    std::unique_ptr<uint8_t[]> extra(new (std::nothrow) uint8_t[extraSize + 1]);
+    std::unique_ptr<uint8_t[]> extra;
+    if (refusal == journal::Refusal::kNone)
+        extra.reset(new (std::nothrow) uint8_t[extraSize + 1]);
     if (refusal == journal::Refusal::kNone && !extra) {
         file->Close();
         return file->Failed(&failure, kNoMemoryForFile);

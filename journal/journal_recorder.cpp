@@ -86,6 +86,10 @@ JournalRecorder::JournalRecorder(platform::InstanceHandle module, platform::Wind
       waitForScreen(true),
       goOnWhenReady(false),
       mouseMode(MouseMode::Recording),
+      playMouse(MouseMode::Recording),
+      inMotion(false),
+      motionPending(),
+      lookBack(),
       follower(),
       dueNow(false),
       waited(0),
@@ -174,6 +178,9 @@ bool JournalRecorder::StartPlayback() {
     screenGivenUp.reset(new (std::nothrow) bool[windows.count + 1]());
     playScreens = waitForScreen && screenGivenUp;
     playGoOn = goOnWhenReady;
+    playMouse = mouseMode;
+    inMotion = playMouse == MouseMode::Motion;
+    motionPending = {};
     SwitchScreenSaver(true);
     platform::SendToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_PLAYING, 0);
     return true;
@@ -488,9 +495,12 @@ uint32_t JournalRecorder::NextDelay(platform::EventRecord* target) {
         delayRemainder = 0;
         delay = kMaxDelay;
     }
+    if (ByMotion(*cursor, target))
+        return static_cast<uint32_t>(delay);
     checkScreen = ChecksScreen(*cursor);
     if (!checkScreen && !follower.Follows(cursor->record, cursor->note)) {
         follower.Place(cursor->record, cursor->note, target);
+        AsTheDeviceSent(target);
         return static_cast<uint32_t>(delay);
     }
     // Placed at its own moment, once the events before it were played: a window that the replay
@@ -547,6 +557,7 @@ uint32_t JournalRecorder::AtItsMoment(platform::EventRecord* target) {
         follower.GiveUp(cursor->note);
     else if (!screenThere)
         ScreenNeverCame(*cursor);
+    AsTheDeviceSent(target);
     // The sound track waited with the input, and goes on with it.
     if (waited)
         platform::PostToWindow(mainWindow, WM_JOURNALSTATE, JOURNAL_WAITING, 0);
@@ -601,9 +612,14 @@ intptr_t JournalRecorder::RecordHookProc(int code, uintptr_t wParam, intptr_t lP
             if (self->recordingActive) {
                 const platform::EventRecord& record =
                     *reinterpret_cast<const platform::EventRecord*>(lParam);
-                if (self->Keeps(record))
-                    self->AppendEvent(record, self->WithPicture(record, self->NoteOf(record)));
+                if (self->Keeps(record) &&
+                    self->AppendEvent(record, self->WithPicture(record, self->NoteOf(record))))
+                    self->MotionFollows(record);
             }
+            break;
+        case platform::kMotionCode:
+            if (self->recordingActive)
+                self->TakeMotion(*reinterpret_cast<const platform::MotionRecord*>(lParam));
             break;
         case HC_SYSMODALON:
             self->recordingActive = false;

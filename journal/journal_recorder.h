@@ -151,6 +151,13 @@ class JournalRecorder {
     // Moves `placed` to where the screen shows its picture; false when it shows it nowhere.
     bool PressWhereTheScreenShows(platform::EventRecord* placed);
     void ScreenNeverCame(const JournalEvent& event);
+    // A motion's counts, beside the move before it (or the next move, when a button came between).
+    void TakeMotion(const platform::MotionRecord& motion);
+    void MotionFollows(const platform::EventRecord& record);
+    // Writes the move at the cursor as relative motion when it is played so; true then.
+    bool ByMotion(const JournalEvent& event, platform::EventRecord* target);
+    // Marks a key handed out within a stretch played by motion to go by its scan code.
+    void AsTheDeviceSent(platform::EventRecord* target) const;
     void Advance();
     // Moves from `event` to the first event that is not a hotkey press; null when none is.
     JournalEvent* Playable(JournalEvent* event);
@@ -215,6 +222,15 @@ class JournalRecorder {
     bool waitForScreen;
     bool goOnWhenReady;
     MouseMode mouseMode;
+    MouseMode playMouse;  // of the playback under way
+    bool inMotion;        // its last move went as motion: keys go by scan code
+    // Counts of a motion that came with no move to go beside (a button's) and the points that
+    // tell a program putting the cursor back after every motion.
+    platform::MotionRecord motionPending;
+    struct LookBack {
+        int32_t x, y;    // where the cursor was before the last motion, as its move tells
+        uint32_t times;  // motions in a row that started there
+    } lookBack;
     journal::WindowFollower follower;
     // The event at the cursor is due: it is placed when asked for next, or waits for its window
     // or the screen, `waited` so far.

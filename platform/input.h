@@ -52,6 +52,11 @@ struct EventRecord {
 
 // The message of an event that is a wait (WM_NULL, which no input event has).
 const uint32_t kWaitEvent = 0;
+// In the upper bits of a playback's WM_MOUSEMOVE or key message: the input goes as the device sent
+// it, for programs that read raw input. A move is then relative, paramL and paramH its signed
+// counts (never an absolute point); a key goes by its scan code and extended bit. Files never
+// hold it: a playback procedure sets it on what it hands out.
+const uint32_t kAsTheDeviceSent = 0x10000;
 
 // A mouse motion as the device counted it, before any pointer acceleration and whether or not
 // the pointer could follow (it stops at a screen edge or a confinement; a program that turns a

@@ -164,6 +164,7 @@ bool InjectMouse(HeldInput& held, const EventRecord& event) {
     held.buttons = (held.buttons | press) & ~release;
     held.lastX = x;
     held.lastY = y;
+    held.relative = false;
     return true;
 }
 
@@ -185,6 +186,16 @@ void NoteHeldKey(HeldInput& held, uint8_t vk, uint8_t scan, bool extended, bool 
 }
 
 bool Inject(HeldInput& held, const EventRecord& event) {
+    if (event.message & kAsTheDeviceSent) {
+        uint32_t kind = event.message & 0xFFFF;
+        if (kind == WM_MOUSEMOVE) {
+            held.relative = true;
+            return InjectMotion(static_cast<int32_t>(event.paramL),
+                                static_cast<int32_t>(event.paramH));
+        }
+        if (kind >= WM_KEYDOWN && kind <= WM_SYSKEYUP)
+            return InjectScanKey(held, event);
+    }
     switch (event.message & 0xFFFF) {
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
@@ -254,9 +265,15 @@ void ReleaseHeld(const HeldInput& held) {
         {kHeldMiddle, MOUSEEVENTF_MIDDLEUP, 0}, {kHeldX1, MOUSEEVENTF_XUP, XBUTTON1},
         {kHeldX2, MOUSEEVENTF_XUP, XBUTTON2},
     };
-    for (const auto& button : kButtons)
-        if (held.buttons & button.held)
-            inputs[count++] = MouseInput(held.lastX, held.lastY, button.action, button.data);
+    for (const auto& button : kButtons) {
+        if (!(held.buttons & button.held))
+            continue;
+        inputs[count] = MouseInput(held.lastX, held.lastY, button.action, button.data);
+        // After motion, where a program turns with the mouse, the release moves nothing.
+        if (held.relative)
+            inputs[count].mi.dwFlags = button.action;
+        count++;
+    }
     if (count)
         SendInput(count, inputs, sizeof(INPUT));
 }

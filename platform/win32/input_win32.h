@@ -101,6 +101,7 @@ struct HeldInput {
     uint32_t buttons;
     int32_t lastX;
     int32_t lastY;
+    bool relative;  // the last mouse input was a relative move
 };
 // Injects one event; records that the system does not carry (message 0, WM_QUIT, ...) inject
 // nothing. False when the system refused the input.

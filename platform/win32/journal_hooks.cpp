@@ -124,6 +124,13 @@ LRESULT CALLBACK NativePlaybackThunk(int code, WPARAM wParam, LPARAM lParam) {
             return StandIn(message, static_cast<DWORD>(delay));
         }
         nativeStandInOut = false;
+        if ((record.message & 0xFFFF) == WM_MOUSEMOVE && (record.message & kAsTheDeviceSent)) {
+            // The system's journal has no relative move: the motion goes from where the pointer is.
+            POINT pointer = {0, 0};
+            GetCursorPos(&pointer);
+            record.paramL = static_cast<uint32_t>(pointer.x + static_cast<int32_t>(record.paramL));
+            record.paramH = static_cast<uint32_t>(pointer.y + static_cast<int32_t>(record.paramH));
+        }
         win32::ToEventMsg(record, message);
         return delay;
     }

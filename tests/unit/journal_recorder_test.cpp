@@ -825,3 +825,61 @@ TEST_F(JournalRecorderTest, APressWaitsUntilTheScreenShowsWhatItPressed) {
     recorder->SetScreenWaiting(true, false);
     recorder->SetWindowFollowing(true, journal::kDefaultLongestWaitMs);
 }
+
+// A move keeps the counts raw input had for it. Where the program had the cursor hidden or
+// confined, or kept putting it back, the replay plays it as motion (and keys there by scan code),
+// elsewhere by place; the user may choose either for the whole.
+TEST_F(JournalRecorderTest, MovesPlayByMotionWhereAProgramTookTheMouse) {
+    const uint32_t kHidden = platform::kMotionCursorHidden;
+    struct Motion {
+        int32_t x, y, dx, dy;
+        uint32_t flags;
+    };
+    const Motion kMotions[] = {
+        {110, 100, 10, 0, 0},        // a desktop move: by place
+        {120, 105, 10, 5, kHidden},  // a game's: by motion
+        {507, 400, 7, 0, 0},         // put back at 500,400 after each motion...
+        {495, 400, -5, 0, 0},       {503, 401, 3, 1, 0},
+        {508, 402, 8, 2, 0},  // ... three times in a row: by motion
+    };
+    ASSERT_EQ(1, recorder->StartRecording());
+    uint32_t time = 1000;
+    for (const Motion& m : kMotions) {
+        fake::RecordEvent({WM_MOUSEMOVE, uint32_t(m.x), uint32_t(m.y), time += 10, 0});
+        platform::MotionRecord counts = {m.dx, m.dy, m.flags};
+        fake::CallRecordHook(platform::kMotionCode, reinterpret_cast<intptr_t>(&counts));
+    }
+    fake::RecordEvent(KeyAt(WM_KEYDOWN, 'W', time += 10));
+    ASSERT_EQ(1, recorder->Stop());
+    ASSERT_EQ(1, recorder->Save("motion.Jnf"));
+    ASSERT_EQ(1, recorder->Load("motion.Jnf"));
+
+    const uint32_t kMotion = WM_MOUSEMOVE | platform::kAsTheDeviceSent;
+    const uint32_t kScanKey = WM_KEYDOWN | platform::kAsTheDeviceSent;
+    const struct {
+        MouseMode mode;
+        std::vector<uint32_t> messages;
+    } kCases[] = {
+        {MouseMode::Recording,
+         {WM_MOUSEMOVE, kMotion, WM_MOUSEMOVE, WM_MOUSEMOVE, WM_MOUSEMOVE, kMotion, kScanKey}},
+        {MouseMode::Place,
+         {WM_MOUSEMOVE, WM_MOUSEMOVE, WM_MOUSEMOVE, WM_MOUSEMOVE, WM_MOUSEMOVE, WM_MOUSEMOVE,
+          WM_KEYDOWN}},
+        {MouseMode::Motion, {kMotion, kMotion, kMotion, kMotion, kMotion, kMotion, kScanKey}},
+    };
+    for (const auto& c : kCases) {
+        recorder->SetMouseMode(c.mode);
+        ASSERT_EQ(1, recorder->StartPlayback());
+        std::vector<fake::Played> played = fake::PlayAll();
+        std::vector<uint32_t> messages;
+        for (const fake::Played& p : played)
+            messages.push_back(p.record.message);
+        EXPECT_EQ(c.messages, messages) << static_cast<int>(c.mode);
+        // Motion goes out as the counts, never at the point.
+        uint32_t x = c.mode == MouseMode::Place ? 120 : 10,
+                 y = c.mode == MouseMode::Place ? 105 : 5;
+        EXPECT_EQ(x, played[1].record.paramL);
+        EXPECT_EQ(y, played[1].record.paramH);
+    }
+    recorder->SetMouseMode(MouseMode::Recording);
+}
