@@ -52,33 +52,34 @@ const Command kCommands[] = {
      "Plays the recording N times in a row. Between the end of one time and the start of the\n"
      "next it waits MS, by default as long as between its last two events. The sound track\n"
      "is repeated with it, cut or filled with silence to each start.\n",
-     "--output --gap --no-windows!", "N", 1, 1, 2, RunEdit},
+     "--output --gap --no-windows! --no-screens! --no-motion!", "N", 1, 1, 2, RunEdit},
     {"cat", "cat [--gap MS] FILE... -o OUT",
      "Joins recordings one after another. Between the end of one and the start of the next\n"
      "it waits MS, by default as long as between the last two events of the one before. Their\n"
      "sound tracks are joined the same way; one without a track is silent.\n",
-     "--output --gap --no-windows!", nullptr, 1, 1000000, 2, RunEdit},
+     "--output --gap --no-windows! --no-screens! --no-motion!", nullptr, 1, 1000000, 2, RunEdit},
     {"cut", "cut [--from MS] [--to MS] FILE -o OUT",
      "Keeps the events from --from to --to ms after the first event, both ends included\n"
      "(default: from the start, to the end). Kept events keep their times; the sound track\n"
      "is cut to start at the first kept event and end at --to.\n",
-     "--output --from --to --no-windows!", nullptr, 1, 1, 2, RunEdit},
+     "--output --from --to --no-windows! --no-screens! --no-motion!", nullptr, 1, 1, 2, RunEdit},
     {"speed", "speed FACTOR [--from MS] [--to MS] FILE -o OUT",
      "Plays faster (FACTOR above 1: 2 halves every pause) or slower (below 1: 0.5 doubles\n"
      "them). With --from and --to only the pauses between events within that part change.\n"
      "The sound cannot follow: OUT gets no sound track, and one left from before is removed.\n",
-     "--output --from --to --no-windows!", "FACTOR", 1, 1, 2, RunEdit},
+     "--output --from --to --no-windows! --no-screens! --no-motion!", "FACTOR", 1, 1, 2, RunEdit},
     {"moves", "moves (--drop | --simplify MS) FILE -o OUT",
      "--drop leaves out every mouse move; --simplify MS merges each run of moves that follow\n"
      "one another by less than MS into its last move. Clicks, keys and the wheel stay where\n"
      "they were, and so does the sound track.\n",
-     "--output --drop! --simplify --no-windows!", nullptr, 1, 1, 2, RunEdit},
+     "--output --drop! --simplify --no-windows! --no-screens! --no-motion!", nullptr, 1, 1, 2,
+     RunEdit},
     {"trim", "trim FILE -o OUT",
      "Leaves out the program's own hotkeys that a recording made by an older version holds:\n"
      "at the start the releases of the Ctrl+Alt+Shift chord that started it, at the end the\n"
      "chord that stopped it (Ctrl+Alt+Shift+S, or +Delete in a record run). Everything else,\n"
      "its windows and its sound track stay as they were. Says what it removed.\n",
-     "--output --no-windows!", nullptr, 1, 1, 2, RunEdit},
+     "--output --no-windows! --no-screens! --no-motion!", nullptr, 1, 1, 2, RunEdit},
 };
 
 }  // namespace

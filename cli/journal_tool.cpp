@@ -265,6 +265,7 @@ class Tool {
             return Complain(path + ": " + why);
         if (!ReadCompanion(path, &input->companion, &input->track, &why))
             return Complain(why);
+        FindPlaces(input);
         return true;
     }
 
@@ -360,7 +361,11 @@ class Tool {
             return Refuse("the result's sound track would be " + std::to_string(trackLength) +
                           " bytes, more than a sound file holds (2 GiB)");
         std::string why;
-        if (!WriteEditJournal(output, edit, !Has("--no-windows"), &why))
+        Keep keep;
+        keep.windows = !Has("--no-windows");
+        keep.screens = !Has("--no-screens");
+        keep.motion = !Has("--no-motion");
+        if (!WriteEditJournal(output, edit, keep, &why))
             return Refuse(output + ": " + why);
         fputs(trimmed.c_str(), out);
         const Part& last = edit.parts.back();
