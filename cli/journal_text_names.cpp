@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "journal/journal_sections.h"
+
 namespace qvjournal {
 namespace text {
 
@@ -40,6 +42,10 @@ const KeyName kKeys[] = {
 const size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
 const char* const kButtons[3] = {"left", "right", "middle"};
 const char* const kActions[3] = {"down", "up", "double"};
+const MotionWord kMotionWords[] = {{journal::kMotionHidden, "hidden"},
+                                   {journal::kMotionConfined, "confined"},
+                                   {journal::kMotionPlayed, "played"}};
+const size_t kMotionWordCount = sizeof kMotionWords / sizeof kMotionWords[0];
 
 // Their scan codes follow the keyboard's rows.
 uint8_t RowScan(char c) {

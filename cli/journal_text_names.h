@@ -28,6 +28,14 @@ extern const size_t kKeyCount;
 extern const char* const kButtons[3];
 extern const char* const kActions[3];
 
+// The words of a move's motion flags.
+struct MotionWord {
+    uint32_t flag;
+    const char* word;
+};
+extern const MotionWord kMotionWords[];
+extern const size_t kMotionWordCount;
+
 // The scan code of a letter or digit on a US keyboard; 0 for other characters.
 uint8_t RowScan(char c);
 std::string KeyNameOf(uint8_t vk);

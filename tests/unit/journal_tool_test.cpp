@@ -113,7 +113,7 @@ TEST_F(JournalToolTest, DumpThenBuildGivesBackEveryLoadableFileByteForByte) {
         ASSERT_EQ(0, Run({"build", "text", "-o", "back.Jnf"}).code);
         EXPECT_EQ(Read(file), Read("back.Jnf"));
     }
-    EXPECT_EQ(10, loadable);  // the sample and the corpus's valid seeds
+    EXPECT_EQ(15, loadable);  // the sample and the corpus's valid seeds
 }
 
 TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
@@ -127,7 +127,8 @@ TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
         {"+5 key sideways A", "line 1: expected down or up, found 'sideways'"},
         {"+5 key down Nokey", "line 1: expected a key such as A"},
         {"+5 wheel 40000 1,2", "line 1: expected the wheel's turn"},
-        {"+5 move 1,2 ext", "line 1: expected one of the fields msg-hi, in=N or pad=HEX"},
+        {"+5 move 1,2 ext",
+         "line 1: expected one of the fields msg-hi rel hidden confined played, in=N"},
         {"+5 key down A scan=0x1E scan=1", "line 1: the field 'scan' is given twice"},
         {"+5 move 1,2\nstart 5", "line 2: 'start' must come before the first event"},
         {"start 1\nstart 2", "line 2: a second 'start' line (the first is line 1)"},
