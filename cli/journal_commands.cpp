@@ -22,10 +22,13 @@ const char kOverview[] =
     "  moves --drop FILE -o OUT              without its mouse moves\n"
     "  moves --simplify MS FILE -o OUT       runs of moves closer than MS merged into the last\n"
     "  trim FILE -o OUT                      without the hotkeys that started and stopped it\n"
+    "  pictures FILE -o FOLDER               the screen around each press, as BMP files\n"
     "\n"
     "Times are milliseconds from the first event. An edit keeps the windows that the events\n"
     "belong to, so the replay can follow them; --no-windows leaves them out, for a file that\n"
-    "plays by absolute screen positions. 'qvjournal COMMAND --help' tells more.\n"
+    "plays by absolute screen positions. It keeps the pictures that each press waits for and\n"
+    "the motion of moves too; --no-screens and --no-motion leave those out.\n"
+    "'qvjournal COMMAND --help' tells more.\n"
     "Every output is written whole or not at all: a file it replaces stays as it was until\n"
     "the new one is complete. Exit code 0 when done, 2 when refused.\n";
 
@@ -34,7 +37,8 @@ namespace {
 const Command kCommands[] = {
     {"info", "info FILE",
      "Shows the header's fields, the events by kind, their first and last time and span,\n"
-     "whether the program would load the file (and if not, why), and the sound track beside\n"
+     "whether the program would load the file (and if not, why), the windows and how often\n"
+     "they moved, how many presses have pictures and moves motion, and the sound track beside\n"
      "it. Exit code 2 when the program would not load the file.\n",
      "", nullptr, 1, 1, 0, RunInfo},
     {"dump", "dump FILE [-o TEXT]",
@@ -80,6 +84,13 @@ const Command kCommands[] = {
      "chord that stopped it (Ctrl+Alt+Shift+S, or +Delete in a record run). Everything else,\n"
      "its windows and its sound track stay as they were. Says what it removed.\n",
      "--output --no-windows! --no-screens! --no-motion!", nullptr, 1, 1, 2, RunEdit},
+    {"pictures", "pictures FILE -o FOLDER",
+     "Writes the picture of the screen around each press, which the replay waits to see before\n"
+     "it presses, as a BMP file into FOLDER (which must exist): 0012-left-down-at-1500ms.bmp\n"
+     "for the 12th event, a press of the left button 1.5 s after the first event; -plain at\n"
+     "the end of the name marks a picture too plain to check, whose press waits for nothing.\n"
+     "Pixels that lay on no monitor show as a grey and white checker.\n",
+     "--output", nullptr, 1, 1, 2, RunPictures},
 };
 
 }  // namespace

@@ -80,15 +80,8 @@ std::string WindowLine(size_t number, const platform::WindowInfo& w) {
            " rect=" + Rect(w.rect) + " dpi=" + std::to_string(w.dpi);
 }
 
-// A later version's section: its tag as its four characters where they read as a word, else as
-// hex.
 std::string SectionLine(const journal::OtherSection& section) {
-    bool word = true;
-    for (char c : section.tag)
-        word = word && c > ' ' && c < 0x7F && c != '#' && c != '"';
-    std::string line =
-        "section " + (word ? std::string(section.tag, 4)
-                           : "0x" + HexBytes(reinterpret_cast<const uint8_t*>(section.tag), 4));
+    std::string line = "section " + TagName(section.tag);
     if (!section.bytes.empty())
         line += " " + HexBytes(section.bytes.data(), section.bytes.size());
     return line;

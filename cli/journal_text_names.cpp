@@ -104,6 +104,13 @@ std::string HexBytes(const uint8_t* bytes, size_t count) {
     return text;
 }
 
+std::string TagName(const char* tag) {
+    bool word = true;
+    for (int i = 0; i < 4; i++)
+        word = word && tag[i] > ' ' && tag[i] < 0x7F && tag[i] != '#' && tag[i] != '"';
+    return word ? std::string(tag, 4) : "0x" + HexBytes(reinterpret_cast<const uint8_t*>(tag), 4);
+}
+
 size_t Significant(const uint8_t* bytes, size_t count) {
     while (count && !bytes[count - 1])
         count--;

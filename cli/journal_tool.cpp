@@ -62,6 +62,7 @@ class Tool {
     int DumpCommand() { return Dump(positional[0]); }
     int BuildCommand() { return Build(positional[0]); }
     int EditCommand() { return RunEdit(); }
+    int PicturesCommand() { return Pictures(out, err, positional[0], output); }
 
   private:
     int Refuse(const std::string& what) { return qvjournal::Refuse(err, what); }
@@ -140,7 +141,8 @@ class Tool {
                             std::to_string(inputs) + ": '" + positional[words + 1] +
                             "' is one too many" + usage);
         if (command->output == 2 && !Has("--output"))
-            return Complain(std::string(command->name) + " needs an output: -o FILE" + usage);
+            return Complain(std::string(command->name) + " needs an output: -o " +
+                            (strstr(command->usage, "FOLDER") ? "FOLDER" : "FILE") + usage);
         return true;
     }
 
@@ -423,6 +425,9 @@ int RunBuild(Tool& tool) {
 }
 int RunEdit(Tool& tool) {
     return tool.EditCommand();
+}
+int RunPictures(Tool& tool) {
+    return tool.PicturesCommand();
 }
 
 }  // namespace qvjournal
