@@ -248,10 +248,11 @@ int Pictures(FILE* out, FILE* err, const std::string& path, const std::string& f
         written++;
         plain += picture.plain;
     }
-    fprintf(out,
-            "wrote %zu pictures into %s (%llu too plain to check, their presses wait for "
-            "nothing)\n",
-            written, folder.c_str(), (unsigned long long)plain);
+    fprintf(out, "wrote %zu picture%s into %s", written, written == 1 ? "" : "s", folder.c_str());
+    if (plain)
+        fprintf(out, " (%llu too plain to check: those presses wait for nothing)",
+                (unsigned long long)plain);
+    fputc('\n', out);
     return kDone;
 }
 
