@@ -114,6 +114,11 @@ class JournalToolTest : public testkit::FolderTest {
         fclose(err);
         return ran;
     }
+    // An edit whose output is out.Jnf.
+    Ran RunToOut(std::vector<std::string> args) {
+        args.insert(args.end(), {"-o", "out.Jnf"});
+        return Run(args);
+    }
     static std::string Text(FILE* file) {
         std::string text(size_t(ftell(file)), '\0');
         rewind(file);
@@ -229,9 +234,7 @@ TEST_F(JournalToolTest, EditsKeepTheTimelineAsAsked) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-        std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"-o", "out.Jnf"});
-        Ran ran = Run(args);
+        Ran ran = RunToOut(c.args);
         ASSERT_EQ(0, ran.code) << ran.err;
         EXPECT_EQ(c.times, Times("out.Jnf"));
     }
@@ -335,9 +338,7 @@ TEST_F(JournalToolTest, EditsKeepPlacesPicturesAndMotionWithTheirEvents) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-        std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"-o", "out.Jnf"});
-        Ran ran = Run(args);
+        Ran ran = RunToOut(c.args);
         ASSERT_EQ(0, ran.code) << ran.err;
         EXPECT_EQ(c.sections, SectionsOf("out.Jnf"));
     }
