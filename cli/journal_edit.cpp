@@ -285,7 +285,8 @@ bool CollectSections(EventCursor cursor, uint64_t count, const Keep& keep, Journ
             sections->pictures.push_back({k, e.picture->bytes});
             bytes += 4 + e.picture->bytes.size();
         }
-        if (keep.motion && e.motion) {
+        // Counts without flags are none to the program: its Save leaves them out.
+        if (keep.motion && e.motion && e.motion->flags) {
             sections->motions.push_back({k, e.motion->dx, e.motion->dy, e.motion->flags});
             bytes += kMotionBytes;
         }
