@@ -35,6 +35,7 @@ int RunInfo(Tool& tool);
 int RunDump(Tool& tool);
 int RunBuild(Tool& tool);
 int RunEdit(Tool& tool);
+int RunPictures(Tool& tool);
 
 // The command of that name; null when there is none.
 const Command* FindCommand(const std::string& name);

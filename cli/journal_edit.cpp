@@ -1,7 +1,10 @@
 #include "cli/journal_edit.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "app/shell.h"
 #include "journal/hotkey_filter.h"
@@ -16,9 +19,16 @@ const uint32_t kMouseMove = 0x200;
 // What a journal file can hold: 40 bytes of header and 20 for each event, within 2 GiB.
 const uint64_t kMostEvents = (journal::kLargestFile - journal::kHeaderSize) / journal::kRecordSize;
 const uint64_t kNoEnd = ~uint64_t(0);
+// What a place and a move's motion take in a header.
+const uint64_t kPlaceBytes = 24;
+const uint64_t kMotionBytes = 16;
 
 bool IsMove(const platform::EventRecord& e) {
     return (e.message & 0xFFFF) == kMouseMove;
+}
+
+int32_t Clamped(int64_t value) {
+    return int32_t(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, value)));
 }
 
 // The track's byte where `ms` falls, counted so that the product cannot overflow.
@@ -53,8 +63,19 @@ Part Whole(const Input& input) {
                 TrackOf(input),
                 0,
                 kNoEnd,
-                &input.image.windows,
-                &input.image.windowOf};
+                &input.image,
+                &input.image.windowOf,
+                &input.placeOf,
+                &input.image.pictures,
+                &input.image.motions};
+}
+
+// The item of a list in event order that speaks of `event`; null when none does.
+template <class Item>
+const Item* Find(const std::vector<Item>& items, size_t event) {
+    auto at = std::lower_bound(items.begin(), items.end(), event,
+                               [](const Item& item, size_t e) { return item.event < e; });
+    return at != items.end() && at->event == event ? &*at : nullptr;
 }
 
 bool NotEmpty(const Input& input, std::string* why) {
@@ -65,42 +86,80 @@ bool NotEmpty(const Input& input, std::string* why) {
 }
 
 // An edit that computed its events anew: one part over them; `from` is where the first of them
-// lies on the input's timeline.
-void MadeEdit(const Input& input, uint64_t from, bool keepsTimeline, Edit* edit) {
+// lies on the input's timeline. Where they are the input's one for one, `sameIndexes`, what the
+// header says of them is the input's; else the edit's own.
+void MadeEdit(const Input& input, uint64_t from, bool keepsTimeline, bool sameIndexes, Edit* edit) {
     edit->keepsTimeline = keepsTimeline;
-    edit->parts = {Part{&edit->made, 0, edit->made.size(), 0, 1, 0,
-                        keepsTimeline ? TrackOf(input) : nullptr, from, kNoEnd,
-                        &input.image.windows, &edit->madeWindows}};
+    Part part = Whole(input);
+    part.events = &edit->made;
+    part.end = edit->made.size();
+    part.track = keepsTimeline ? TrackOf(input) : nullptr;
+    part.trackFrom = from;
+    if (!sameIndexes) {
+        part.windowOf = &edit->madeWindows;
+        part.placeOf = &edit->madePlaces;
+        part.pictures = &edit->madePictures;
+        part.motions = &edit->madeMotions;
+    }
+    edit->parts = {part};
 }
 
-// Keeps the input's event `i`, with its window, among the events of an edit.
+// Keeps the input's event `i`, with what the header says of it, among the events of an edit.
 void Take(const Input& input, size_t i, Edit* edit) {
+    uint32_t at = uint32_t(edit->made.size());
     edit->made.push_back(input.image.events[i]);
-    if (!input.image.windowOf.empty())
+    if (!input.image.windowOf.empty()) {
         edit->madeWindows.push_back(input.image.windowOf[i]);
+        edit->madePlaces.push_back(input.placeOf[i]);
+    }
+    if (const PictureBytes* picture = Find(input.image.pictures, i))
+        edit->madePictures.push_back({at, picture->bytes});
+    if (const journal::EventMotion* motion = Find(input.image.motions, i))
+        edit->madeMotions.push_back({at, motion->dx, motion->dy, motion->flags});
 }
 
-// The result's window table: the windows its events belong to, equal ones once, and for each
-// part the result's number of each of its input's windows. False when they are too many.
+bool SameNames(const platform::WindowInfo& a, const platform::WindowInfo& b) {
+    return strcmp(a.program, b.program) == 0 && strcmp(a.windowClass, b.windowClass) == 0 &&
+           strcmp(a.title, b.title) == 0;
+}
+
+// Where the window of a part's event `i` stood, as its input tells.
+void PlaceOf(const Part& p, size_t i, platform::WindowRect* rect, uint32_t* dpi) {
+    uint32_t place = (*p.placeOf)[i];
+    if (place) {
+        *rect = p.image->places[place - 1].rect;
+        *dpi = p.image->places[place - 1].dpi;
+    } else {
+        const platform::WindowInfo& entry = p.image->windows[(*p.windowOf)[i] - 1];
+        *rect = entry.rect;
+        *dpi = entry.dpi;
+    }
+}
+
+// The result's window table: the windows its events belong to, those of equal names once,
+// each where its first event found it, and for each part the result's number of each of its
+// input's windows. False when they are too many.
 bool CollectWindows(const Edit& edit, std::vector<platform::WindowInfo>* table,
                     std::vector<std::vector<uint32_t>>* numbers, std::string* why) {
     numbers->assign(edit.parts.size(), {});
     for (size_t k = 0; k < edit.parts.size(); k++) {
         const Part& p = edit.parts[k];
-        if (!p.windowOf || p.windowOf->empty())
+        if (p.windowOf->empty())
             continue;
         std::vector<uint32_t>& number = (*numbers)[k];
-        number.assign(p.windows->size() + 1, 0);
+        number.assign(p.image->windows.size() + 1, 0);
         for (size_t i = p.begin; i < p.end; i++) {
             uint32_t window = (*p.windowOf)[i];
             if (!window || number[window])
                 continue;
-            const platform::WindowInfo& info = (*p.windows)[window - 1];
+            platform::WindowInfo info = p.image->windows[window - 1];
             size_t at = 0;
-            while (at < table->size() && !journal::SameWindow((*table)[at], info))
+            while (at < table->size() && !SameNames((*table)[at], info))
                 at++;
-            if (at == table->size())
+            if (at == table->size()) {
+                PlaceOf(p, i, &info.rect, &info.dpi);
                 table->push_back(info);
+            }
             number[window] = uint32_t(at + 1);
         }
         if (table->size() > journal::kMostWindows) {
@@ -139,10 +198,29 @@ struct EventCursor {
     size_t index = 0;
     uint32_t firstTime = 0;
     uint32_t time = 0;
+    size_t picture = 0;  // the next of the part's pictures and motions that may come
+    size_t motion = 0;
 };
 
-bool NextEvent(void* context, platform::EventRecord* record, uint32_t* window) {
-    EventCursor& c = *static_cast<EventCursor*>(context);
+// What the header says of a result event.
+struct Extras {
+    uint32_t window;  // the result's number; 0 for none
+    platform::WindowRect rect;
+    uint32_t dpi;
+    const PictureBytes* picture;
+    const journal::EventMotion* motion;
+};
+
+// The next item of a list in event order that speaks of `event`, which comes after the one
+// before: `at` moves on past those before it.
+template <class Item>
+const Item* Next(const std::vector<Item>& items, size_t* at, size_t event) {
+    while (*at < items.size() && items[*at].event < event)
+        ++*at;
+    return *at < items.size() && items[*at].event == event ? &items[*at] : nullptr;
+}
+
+bool Advance(EventCursor& c, platform::EventRecord* record, Extras* extras) {
     while (c.part < c.edit->parts.size()) {
         const Part& p = c.edit->parts[c.part];
         if (c.repetition == p.times) {
@@ -152,21 +230,73 @@ bool NextEvent(void* context, platform::EventRecord* record, uint32_t* window) {
         }
         size_t i = p.begin + c.index;
         const std::vector<platform::EventRecord>& events = *p.events;
-        if (c.index == 0)
+        if (c.index == 0) {
             c.time = c.firstTime + uint32_t(p.at + c.repetition * p.period);
-        else
+            c.picture = c.motion = 0;
+        } else {
             c.time += events[i].time - events[i - 1].time;
+        }
         *record = events[i];
         record->time = c.time;
         const std::vector<uint32_t>& windows = c.windows[c.part];
-        *window = windows.empty() ? 0 : windows[(*p.windowOf)[i]];
+        extras->window = windows.empty() ? 0 : windows[(*p.windowOf)[i]];
+        if (extras->window)
+            PlaceOf(p, i, &extras->rect, &extras->dpi);
+        extras->picture = Next(*p.pictures, &c.picture, i);
+        extras->motion = Next(*p.motions, &c.motion, i);
         if (++c.index == p.end - p.begin) {
             c.index = 0;
             c.repetition++;
         }
-        return 1;
+        return true;
     }
-    return 0;
+    return false;
+}
+
+bool NextEvent(void* context, platform::EventRecord* record, uint32_t* window) {
+    Extras extras;
+    bool more = Advance(*static_cast<EventCursor*>(context), record, &extras);
+    *window = extras.window;
+    return more;
+}
+
+// The result's places, pictures and motion, walking its events from `cursor` on: a place
+// wherever an event's window stood elsewhere than at the event of that window before it (at
+// first: than its entry says). False when they take more than a header may.
+bool CollectSections(EventCursor cursor, uint64_t count, const Keep& keep, JournalImage* sections,
+                     std::string* why) {
+    std::vector<journal::WindowPlace> stood;
+    for (const platform::WindowInfo& entry : sections->windows)
+        stood.push_back({0, entry.rect, entry.dpi});
+    uint64_t bytes =
+        journal::WindowTableSize(sections->windows.data(), uint32_t(sections->windows.size()));
+    platform::EventRecord record;
+    Extras e;
+    for (uint32_t k = 0; Advance(cursor, &record, &e); k++) {
+        if (e.window) {
+            journal::WindowPlace& before = stood[e.window - 1];
+            if (memcmp(&before.rect, &e.rect, sizeof e.rect) != 0 || before.dpi != e.dpi) {
+                before = {k, e.rect, e.dpi};
+                sections->places.push_back(before);
+                bytes += kPlaceBytes;
+            }
+        }
+        if (keep.screens && e.picture) {
+            sections->pictures.push_back({k, e.picture->bytes});
+            bytes += 4 + e.picture->bytes.size();
+        }
+        // Counts without flags are none to the program: its Save leaves them out.
+        if (keep.motion && e.motion && e.motion->flags) {
+            sections->motions.push_back({k, e.motion->dx, e.motion->dy, e.motion->flags});
+            bytes += kMotionBytes;
+        }
+        // Stopped before it takes all memory: a header may not hold that much.
+        if (bytes > journal::kLargestHeaderBytes) {
+            *why = TooLarge(count, bytes, !sections->windows.empty());
+            return false;
+        }
+    }
+    return true;
 }
 
 // Walks the result's track: one piece for each placement of a part.
@@ -294,7 +424,6 @@ bool Speed(const Input& input, double factor, uint64_t from, uint64_t to, Edit* 
     const std::vector<platform::EventRecord>& events = input.image.events;
     std::vector<uint64_t> offsets = Offsets(events);
     edit->made = events;
-    edit->madeWindows = input.image.windowOf;
     // The result's offsets are rounded from the exact scaled ones, so rounding never adds up.
     long double exact = 0;
     uint64_t previous = 0;
@@ -314,7 +443,7 @@ bool Speed(const Input& input, double factor, uint64_t from, uint64_t to, Edit* 
         edit->made[i].time = edit->made[i - 1].time + uint32_t(offset - previous);
         previous = offset;
     }
-    MadeEdit(input, 0, false, edit);
+    MadeEdit(input, 0, false, true, edit);
     return true;
 }
 
@@ -339,7 +468,7 @@ bool KeepAllBut(const Input& input, Dropped dropped, const char* what, Edit* edi
         *why = input.path + " holds nothing but " + what;
         return false;
     }
-    MadeEdit(input, from, true, edit);
+    MadeEdit(input, from, true, false, edit);
     return true;
 }
 
@@ -360,17 +489,40 @@ bool SimplifyMoves(const Input& input, uint64_t closerThan, Edit* edit, std::str
     std::vector<uint64_t> offsets = Offsets(events);
     edit->made.clear();
     uint64_t from = 0;
+    // The motion of the moves merged since the last kept one: the kept move plays it all.
+    int64_t dx = 0, dy = 0;
+    uint32_t flags = 0;
+    bool merging = false;
     for (size_t i = 0; i < events.size(); i++) {
         // A move followed closely by another is merged into the later one.
         bool merged = i + 1 < events.size() && IsMove(events[i]) && IsMove(events[i + 1]) &&
                       uint32_t(events[i + 1].time - events[i].time) < closerThan;
-        if (merged)
+        const journal::EventMotion* motion = Find(input.image.motions, i);
+        if (merged) {
+            if (motion) {
+                dx += motion->dx;
+                dy += motion->dy;
+                flags = motion->flags | (flags & journal::kMotionPlayed);
+                merging = true;
+            }
             continue;
+        }
         if (edit->made.empty())
             from = offsets[i];
         Take(input, i, edit);
+        if (!merging)
+            continue;
+        if (!motion)
+            edit->madeMotions.push_back({uint32_t(edit->made.size() - 1), 0, 0, flags});
+        journal::EventMotion& kept = edit->madeMotions.back();
+        kept.dx = Clamped(kept.dx + dx);
+        kept.dy = Clamped(kept.dy + dy);
+        kept.flags |= flags & journal::kMotionPlayed;
+        dx = dy = 0;
+        flags = 0;
+        merging = false;
     }
-    MadeEdit(input, from, true, edit);
+    MadeEdit(input, from, true, false, edit);
     return true;
 }
 
@@ -490,21 +642,46 @@ uint64_t TrackLength(const Edit& edit) {
     return TrackByte(LastStart(edit)) + LastTrackLength(edit.parts.back());
 }
 
-bool WriteEditJournal(const std::string& path, const Edit& edit, bool windows, std::string* why) {
+bool WriteEditJournal(const std::string& path, const Edit& edit, const Keep& keep,
+                      std::string* why) {
     const Part& first = edit.parts.front();
     const Part& last = edit.parts.back();
     uint32_t firstTime = (*first.events)[first.begin].time;
     uint32_t lastTime =
         firstTime + uint32_t(LastStart(edit) + Span(*last.events, last.begin, last.end));
+    uint64_t count = EventCount(edit);
     EventCursor cursor;
     cursor.edit = &edit;
     cursor.firstTime = firstTime;
-    std::vector<platform::WindowInfo> table;
+    JournalImage sections;
     cursor.windows.assign(edit.parts.size(), {});
-    if (windows && !CollectWindows(edit, &table, &cursor.windows, why))
+    if (keep.windows && !CollectWindows(edit, &sections.windows, &cursor.windows, why))
         return false;
-    return WriteCanonicalJournal(path, uint32_t(EventCount(edit)), firstTime, lastTime, table,
-                                 NextEvent, &cursor, why);
+    // The records alone first: the walk over them would take as long as writing them.
+    *why = TooLarge(count, 0, !sections.windows.empty());
+    if (!why->empty())
+        return false;
+    bool more = !sections.windows.empty();
+    for (const Part& p : edit.parts)
+        more =
+            more || (keep.screens && !p.pictures->empty()) || (keep.motion && !p.motions->empty());
+    if (more && !CollectSections(cursor, count, keep, &sections, why))
+        return false;
+    return WriteCanonicalJournal(path, uint32_t(count), firstTime, lastTime, sections, NextEvent,
+                                 &cursor, why);
+}
+
+void FindPlaces(Input* input) {
+    const JournalImage& image = input->image;
+    input->placeOf.assign(image.windowOf.size(), 0);
+    std::vector<uint32_t> latest(image.windows.size() + 1, 0);
+    size_t place = 0;
+    for (size_t i = 0; i < image.windowOf.size(); i++) {
+        uint32_t window = image.windowOf[i];
+        if (place < image.places.size() && image.places[place].event == i)
+            latest[window] = uint32_t(++place);
+        input->placeOf[i] = window ? latest[window] : 0;
+    }
 }
 
 bool WriteEditTrack(const std::string& journalPath, const Edit& edit, std::string* why) {

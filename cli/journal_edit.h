@@ -18,7 +18,12 @@ struct Input {
     JournalImage image;
     Companion companion = Companion::kNone;
     std::vector<uint8_t> track;
+    // Where each event's window stood: 0 at its entry in the table, n at image.places[n - 1]
+    // (none without windows). FindPlaces fills it in.
+    std::vector<uint32_t> placeOf;
 };
+
+void FindPlaces(Input* input);
 
 // events[begin, end) placed `times` times, `period` ms apart, the first at `at` ms after the
 // result's first event. Its sound is the track from `trackFrom` ms on (where events[begin] was
@@ -34,9 +39,14 @@ struct Part {
     const std::vector<uint8_t>* track;
     uint64_t trackFrom;
     uint64_t trackUntil;
-    // The input's window table and the window of each of `events` (none when empty).
-    const std::vector<platform::WindowInfo>* windows = nullptr;
+    // What the header says of `events`, by their index: each one's window and where it stood
+    // (none when empty; as Input::placeOf, in the table and places of `image`), the pictures of
+    // presses and the motion of moves.
+    const JournalImage* image = nullptr;
     const std::vector<uint32_t>* windowOf = nullptr;
+    const std::vector<uint32_t>* placeOf = nullptr;
+    const std::vector<PictureBytes>* pictures = nullptr;
+    const std::vector<journal::EventMotion>* motions = nullptr;
 };
 
 struct Edit {
@@ -46,8 +56,12 @@ struct Edit {
 
     std::vector<Part> parts;
     std::vector<platform::EventRecord> made;  // events an edit computed anew; parts point here
-    std::vector<uint32_t> madeWindows;        // their windows, when the input has a table
-    bool keepsTimeline = true;                // false: the inputs' tracks no longer fit
+    // What the header says of them, as Part has it.
+    std::vector<uint32_t> madeWindows;
+    std::vector<uint32_t> madePlaces;
+    std::vector<PictureBytes> madePictures;
+    std::vector<journal::EventMotion> madeMotions;
+    bool keepsTimeline = true;  // false: the inputs' tracks no longer fit
 };
 
 // Milliseconds from events[begin] to events[end - 1], and the gap before events[end - 1].
@@ -83,8 +97,18 @@ uint64_t EventCount(const Edit& edit);
 // Bytes of the result's track: 0 when no part has sound.
 uint64_t TrackLength(const Edit& edit);
 
-// The result names the windows its events belong to, each once, unless `windows` is false.
-bool WriteEditJournal(const std::string& path, const Edit& edit, bool windows, std::string* why);
+// What a result keeps of its events besides the records: their windows and where those stood,
+// the pictures of presses, the motion of moves.
+struct Keep {
+    bool windows = true;
+    bool screens = true;
+    bool motion = true;
+};
+
+// The result as Save writes it: the windows its events belong to, each once by its names, and
+// each event's place, picture and motion as its input had them.
+bool WriteEditJournal(const std::string& path, const Edit& edit, const Keep& keep,
+                      std::string* why);
 bool WriteEditTrack(const std::string& journalPath, const Edit& edit, std::string* why);
 
 }  // namespace qvjournal

@@ -1,4 +1,4 @@
-// The `info` command: a journal's header, events and sound track, and whether it loads.
+// The commands that show what a journal holds: `info` and `pictures`.
 #include "cli/journal_info.h"
 
 #include <cstdio>
@@ -10,7 +10,10 @@
 #include "cli/journal_commands.h"
 #include "cli/journal_edit.h"
 #include "cli/journal_io.h"
+#include "cli/journal_text_names.h"
 #include "journal/journal_codec.h"
+#include "journal/picture_file.h"
+#include "platform/file.h"
 #include "sound/sound_file_format.h"
 
 namespace qvjournal {
@@ -120,17 +123,50 @@ void PrintHotkeys(FILE* out, const std::vector<platform::EventRecord>& events) {
 void PrintWindows(FILE* out, const JournalImage& image) {
     if (image.windows.empty())
         return;
-    std::vector<uint64_t> events(image.windows.size() + 1, 0);
+    std::vector<uint64_t> events(image.windows.size() + 1, 0), moves(image.windows.size() + 1, 0);
     for (uint32_t window : image.windowOf)
         events[window]++;
+    for (const journal::WindowPlace& place : image.places)
+        moves[image.windowOf[place.event]]++;
     fprintf(out, "windows:      %zu (events in none of them: %llu)\n", image.windows.size(),
             (unsigned long long)events[0]);
     for (size_t i = 0; i < image.windows.size(); i++) {
         const platform::WindowInfo& w = image.windows[i];
-        fprintf(out, "  %zu: %s, class %s, \"%s\", %d,%d to %d,%d, %u dpi: %llu events\n", i + 1,
-                w.program[0] ? w.program : "(program unknown)", w.windowClass, w.title, w.rect.left,
-                w.rect.top, w.rect.right, w.rect.bottom, w.dpi, (unsigned long long)events[i + 1]);
+        uint64_t moved = moves[i + 1];
+        fprintf(
+            out, "  %zu: %s, class %s, \"%s\", %d,%d to %d,%d, %u dpi: %llu events%s\n", i + 1,
+            w.program[0] ? w.program : "(program unknown)", w.windowClass, w.title, w.rect.left,
+            w.rect.top, w.rect.right, w.rect.bottom, w.dpi, (unsigned long long)events[i + 1],
+            moved ? (", moved " + std::to_string(moved) + (moved == 1 ? " time" : " times")).c_str()
+                  : "");
     }
+}
+
+// What a replay does with the pictures and the motion; the sections a later version wrote.
+void PrintSections(FILE* out, const JournalImage& image) {
+    uint64_t presses = 0, moves = 0, plain = 0, played = 0;
+    for (const platform::EventRecord& e : image.events) {
+        presses += journal::IsButtonDown(e);
+        moves += (e.message & 0xFFFF) == 0x200;
+    }
+    for (const PictureBytes& picture : image.pictures)
+        plain += (picture.bytes[2] & 1) != 0;  // the flags of its head
+    for (const journal::EventMotion& motion : image.motions)
+        played += (motion.flags & journal::kMotionPlayed) != 0;
+    if (!image.pictures.empty())
+        fprintf(out, "pictures:     %zu of %llu presses (%llu too plain to check)\n",
+                image.pictures.size(), (unsigned long long)presses, (unsigned long long)plain);
+    if (!image.motions.empty())
+        fprintf(out, "motion:       %zu of %llu moves (%llu played by motion)\n",
+                image.motions.size(), (unsigned long long)moves, (unsigned long long)played);
+    if (image.others.empty())
+        return;
+    std::string names;
+    for (const journal::OtherSection& section : image.others)
+        names += (names.empty() ? "" : ", ") + text::TagName(section.tag) + " (" +
+                 std::to_string(section.bytes.size()) + " bytes)";
+    fprintf(out, "later:        %s: sections of a later version, which edits leave out\n",
+            names.c_str());
 }
 
 int Info(FILE* out, FILE* err, const std::string& path) {
@@ -155,10 +191,68 @@ int Info(FILE* out, FILE* err, const std::string& path) {
         PrintEvents(out, image.events);
         PrintHotkeys(out, image.events);
         PrintWindows(out, image);
+        PrintSections(out, image);
     }
     PrintSound(out, path, loads ? Span(image.events, 0, image.events.size()) : 0);
     if (!loads)
         return Refuse(err, path + " would not load: " + DescribeRefusal(refusal, h, size));
+    return kDone;
+}
+
+namespace {
+
+// "0012-left-down-at-1500ms": the event's number from 1, its button, its time from the first.
+std::string PictureName(size_t index, const platform::EventRecord& e, uint64_t at) {
+    uint32_t kind = e.message & 0xFFFF;
+    std::string button =
+        kind == 0x20B ? "x" + std::to_string(e.message >> 16) : text::kButtons[(kind - 0x201) / 3];
+    char number[24];
+    snprintf(number, sizeof number, "%04zu", index + 1);
+    return std::string(number) + "-" + button + "-down-at-" + std::to_string(at) + "ms";
+}
+
+}  // namespace
+
+int Pictures(FILE* out, FILE* err, const std::string& path, const std::string& folder) {
+    JournalImage image;
+    journal::Refusal refusal;
+    uint32_t size;
+    std::string why;
+    if (!ReadJournal(path, &image, &refusal, &size, &why))
+        return Refuse(err, path + ": " + why);
+    if (image.pictures.empty())
+        return Refuse(err, path +
+                               " holds no pictures of the screen (recorded without them, or "
+                               "they were left out with --no-screens)");
+    if (platform::FileLookUp(folder.c_str()) != platform::kPathFolder)
+        return Refuse(err, folder + ": no such folder (make it first)");
+    std::string into = folder;
+    if (into.back() != '/' && into.back() != '\\')
+        into += '/';
+    std::vector<uint8_t> bmp(journal::kPictureBmpSize);
+    journal::ScreenPicture picture;
+    uint64_t at = 0, plain = 0;
+    size_t written = 0, next = 0;
+    for (size_t i = 0; i < image.events.size() && next < image.pictures.size(); i++) {
+        at += i ? uint32_t(image.events[i].time - image.events[i - 1].time) : 0;
+        if (image.pictures[next].event != i)
+            continue;
+        const std::vector<uint8_t>& bytes = image.pictures[next++].bytes;
+        journal::DecodePicture(bytes.data(), uint32_t(bytes.size()), &picture);
+        journal::WritePictureBmp(picture, bmp.data());
+        std::string name =
+            into + PictureName(i, image.events[i], at) + (picture.plain ? "-plain" : "") + ".bmp";
+        if (!WriteFileBytes(name, bmp.data(), bmp.size(), &why))
+            return Refuse(err, name + ": " + why + " (" + std::to_string(written) +
+                                   " pictures written before it)");
+        written++;
+        plain += picture.plain;
+    }
+    fprintf(out, "wrote %zu picture%s into %s", written, written == 1 ? "" : "s", folder.c_str());
+    if (plain)
+        fprintf(out, " (%llu too plain to check: those presses wait for nothing)",
+                (unsigned long long)plain);
+    fputc('\n', out);
     return kDone;
 }
 

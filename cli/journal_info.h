@@ -1,4 +1,5 @@
-// The `info` command: a journal's header, events and sound track, and whether it loads.
+// The commands that show what a journal holds: `info`, its header, events, sections and sound
+// track and whether it loads; `pictures`, the screen around each press.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,9 @@ namespace qvjournal {
 
 // Prints what the journal at `path` holds; kRefused when the program would not load it.
 int Info(FILE* out, FILE* err, const std::string& path);
+// Writes the picture of each press in the journal at `path` as a BMP file into `folder`, which
+// must exist, named by the event; kRefused when it holds none or one cannot be written.
+int Pictures(FILE* out, FILE* err, const std::string& path, const std::string& folder);
 
 // "12.345 s".
 std::string Seconds(uint64_t ms);

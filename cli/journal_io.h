@@ -17,6 +17,13 @@ namespace qvjournal {
 // The signature of the tray program's files: its application name.
 extern const char kSignature[];
 
+// A press's picture as the file holds it: its bytes are kept, so that it is written back exactly
+// (journal::DecodePicture reads them).
+struct PictureBytes {
+    uint32_t event;
+    std::vector<uint8_t> bytes;
+};
+
 struct JournalImage {
     JournalHeader header;              // as read, or as the text gave it
     std::vector<uint8_t> headerBytes;  // between the 40-byte header and the first record
@@ -27,11 +34,17 @@ struct JournalImage {
     // The window table, in place of `headerBytes`, and each event's window (0 for none).
     std::vector<platform::WindowInfo> windows;
     std::vector<uint32_t> windowOf;
-    // The header's other sections, with the window table in place of `headerBytes`.
+    // The header's other sections, with the window table in place of `headerBytes`, each list
+    // in the order of its events.
     std::vector<journal::WindowPlace> places;
+    std::vector<PictureBytes> pictures;
+    std::vector<journal::EventMotion> motions;
     std::vector<journal::OtherSection> others;
     bool sectioned = false;
 };
+
+// Whether the image holds any section: a window table, places, pictures, motion or later ones.
+bool HasSections(const JournalImage& image);
 
 // Where a record's padding starts: 20, or 24 in a file with windows.
 uint32_t RecordBase(const JournalImage& image);
@@ -56,10 +69,15 @@ bool ComposeJournal(const JournalImage& image, std::vector<uint8_t>* bytes, std:
 bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t size, std::string* why);
 
 // Writes a journal as Save writes it, of `count` events from `firstTime` to `lastTime`, taking
-// them from `next` in order; with `windows`, their table and each event's window.
+// them from `next` in order, with the header's sections of `sections` (its windows, places,
+// pictures and motion); each event names its window where there is a table.
 bool WriteCanonicalJournal(const std::string& path, uint32_t count, uint32_t firstTime,
-                           uint32_t lastTime, const std::vector<platform::WindowInfo>& windows,
+                           uint32_t lastTime, const JournalImage& sections,
                            journal::NextRecord next, void* context, std::string* why);
+
+// Why a file of `count` records would be too large, with `headerExtra` bytes after the first 40
+// and records of 24 bytes where `windows` (else 20); empty when it is not.
+std::string TooLarge(uint64_t count, uint64_t headerExtra, bool windows);
 
 // True when the two paths name one file, or are the same text.
 bool SameFile(const std::string& a, const std::string& b);

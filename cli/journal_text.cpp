@@ -69,12 +69,30 @@ std::string Quoted(const char* name) {
     return text + "\"";
 }
 
+std::string Rect(const platform::WindowRect& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
+           "," + std::to_string(r.bottom);
+}
+
 std::string WindowLine(size_t number, const platform::WindowInfo& w) {
     return "win " + std::to_string(number) + " program=" + Quoted(w.program) +
            " class=" + Quoted(w.windowClass) + " title=" + Quoted(w.title) +
-           " rect=" + std::to_string(w.rect.left) + "," + std::to_string(w.rect.top) + "," +
-           std::to_string(w.rect.right) + "," + std::to_string(w.rect.bottom) +
-           " dpi=" + std::to_string(w.dpi);
+           " rect=" + Rect(w.rect) + " dpi=" + std::to_string(w.dpi);
+}
+
+std::string SectionLine(const journal::OtherSection& section) {
+    std::string line = "section " + TagName(section.tag);
+    if (!section.bytes.empty())
+        line += " " + HexBytes(section.bytes.data(), section.bytes.size());
+    return line;
+}
+
+std::string MotionFields(const journal::EventMotion& m) {
+    std::string text = " rel=" + std::to_string(m.dx) + "," + std::to_string(m.dy);
+    for (size_t i = 0; i < kMotionWordCount; i++)
+        if (m.flags & kMotionWords[i].flag)
+            text += std::string(" ") + kMotionWords[i].word;
+    return text;
 }
 
 }  // namespace
@@ -94,11 +112,12 @@ std::string DumpJournalText(const JournalImage& image, const std::string& name,
     put("#   key|syskey down|up KEY scan=S [ext] [repeat=N]     (syskey: with Alt held)");
     put("#   move X,Y   left|right|middle|x1|x2 down|up|double X,Y   wheel|hwheel TURN X,Y");
     put("# 'start' is the first event's time, 'window' the window of the events after it;");
-    put("# 'win' lines are the windows the events belong to, in=N an event's window;");
-    put("# lines from # on are comments.");
+    put("# 'win' lines are the windows the events belong to, in=N an event's window, at= and");
+    put("# dpi= where it stood; 'picture' lines the screen around a press (picture=N); rel= a");
+    put("# move's motion; lines from # on are comments.");
 
-    // A window table sets the header's size itself.
-    if (header.headerSize != journal::kHeaderSize && image.windows.empty())
+    // Sections set the header's size themselves.
+    if (header.headerSize != journal::kHeaderSize && !HasSections(image))
         put("header-size " + std::to_string(header.headerSize));
     const uint8_t* extra = image.headerBytes.data();
     for (size_t at = 0, n = Significant(extra, image.headerBytes.size()); at < n;
@@ -106,8 +125,13 @@ std::string DumpJournalText(const JournalImage& image, const std::string& name,
         put("header-bytes " + HexBytes(extra + at, std::min(kBytesPerLine, n - at)));
     if (header.recordSize != RecordBase(image))
         put("record-size " + std::to_string(header.recordSize));
+    if (image.sectioned && image.places.empty() && image.pictures.empty() &&
+        image.motions.empty() && image.others.empty())
+        put("sectioned");
     for (size_t i = 0; i < image.windows.size(); i++)
         put(WindowLine(i + 1, image.windows[i]));
+    for (const journal::OtherSection& section : image.others)
+        put(SectionLine(section));
     uint32_t first = events.empty() ? 0 : events.front().time;
     uint32_t last = events.empty() ? 0 : events.back().time;
     if (header.firstTime != first)
@@ -120,6 +144,7 @@ std::string DumpJournalText(const JournalImage& image, const std::string& name,
     size_t extraPerRecord = header.recordSize - RecordBase(image);
     uint32_t window = 0;
     uint64_t offset = 0, second = 0;
+    size_t place = 0, picture = 0, motion = 0;
     for (size_t i = 0; i < events.size(); i++) {
         const platform::EventRecord& e = events[i];
         uint32_t gap = i ? e.time - events[i - 1].time : 0;
@@ -136,8 +161,19 @@ std::string DumpJournalText(const JournalImage& image, const std::string& name,
         std::string line = "+" + std::to_string(gap);
         line.resize(std::max<size_t>(line.size() + 1, 8), ' ');
         line += EventText(e);
+        if (motion < image.motions.size() && image.motions[motion].event == i)
+            line += MotionFields(image.motions[motion++]);
+        if (picture < image.pictures.size() && image.pictures[picture].event == i) {
+            const std::vector<uint8_t>& bytes = image.pictures[picture++].bytes;
+            put("picture " + std::to_string(picture) + " " + HexBytes(bytes.data(), bytes.size()));
+            line += " picture=" + std::to_string(picture);
+        }
         if (!image.windowOf.empty() && image.windowOf[i])
             line += " in=" + std::to_string(image.windowOf[i]);
+        if (place < image.places.size() && image.places[place].event == i) {
+            const journal::WindowPlace& p = image.places[place++];
+            line += " at=" + Rect(p.rect) + " dpi=" + std::to_string(p.dpi);
+        }
         const uint8_t* pad = image.padding.data() + i * extraPerRecord;
         size_t padded = extraPerRecord ? Significant(pad, extraPerRecord) : 0;
         if (padded)

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "journal/journal_sections.h"
+
 namespace qvjournal {
 namespace text {
 
@@ -40,6 +42,10 @@ const KeyName kKeys[] = {
 const size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
 const char* const kButtons[3] = {"left", "right", "middle"};
 const char* const kActions[3] = {"down", "up", "double"};
+const MotionWord kMotionWords[] = {{journal::kMotionHidden, "hidden"},
+                                   {journal::kMotionConfined, "confined"},
+                                   {journal::kMotionPlayed, "played"}};
+const size_t kMotionWordCount = sizeof kMotionWords / sizeof kMotionWords[0];
 
 // Their scan codes follow the keyboard's rows.
 uint8_t RowScan(char c) {
@@ -96,6 +102,13 @@ std::string HexBytes(const uint8_t* bytes, size_t count) {
         text += kDigits[bytes[i] & 15];
     }
     return text;
+}
+
+std::string TagName(const char* tag) {
+    bool word = true;
+    for (int i = 0; i < 4; i++)
+        word = word && tag[i] > ' ' && tag[i] < 0x7F && tag[i] != '#' && tag[i] != '"';
+    return word ? std::string(tag, 4) : "0x" + HexBytes(reinterpret_cast<const uint8_t*>(tag), 4);
 }
 
 size_t Significant(const uint8_t* bytes, size_t count) {

@@ -28,6 +28,14 @@ extern const size_t kKeyCount;
 extern const char* const kButtons[3];
 extern const char* const kActions[3];
 
+// The words of a move's motion flags.
+struct MotionWord {
+    uint32_t flag;
+    const char* word;
+};
+extern const MotionWord kMotionWords[];
+extern const size_t kMotionWordCount;
+
 // The scan code of a letter or digit on a US keyboard; 0 for other characters.
 uint8_t RowScan(char c);
 std::string KeyNameOf(uint8_t vk);
@@ -35,6 +43,8 @@ std::string KeyNameOf(uint8_t vk);
 bool SameLetters(const std::string& a, const char* b);
 std::string Hex(uint32_t value, int digits);
 std::string HexBytes(const uint8_t* bytes, size_t count);
+// A section's tag: its four characters where they read as a word, else 0x and their hex.
+std::string TagName(const char* tag);
 // The bytes up to the last one that is not zero: zeros after it are what build fills in.
 size_t Significant(const uint8_t* bytes, size_t count);
 

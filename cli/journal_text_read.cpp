@@ -4,6 +4,7 @@
 
 #include "cli/journal_text.h"
 #include "cli/journal_text_names.h"
+#include "journal/picture_file.h"
 #include "journal/window_table.h"
 
 namespace qvjournal {
@@ -78,8 +79,9 @@ class Parser {
         image->events.clear();
         image->padding.clear();
         image->headerBytes.clear();
-        image->windows.clear();
-        image->windowOf.clear();
+        JournalHeader header = image->header;
+        *image = JournalImage();
+        image->header = header;
         size_t at = 0;
         if (size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0)
             at = 3;  // the mark some editors put before UTF-8 text
@@ -147,7 +149,7 @@ class Parser {
         if (!image->events.empty()) {
             static const char* const kHeaderWords[] = {"start",       "header-size", "header-bytes",
                                                        "record-size", "first-time",  "last-time",
-                                                       "win"};
+                                                       "win",         "section",     "sectioned"};
             for (const char* header : kHeaderWords)
                 if (word == header)
                     return Say("'" + word + "' must come before the first event");
@@ -163,6 +165,14 @@ class Parser {
                    Value(tokens, 0xFFFFFFFFu, "the header's last time in ms", &lastTime);
         if (word == "win")
             return Window(tokens);
+        if (word == "picture")
+            return Picture(tokens);
+        if (word == "section")
+            return Section(tokens);
+        if (word == "sectioned") {
+            image->sectioned = true;
+            return tokens.size() == 1 || Fail("nothing more after sectioned", tokens[1]);
+        }
         if ((word == "header-size" || word == "header-bytes") && !image->windows.empty())
             return Say("'" + word + "' cannot go with window lines: the table sets the header");
         if (word == "header-size")
@@ -177,7 +187,7 @@ class Parser {
             return true;
         }
         if (word == "header-bytes") {
-            headerBytesSeen = true;
+            headerBytesLine = headerBytesLine ? headerBytesLine : line;
             if (tokens.size() != 2 || !ParseHexBytes(tokens[1], &image->headerBytes))
                 return Fail("the header's further bytes as pairs of hex digits",
                             tokens.size() > 1 ? tokens[1] : "");
@@ -186,14 +196,55 @@ class Parser {
             return true;
         }
         return Fail(
-            "an event (+GAP then what happened) or one of start, window, win, header-size, "
-            "header-bytes, record-size, first-time, last-time",
+            "an event (+GAP then what happened) or one of start, window, win, picture, "
+            "header-size, "
+            "header-bytes, record-size, first-time, last-time, section, sectioned",
             word);
+    }
+
+    // picture N HEX: a press's picture as the file holds it, numbered in order.
+    bool Picture(const std::vector<std::string>& tokens) {
+        uint64_t number;
+        if (tokens.size() < 2 || !ParseUnsigned(tokens[1], 0xFFFFFFFFu, &number) ||
+            number != pictures.size() + 1)
+            return Fail("the picture's number, " + std::to_string(pictures.size() + 1),
+                        tokens.size() > 1 ? tokens[1] : "");
+        std::vector<uint8_t> bytes;
+        journal::ScreenPicture picture;
+        if (tokens.size() != 3 || !ParseHexBytes(tokens[2], &bytes) ||
+            journal::DecodePicture(bytes.data(), uint32_t(bytes.size()), &picture) != bytes.size())
+            return Fail("the picture's bytes in hex, as dump writes them",
+                        tokens.size() > 2 ? tokens[2] : "");
+        pictures.push_back(std::move(bytes));
+        return true;
+    }
+
+    // section TAG [HEX]: a section of a later version, after those this one knows.
+    bool Section(const std::vector<std::string>& tokens) {
+        journal::OtherSection section = {};
+        std::vector<uint8_t> tag;
+        const std::string word = tokens.size() > 1 ? tokens[1] : "";
+        if (word.size() == 4)
+            memcpy(section.tag, word.data(), 4);
+        else if (word.size() == 10 && word.compare(0, 2, "0x") == 0 &&
+                 ParseHexBytes(word.substr(2), &tag))
+            memcpy(section.tag, tag.data(), 4);
+        else
+            return Fail("the section's tag: four characters, or 0x and eight hex digits", word);
+        for (const char* known : {journal::kWindowsTag, journal::kPlacesTag, journal::kPicturesTag,
+                                  journal::kMotionTag, "WTBL"})
+            if (memcmp(section.tag, known, 4) == 0)
+                return Say("a section " + std::string(known, 4) +
+                           " is one this version writes itself");
+        if (tokens.size() > 3 || (tokens.size() == 3 && !ParseHexBytes(tokens[2], &section.bytes)))
+            return Fail("the section's bytes in hex", tokens[tokens.size() == 3 ? 2 : 3]);
+        image->others.push_back(std::move(section));
+        return true;
     }
 
     // win N program="..." class="..." title="..." rect=L,T,R,B dpi=D, numbered in order.
     bool Window(const std::vector<std::string>& tokens) {
-        if (headerBytesSeen || headerSizeLine)
+        if (headerBytesLine || headerSizeLine)
             return Say("window lines cannot go with header-size or header-bytes");
         uint64_t number;
         if (tokens.size() < 2 || !ParseUnsigned(tokens[1], 0xFFFFFFFFu, &number) ||
@@ -340,7 +391,7 @@ class Parser {
             if (!Point(tokens, 2, &e))
                 return false;
             fields = 3;
-            allowed = "msg-hi";
+            allowed = "msg-hi rel hidden confined played";
         } else if (kind == "wheel" || kind == "hwheel") {
             int64_t delta;
             if (tokens.size() < 3 || !ParseSigned(tokens[2], INT16_MIN, INT16_MAX, &delta))
@@ -376,9 +427,10 @@ class Parser {
             if (xButton) {
                 e.message = kXButtonDown + uint32_t(action);
                 high = uint32_t(number);
+                allowed = action == 0 ? "picture" : "";
             } else {
                 e.message = 0x201 + uint32_t(button) * 3 + uint32_t(action);
-                allowed = "msg-hi";
+                allowed = action == 0 ? "msg-hi picture" : "msg-hi";
             }
             if (!Point(tokens, 3, &e))
                 return false;
@@ -388,7 +440,9 @@ class Parser {
             return false;
         std::vector<uint8_t> pad;
         uint32_t in = 0;
-        if (!Fields(tokens, fields, allowed, &e, &high, &pad, &in))
+        Extras extras;
+        if (!Fields(tokens, fields, allowed, &e, &high, &pad, &in, &extras) ||
+            !TakeExtras(extras, in))
             return false;
         e.message |= high << 16;
         time = e.time;
@@ -397,6 +451,45 @@ class Parser {
             image->windowOf.push_back(in);
         pad.resize(recordSize - RecordBase(*image), 0);
         image->padding.insert(image->padding.end(), pad.begin(), pad.end());
+        return true;
+    }
+
+    // What an event's fields say for the header's sections.
+    struct Extras {
+        bool placed = false;
+        bool dpiGiven = false;
+        platform::WindowRect rect = {};
+        uint32_t dpi = 0;
+        uint32_t picture = 0;
+        bool moved = false;
+        bool flagged = false;
+        int32_t dx = 0, dy = 0;
+        uint32_t flags = 0;
+    };
+
+    // The event about to be added is the image's next one.
+    bool TakeExtras(const Extras& x, uint32_t in) {
+        uint32_t index = uint32_t(image->events.size());
+        if ((x.placed || x.dpiGiven) && !in)
+            return Say("at= and dpi= tell where the event's window stood: they need in=N");
+        if (x.dpiGiven && !x.placed)
+            return Say("dpi= goes with at=");
+        if (x.flagged && !x.moved)
+            return Say("hidden, confined and played go with rel=");
+        if (x.placed) {
+            // Without dpi=, the window's dpi stays what it was.
+            dpiOf.resize(image->windows.size() + 1, ~0u);
+            uint32_t& dpi = dpiOf[in];
+            if (dpi == ~0u)
+                dpi = image->windows[in - 1].dpi;
+            if (x.dpiGiven)
+                dpi = x.dpi;
+            image->places.push_back({index, x.rect, dpi});
+        }
+        if (x.picture)
+            image->pictures.push_back({index, pictures[x.picture - 1]});
+        if (x.moved)
+            image->motions.push_back({index, x.dx, x.dy, x.flags});
         return true;
     }
 
@@ -442,18 +535,23 @@ class Parser {
     }
 
     bool Fields(const std::vector<std::string>& tokens, size_t first, const std::string& allowed,
-                platform::EventRecord* e, uint32_t* high, std::vector<uint8_t>* pad, uint32_t* in) {
+                platform::EventRecord* e, uint32_t* high, std::vector<uint8_t>* pad, uint32_t* in,
+                Extras* extras) {
+        static const char* const kWords[] = {"ext", "hidden", "confined", "played"};
         std::vector<std::string> seen;
         for (size_t i = first; i < tokens.size(); i++) {
             const std::string& token = tokens[i];
             size_t equals = token.find('=');
             std::string name = token.substr(0, equals);
             std::string value = equals == std::string::npos ? "" : token.substr(equals + 1);
-            bool known = name == "pad" || name == "in" ||
+            bool known = name == "pad" || name == "in" || name == "at" || name == "dpi" ||
                          (" " + allowed + " ").find(" " + name + " ") != std::string::npos;
-            if (!known || (name == "ext") != (equals == std::string::npos))
-                return Fail(allowed[0] ? "one of the fields " + allowed + ", in=N or pad=HEX"
-                                       : std::string("nothing but in=N or pad=HEX"),
+            bool word = Choice(name, kWords, 4) >= 0;
+            if (!known || word != (equals == std::string::npos))
+                return Fail(allowed[0] ? "one of the fields " + allowed +
+                                             ", in=N, at=L,T,R,B, dpi=D or pad=HEX"
+                                       : std::string("nothing but in=N, at=L,T,R,B, dpi=D or "
+                                                     "pad=HEX"),
                             token);
             for (const std::string& before : seen)
                 if (before == name)
@@ -462,6 +560,13 @@ class Parser {
             uint64_t number = 0;
             if (name == "ext") {
                 e->paramH |= kExtendedKey;
+                continue;
+            }
+            if (word) {
+                extras->flagged = true;
+                for (size_t k = 0; k < kMotionWordCount; k++)
+                    if (name == kMotionWords[k].word)
+                        extras->flags |= kMotionWords[k].flag;
                 continue;
             }
             if (name == "pad") {
@@ -479,6 +584,39 @@ class Parser {
                                     std::to_string(image->windows.size()),
                                 token);
                 *in = uint32_t(number);
+                continue;
+            }
+            std::vector<int64_t> numbers;
+            if (name == "at" || name == "rel") {
+                if (!Numbers(value, name == "at" ? 4 : 2, INT32_MIN, INT32_MAX, &numbers))
+                    return Fail(name == "at" ? std::string("at=LEFT,TOP,RIGHT,BOTTOM")
+                                             : std::string("rel=DX,DY"),
+                                token);
+                if (name == "at") {
+                    extras->placed = true;
+                    extras->rect = {int32_t(numbers[0]), int32_t(numbers[1]), int32_t(numbers[2]),
+                                    int32_t(numbers[3])};
+                } else {
+                    extras->moved = true;
+                    extras->dx = int32_t(numbers[0]);
+                    extras->dy = int32_t(numbers[1]);
+                }
+                continue;
+            }
+            if (name == "dpi" || name == "picture") {
+                uint64_t largest = name == "dpi" ? 0xFFFFFFFFu : pictures.size();
+                if (!ParseUnsigned(value, largest, &number) || (name == "picture" && !number))
+                    return Fail(name == "dpi" ? std::string("dpi= followed by a number")
+                                              : "picture= followed by the number of a picture "
+                                                "line before it, 1 to " +
+                                                    std::to_string(pictures.size()),
+                                token);
+                if (name == "dpi") {
+                    extras->dpiGiven = true;
+                    extras->dpi = uint32_t(number);
+                } else {
+                    extras->picture = uint32_t(number);
+                }
                 continue;
             }
             uint64_t largest = name == "scan" ? 0xFF : name == "repeat" ? 0x7FFF : 0xFFFF;
@@ -502,10 +640,20 @@ class Parser {
     bool Finish() {
         if (image->events.empty() && !Layout())
             return false;
-        if (!image->windows.empty())
-            headerSize =
-                journal::kHeaderSize +
-                journal::WindowTableSize(image->windows.data(), uint32_t(image->windows.size()));
+        if (HasSections(*image)) {
+            unsigned set = headerSizeLine ? headerSizeLine : headerBytesLine;
+            if (set) {
+                line = set;
+                return Say(
+                    "header-size and header-bytes cannot go with pictures, places, motion "
+                    "or sections: they set the header");
+            }
+            size_t extra = HeaderExtra(*image).size();
+            if (extra > journal::kLargestHeaderBytes)
+                return Say("the pictures, places, motion and sections take " +
+                           std::to_string(extra) + " bytes, more than a journal's header holds");
+            headerSize = journal::kHeaderSize + uint32_t(extra);
+        }
         JournalHeader& header = image->header;
         memset(header.signature, 0, sizeof header.signature);
         memcpy(header.signature, kSignature, strlen(kSignature));
@@ -530,7 +678,9 @@ class Parser {
     uint32_t firstTime = 0;
     uint32_t lastTime = 0;
     unsigned startLine = 0, firstLine = 0, lastLine = 0, headerSizeLine = 0, recordSizeLine = 0;
-    bool headerBytesSeen = false;
+    unsigned headerBytesLine = 0;
+    std::vector<std::vector<uint8_t>> pictures;  // of the picture lines, by number
+    std::vector<uint32_t> dpiOf;                 // by window: its dpi now (~0: its entry's)
 };
 
 }  // namespace

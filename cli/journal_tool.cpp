@@ -62,6 +62,7 @@ class Tool {
     int DumpCommand() { return Dump(positional[0]); }
     int BuildCommand() { return Build(positional[0]); }
     int EditCommand() { return RunEdit(); }
+    int PicturesCommand() { return Pictures(out, err, positional[0], output); }
 
   private:
     int Refuse(const std::string& what) { return qvjournal::Refuse(err, what); }
@@ -140,7 +141,8 @@ class Tool {
                             std::to_string(inputs) + ": '" + positional[words + 1] +
                             "' is one too many" + usage);
         if (command->output == 2 && !Has("--output"))
-            return Complain(std::string(command->name) + " needs an output: -o FILE" + usage);
+            return Complain(std::string(command->name) + " needs an output: -o " +
+                            (strstr(command->usage, "FOLDER") ? "FOLDER" : "FILE") + usage);
         return true;
     }
 
@@ -265,6 +267,7 @@ class Tool {
             return Complain(path + ": " + why);
         if (!ReadCompanion(path, &input->companion, &input->track, &why))
             return Complain(why);
+        FindPlaces(input);
         return true;
     }
 
@@ -360,7 +363,11 @@ class Tool {
             return Refuse("the result's sound track would be " + std::to_string(trackLength) +
                           " bytes, more than a sound file holds (2 GiB)");
         std::string why;
-        if (!WriteEditJournal(output, edit, !Has("--no-windows"), &why))
+        Keep keep;
+        keep.windows = !Has("--no-windows");
+        keep.screens = !Has("--no-screens");
+        keep.motion = !Has("--no-motion");
+        if (!WriteEditJournal(output, edit, keep, &why))
             return Refuse(output + ": " + why);
         fputs(trimmed.c_str(), out);
         const Part& last = edit.parts.back();
@@ -418,6 +425,9 @@ int RunBuild(Tool& tool) {
 }
 int RunEdit(Tool& tool) {
     return tool.EditCommand();
+}
+int RunPictures(Tool& tool) {
+    return tool.PicturesCommand();
 }
 
 }  // namespace qvjournal

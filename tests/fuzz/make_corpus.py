@@ -39,6 +39,38 @@ def windowed(events, entries, windows, count=None):
     return plain[:40] + table + records
 
 
+def section(tag, body):
+    return tag + struct.pack("<I", len(body)) + body
+
+
+def listed(items, fmt):
+    """A section's list: its count, then each item packed as `fmt`."""
+    return struct.pack("<I", len(items)) + b"".join(struct.pack(fmt, *item) for item in items)
+
+
+def sectioned(events, sections, windows=None):
+    """A journal whose header holds tagged sections; with `windows`, 24-byte records naming each
+    event's window."""
+    extra = b"".join(sections)
+    plain = journal(events, header_size=40 + len(extra), record_size=24 if windows else 20)
+    if not windows:
+        return plain[:40] + extra + plain[40 + len(extra):]
+    return plain[:40] + extra + b"".join(struct.pack("<6I", *e, w) for e, w in zip(events, windows))
+
+
+def picture(body, plain=False, dpi=96):
+    """A press's picture: format, side, flags, dpi and the body's size, then its runs."""
+    return bytes([1, 32, 1 if plain else 0]) + struct.pack("<HH", dpi, len(body)) + body
+
+
+# A flat picture as the recorder encodes it (a repeated pixel, then rows from above), and a
+# gradient given pixel by pixel, as a writer may encode what it could encode shorter.
+FLAT = picture(b"\x7f\x20\x40\x60" + b"\xff" * 15)
+GRADIENT = picture(b"".join(b"\x3f" + bytes(((i * 64 + j) * 3 + k) & 0xFF for j in range(64)
+                                               for k in range(3)) for i in range(16)),
+                   plain=True, dpi=144)
+
+
 LEDGER = window_entry(b"ledger.exe", b"LedgerMain", b"Accounts - \"2026\" #1", (-1280, 40, -300, 700), 144)
 
 
@@ -71,6 +103,32 @@ JOURNALS = {
     "windows": windowed(EVENTS[:4], [LEDGER, window_entry(b"", b"#32770", b"", (0, 0, 10, 10))],
                         [1, 1, 2, 0]),
     "windows-bad-reference": windowed(EVENTS[:2], [LEDGER], [1, 2]),
+    # Sections: where windows stood, pictures of presses, motion of moves, a later version's.
+    "sections-places": sectioned(EVENTS[:4], [
+        section(b"WNDS", struct.pack("<I", 2) + LEDGER + window_entry(b"", b"#32770", b"",
+                                                                      (0, 0, 10, 10))),
+        section(b"WMOV", listed([(1, -1200, 50, -220, 710, 96), (2, 5, 5, 15, 15, 120)],
+                                "<I4iI"))], [1, 1, 2, 0]),
+    "sections-table-only": sectioned(EVENTS[:2], [section(b"WNDS", struct.pack("<I", 1) + LEDGER)],
+                                     [1, 0]),
+    "sections-pictures": sectioned(EVENTS[:6], [
+        section(b"SHOT", struct.pack("<I", 2) + struct.pack("<I", 3) + FLAT
+                + struct.pack("<I", 5) + GRADIENT)]),
+    "sections-motion": sectioned(EVENTS[:4], [
+        section(b"MOTN", listed([(2, -3, 7, 5)], "<IiiI"))]),
+    "sections-later": sectioned(EVENTS[:4], [
+        section(b"WNDS", struct.pack("<I", 1) + LEDGER),
+        section(b"WMOV", listed([(1, 0, 0, 100, 100, 96)], "<I4iI")),
+        section(b"SHOT", struct.pack("<I", 1) + struct.pack("<I", 3) + FLAT),
+        section(b"MOTN", listed([(2, 1, 1, 4)], "<IiiI")),
+        section(b"XTRA", b"kept as it is"),
+        section(b"\x01 #\xff", b"")], [1, 1, 1, 0]),
+    # A picture of a key, and motion before the windows: refused.
+    "sections-picture-of-key": sectioned(EVENTS[:2], [
+        section(b"SHOT", struct.pack("<I", 1) + struct.pack("<I", 0) + FLAT)]),
+    "sections-out-of-order": sectioned(EVENTS[:4], [
+        section(b"MOTN", listed([(2, 1, 1, 0)], "<IiiI")),
+        section(b"WNDS", struct.pack("<I", 1) + LEDGER)], [1, 1, 1, 0]),
 }
 
 PATTERN = bytes((i * 7 + (i >> 8) * 13) & 0xFF for i in range(600))

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/journal_io.h"
 #include "cli/journal_tool.h"
+#include "journal/journal_sections.h"
+#include "journal/picture_file.h"
 #include "platform/fake/fake_file.h"
 #include "platform/input.h"
 #include "tests/common/bytes.h"
@@ -42,6 +45,48 @@ std::string Windowed(const std::vector<uint32_t>& windowOf = kWindowOf) {
                                   .windowOf = windowOf});
 }
 
+// A journal of `events` whose header holds `sections` (records name their window where it has a
+// table).
+std::string WithSections(const std::vector<platform::EventRecord>& events,
+                         const journal::HeaderSections& sections,
+                         const std::vector<uint32_t>& windowOf = {}) {
+    std::vector<uint8_t> extra = journal::EncodeHeaderBytes(sections);
+    return JournalImage(events, {.recordSize = windowOf.empty() ? 20u : 24u,
+                                 .table = std::string(extra.begin(), extra.end()),
+                                 .windowOf = windowOf});
+}
+
+journal::ScreenPicture Picture(bool plain, uint32_t colour) {
+    journal::ScreenPicture picture = {96, plain, {}};
+    for (uint32_t i = 0; i < journal::kPicturePixels; i++)
+        picture.pixels[i] = i % 3 ? colour : 0x000000;
+    return picture;
+}
+
+// kEvents with the ledger's window entered elsewhere and moving back for the second of the
+// moves 5 ms apart; a picture of the click; motion of every move: none to the program (no
+// flags), hidden, played.
+std::string Sectioned() {
+    platform::WindowInfo ledger = {}, dialog = {};
+    snprintf(ledger.program, sizeof ledger.program, "ledger.exe");
+    snprintf(ledger.windowClass, sizeof ledger.windowClass, "LedgerMain");
+    snprintf(ledger.title, sizeof ledger.title, "Accounts");
+    ledger.rect = {100, 100, 900, 700};
+    ledger.dpi = 144;
+    snprintf(dialog.windowClass, sizeof dialog.windowClass, "#32770");
+    snprintf(dialog.title, sizeof dialog.title, "Save As");
+    dialog.rect = {0, 0, 640, 480};
+    dialog.dpi = 96;
+    journal::HeaderSections sections;
+    sections.windows = {ledger, dialog};
+    sections.places = {{4, {10, 20, 810, 620}, 120}};
+    sections.pictures = {{5, Picture(true, 0xFF8000)}};
+    sections.motions = {
+        {0, 1, 1, 0}, {3, 2, 2, journal::kMotionHidden}, {4, 3, 3, journal::kMotionPlayed}};
+    sections.others = {{{'X', 'T', 'R', 'A'}, {1, 2, 3}}};
+    return WithSections(kEvents, sections, kWindowOf);
+}
+
 struct Ran {
     int code;
     std::string out, err;
@@ -69,6 +114,11 @@ class JournalToolTest : public testkit::FolderTest {
         fclose(out);
         fclose(err);
         return ran;
+    }
+    // An edit whose output is out.Jnf.
+    Ran RunToOut(std::vector<std::string> args) {
+        args.insert(args.end(), {"-o", "out.Jnf"});
+        return Run(args);
     }
     static std::string Text(FILE* file) {
         std::string text(size_t(ftell(file)), '\0');
@@ -113,7 +163,7 @@ TEST_F(JournalToolTest, DumpThenBuildGivesBackEveryLoadableFileByteForByte) {
         ASSERT_EQ(0, Run({"build", "text", "-o", "back.Jnf"}).code);
         EXPECT_EQ(Read(file), Read("back.Jnf"));
     }
-    EXPECT_EQ(10, loadable);  // the sample and the corpus's valid seeds
+    EXPECT_EQ(15, loadable);  // the sample and the corpus's valid seeds
 }
 
 TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
@@ -127,7 +177,8 @@ TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
         {"+5 key sideways A", "line 1: expected down or up, found 'sideways'"},
         {"+5 key down Nokey", "line 1: expected a key such as A"},
         {"+5 wheel 40000 1,2", "line 1: expected the wheel's turn"},
-        {"+5 move 1,2 ext", "line 1: expected one of the fields msg-hi, in=N or pad=HEX"},
+        {"+5 move 1,2 ext",
+         "line 1: expected one of the fields msg-hi rel hidden confined played, in=N"},
         {"+5 key down A scan=0x1E scan=1", "line 1: the field 'scan' is given twice"},
         {"+5 move 1,2\nstart 5", "line 2: 'start' must come before the first event"},
         {"start 1\nstart 2", "line 2: a second 'start' line (the first is line 1)"},
@@ -138,6 +189,10 @@ TEST_F(JournalToolTest, ATextLineThatCannotBeReadIsNamedAndNothingIsWritten) {
         {"win 1 title=\"a\"b\"", "line 1: expected program=\"NAME\""},
         {"win 1\nheader-size 60", "line 2: 'header-size' cannot go with window lines"},
         {"win 1\n+5 move 1,2 in=2", "line 2: expected in= followed by the number of a win line"},
+        {"+5 key down A rel=1,2", "line 1: expected one of the fields scan ext repeat"},
+        {"win 1\n+5 move 1,2 at=0,0,1,1", "line 2: at= and dpi= tell where the event's window"},
+        {"picture 1 0120", "line 1: expected the picture's bytes in hex, as dump writes them"},
+        {"section WNDS 00", "line 1: a section WNDS is one this version writes itself"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.text);
@@ -180,9 +235,7 @@ TEST_F(JournalToolTest, EditsKeepTheTimelineAsAsked) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-        std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"-o", "out.Jnf"});
-        Ran ran = Run(args);
+        Ran ran = RunToOut(c.args);
         ASSERT_EQ(0, ran.code) << ran.err;
         EXPECT_EQ(c.times, Times("out.Jnf"));
     }
@@ -225,6 +278,96 @@ TEST_F(JournalToolTest, EditsKeepEachEventsWindow) {
     }
 }
 
+// What a journal the tool wrote says beside its events, read as the program loads it: each
+// window's entry, each place, picture and motion by the event it belongs to.
+std::string SectionsOf(const std::string& path) {
+    qvjournal::JournalImage image;
+    journal::Refusal refusal;
+    uint32_t size;
+    std::string why, text;
+    if (!qvjournal::ReadJournal(path, &image, &refusal, &size, &why))
+        return why;
+    auto place = [](const platform::WindowRect& r, uint32_t dpi) {
+        return std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+               std::to_string(r.right) + "," + std::to_string(r.bottom) + "/" + std::to_string(dpi);
+    };
+    for (const platform::WindowInfo& w : image.windows)
+        text += " win " + place(w.rect, w.dpi);
+    for (const journal::WindowPlace& p : image.places)
+        text += " at " + std::to_string(p.event) + "=" + place(p.rect, p.dpi);
+    for (const qvjournal::PictureBytes& p : image.pictures)
+        text += " shot " + std::to_string(p.event);
+    for (const journal::EventMotion& m : image.motions)
+        text += " rel " + std::to_string(m.event) + "=" + std::to_string(m.dx) + "," +
+                std::to_string(m.dy) + (m.flags & journal::kMotionHidden ? "h" : "") +
+                (m.flags & journal::kMotionPlayed ? "p" : "");
+    return text.empty() ? text : text.substr(1);
+}
+
+// Each kept event keeps where its window stood, its picture and its motion; a window is entered
+// where its first event found it and placed anew wherever it stood elsewhere than at its event
+// before.
+TEST_F(JournalToolTest, EditsKeepPlacesPicturesAndMotionWithTheirEvents) {
+    Write("s.Jnf", Sectioned());
+    Write("w.Jnf", Windowed());
+    const std::string kAt = "100,100,900,700/144", kMoved = "10,20,810,620/120",
+                      kDialogAt = "0,0,640,480/96";
+    const std::string kInput =
+        "win " + kAt + " win " + kDialogAt + " at 4=" + kMoved + " shot 5 rel 3=2,2h rel 4=3,3p";
+    const struct {
+        std::vector<std::string> args;
+        std::string sections;
+    } kCases[] = {
+        {{"speed", "2", "s.Jnf"}, kInput},
+        {{"cut", "--from", "150", "s.Jnf"},
+         "win " + kDialogAt + " win " + kMoved + " shot 3 rel 1=2,2h rel 2=3,3p"},
+        {{"repeat", "2", "s.Jnf"},
+         "win " + kAt + " win " + kDialogAt + " at 4=" + kMoved + " at 6=" + kAt + " at 10=" +
+             kMoved + " shot 5 shot 11 rel 3=2,2h rel 4=3,3p rel 9=2,2h " + "rel 10=3,3p"},
+        // One window of equal names: where the second file's ledger stood is a place.
+        {{"cat", "w.Jnf", "s.Jnf"},
+         "win " + kMoved + " win " + kDialogAt + " at 6=" + kAt + " at 10=" + kMoved +
+             " shot 11 rel 9=2,2h rel 10=3,3p"},
+        {{"moves", "--drop", "s.Jnf"}, "win " + kDialogAt + " win " + kMoved + " shot 2"},
+        // The move merged into the next one hands it its counts; played stays.
+        {{"moves", "--simplify", "8", "s.Jnf"},
+         "win " + kAt + " win " + kDialogAt + " at 3=" + kMoved + " shot 4 rel 3=5,5p"},
+        {{"cut", "--no-screens", "--no-motion", "s.Jnf"},
+         "win " + kAt + " win " + kDialogAt + " at 4=" + kMoved},
+        {{"cut", "--no-windows", "s.Jnf"}, "shot 5 rel 3=2,2h rel 4=3,3p"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        Ran ran = RunToOut(c.args);
+        ASSERT_EQ(0, ran.code) << ran.err;
+        EXPECT_EQ(c.sections, SectionsOf("out.Jnf"));
+    }
+}
+
+// A picture for each press, named by its event, as the BMP of its own pixels.
+TEST_F(JournalToolTest, PicturesWritesEachPressAsABmpNamedByItsEvent) {
+    journal::HeaderSections sections;
+    sections.pictures = {{0, Picture(true, 0x00FF00)}, {2, Picture(false, 0x0000FF)}};
+    Write("p.Jnf",
+          WithSections(
+              {{0x201, 5, 5, 1000, 0}, {0x202, 5, 5, 1100, 0}, {0x20B | 2 << 16, 9, 9, 2500, 0}},
+              sections));
+    std::filesystem::create_directory("shots");
+    Ran ran = Run({"pictures", "p.Jnf", "-o", "shots"});
+    ASSERT_EQ(0, ran.code) << ran.err;
+    EXPECT_EQ(
+        "wrote 2 pictures into shots (1 too plain to check: those presses wait for "
+        "nothing)\n",
+        ran.out);
+    const char* kNames[] = {"0001-left-down-at-0ms-plain.bmp", "0003-x2-down-at-1500ms.bmp"};
+    for (size_t i = 0; i < 2; i++) {
+        std::string bmp(journal::kPictureBmpSize, '\0');
+        journal::WritePictureBmp(sections.pictures[i].picture, reinterpret_cast<uint8_t*>(&bmp[0]));
+        EXPECT_TRUE(bmp == Read(std::string("shots/") + kNames[i])) << kNames[i];
+    }
+    EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator("shots"), {}));
+}
+
 TEST_F(JournalToolTest, TheSoundTrackStartsWithTheResultsFirstEvent) {
     Write("a.Jnf_", kTrackHeader + kTrack);
     Write("b.Jnf", JournalImage(kEvents));
@@ -260,6 +403,7 @@ TEST_F(JournalToolTest, TheSoundTrackStartsWithTheResultsFirstEvent) {
 
 TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
     Write("damaged.Jnf", JournalImage(kEvents) + "x");
+    Write("s.Jnf", Sectioned());
     Write("windows.Jnf",
           JournalImage(kEvents, {.recordSize = 24,
                                  .table = testkit::WindowTable({kLedger}),
@@ -294,6 +438,8 @@ TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
         {{"build", "a.Jnf", "-o", "../" + Leaf() + "/a.Jnf"}, "would replace its text a.Jnf"},
         {{"cat", "a.Jnf", "-o", "no/such/out.Jnf"}, "its folder no/such does not exist"},
         {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"pictures", "a.Jnf", "-o", "."}, "a.Jnf holds no pictures of the screen"},
+        {{"pictures", "s.Jnf", "-o", "no/such"}, "no/such: no such folder (make it first)"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.error);
@@ -305,7 +451,7 @@ TEST_F(JournalToolTest, BadInputIsRefusedAndLosesNothing) {
         EXPECT_EQ(JournalImage(kEvents), Read("a.Jnf"));
     }
     for (const char* command :
-         {"info", "dump", "build", "repeat", "cat", "cut", "speed", "moves", "trim"})
+         {"info", "dump", "build", "repeat", "cat", "cut", "speed", "moves", "trim", "pictures"})
         EXPECT_EQ(0, Run({command, "--help"}).out.find(std::string("usage: qvjournal ") + command));
 }
 
@@ -325,6 +471,16 @@ TEST_F(JournalToolTest, InfoSaysWhatAFileHoldsOrWhyTheProgramWouldRefuseIt) {
           "  1: ledger.exe, class LedgerMain, \"Accounts\", 10,20 to 810,620, 120 dpi: 3 events\n",
           "  2: (program unknown), class #32770, \"Save As\", 0,0 to 640,480, 96 dpi: 2 events\n"})
         EXPECT_NE(std::string::npos, windows.out.find(line)) << windows.out;
+
+    Write("s.Jnf", Sectioned());
+    Ran sections = Run({"info", "s.Jnf"});
+    for (const char* line :
+         {"  1: ledger.exe, class LedgerMain, \"Accounts\", 100,100 to 900,700, 144 dpi: 3 events, "
+          "moved 1 time\n",
+          "pictures:     1 of 1 presses (1 too plain to check)\n",
+          "motion:       3 of 3 moves (1 played by motion)\n",
+          "later:        XTRA (3 bytes): sections of a later version, which edits leave out\n"})
+        EXPECT_NE(std::string::npos, sections.out.find(line)) << sections.out;
 
     Write("back.Jnf",
           JournalImage({{0x200, 1, 1, 5000, 0}, {0x200, 2, 2, 4000, 0}, {0x200, 3, 3, 4100, 0}}));
