@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/journal_io.h"
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_window.h"
@@ -167,6 +168,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool sections = Sectioned(data, size);
     int32_t loaded = recorder.Load(input.c_str());
     Check(fake::OpenFileCount() == 0, "Load left a file open");
+    // Sections are read by the journal tool on its own way too: the two agree on every file.
+    if (sections) {
+        qvjournal::JournalImage image;
+        journal::Refusal refusal;
+        uint32_t fileSize;
+        std::string why;
+        bool read = qvjournal::ReadJournal(input, &image, &refusal, &fileSize, &why);
+        Check(read == (loaded == 1), "the tool and the program disagree on a file with sections");
+        Check(!read || Holds(recorder, image.events), "the tool reads other events");
+    }
     if (!loaded) {
         Check(!valid || sections, "a valid journal was refused");
         Check(Holds(recorder, held), "a refused load changed the held recording");
