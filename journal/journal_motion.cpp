@@ -13,6 +13,8 @@ namespace {
 // cursor back, and how near counts as there.
 const uint32_t kPutBackTimes = 3;
 const int32_t kPutBackNear = 2;
+// WM_QUIT, which no input queue carries: injected as nothing.
+const uint32_t kNothing = 0x0012;
 
 bool IsMove(const platform::EventRecord& record) {
     return (record.message & 0xFFFF) == WM_MOUSEMOVE;
@@ -68,7 +70,13 @@ bool JournalRecorder::ByMotion(const JournalEvent& event, platform::EventRecord*
     bool motion =
         counted && (playMouse == MouseMode::Motion ||
                     (playMouse == MouseMode::Recording && (note->motion & journal::kMotionPlayed)));
-    // A move without counts says nothing of the stretch where everything goes as motion.
+    if (!counted && inMotion && playMouse != MouseMode::Place) {
+        // A move of the pointer alone within motion (a program putting the cursor back): played
+        // at its point it would turn the view, so it goes as nothing, its time waited.
+        *target = event.record;
+        target->message = kNothing;
+        return true;
+    }
     if (counted || playMouse != MouseMode::Motion)
         inMotion = motion;
     if (!motion)
