@@ -552,9 +552,10 @@ def main():
     parser.add_argument("--exe")
     parser.add_argument("--probe")
     parser.add_argument("--out", default="build/bench-results")
-    parser.add_argument("--runs", default="automation:16,automation-windows:16,tray:16,tray:8,"
-                        "tray:32", help="comma-separated MODE:SPEED, MODE automation or "
-                        "automation-windows (speed 16) or tray")
+    parser.add_argument("--runs", default="automation:16,automation-windows:16,"
+                        "automation-clicks:16,automation-screens:16,tray:16,tray:8,tray:32",
+                        help="comma-separated MODE:SPEED, MODE automation, automation-windows, "
+                        "automation-clicks or automation-screens (speed 16) or tray")
     parser.add_argument("--write-journal", metavar="PATH",
                         help="only write the journal to PATH and exit")
     parser.add_argument("--sink-exe", help="sink_timing.exe: also time the playback sink alone")
