@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/shell.h"
 #include "journal/hotkey_filter.h"
 #include "journal/window_table.h"
 #include "sound/sound_file_format.h"
@@ -570,7 +569,7 @@ CommandChords FindCommandChords(const std::vector<platform::EventRecord>& events
             releases[key] = i + 1;
         down[key] = press;
     }
-    for (const platform::HotkeyChord& chord : kHotkeys) {
+    for (const platform::HotkeyChord& chord : journal::kHotkeys) {
         std::vector<size_t> at = ChordEvents(chord, releases);
         if (found.start || at.empty())
             continue;
@@ -586,7 +585,7 @@ CommandChords FindCommandChords(const std::vector<platform::EventRecord>& events
     for (size_t i = 0; i < events.size(); i++)
         if (journal::IsKeyUp(events[i]))
             lastUp[journal::KeyOf(events[i])] = i + 1;
-    for (const platform::HotkeyChord& chord : kHotkeys) {
+    for (const platform::HotkeyChord& chord : journal::kHotkeys) {
         size_t lastOwn = 0;  // index + 1 of the last press of a key outside the chord
         for (size_t i = 0; i < events.size(); i++)
             if (journal::IsKeyDown(events[i]) &&

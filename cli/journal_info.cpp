@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <iterator>
 
-#include "app/shell.h"
 #include "journal/hotkey_filter.h"
 
 #include "cli/journal_commands.h"
@@ -89,7 +88,7 @@ void PrintSound(FILE* out, const std::string& path, uint64_t span) {
 // Presses of the program's hotkeys: a replay passes over them; trim removes those that started
 // and stopped the recording.
 void PrintHotkeys(FILE* out, const std::vector<platform::EventRecord>& events) {
-    journal::HotkeyFilter filter(kHotkeys, std::size(kHotkeys));
+    journal::HotkeyFilter filter(journal::kHotkeys, std::size(journal::kHotkeys));
     uint64_t presses = 0;
     const platform::HotkeyChord* first = nullptr;
     uint64_t at = 0;

@@ -23,7 +23,7 @@
 #include <atomic>
 #include <optional>
 
-#include "app/program_ids.h"
+#include "platform/program_ids.h"
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
 #include "platform/fake/fake_window.h"
 #include "platform/fake/fake_screen.h"
 #include "platform/fake/fake_window_lookup.h"
@@ -654,7 +653,7 @@ TEST_F(JournalRecorderTest, AReplayNeverPressesTheProgramsHotkeys) {
         for (const auto& [message, key] : c.events)
             fake::RecordEvent(KeyAt(message, key, time += 10));
         ASSERT_EQ(1, recorder->Stop());
-        recorder->SetHotkeys(kHotkeys, std::size(kHotkeys));
+        recorder->SetHotkeys(journal::kHotkeys, std::size(journal::kHotkeys));
         ASSERT_EQ(1, recorder->StartPlayback());
         std::vector<size_t> played;
         uint32_t waited = 0;
@@ -685,7 +684,7 @@ TEST_F(JournalRecorderTest, EveryPassOfARepeatBeginsAfresh) {
     for (uint32_t key : {0x11u, 0x12u, 0x10u})  // the old stop chord's modifiers, still down
         fake::RecordEvent(KeyAt(WM_KEYDOWN, key, 1040));
     ASSERT_EQ(1, recorder->Stop());
-    recorder->SetHotkeys(kHotkeys, std::size(kHotkeys));
+    recorder->SetHotkeys(journal::kHotkeys, std::size(journal::kHotkeys));
     recorder->SetRepeat(2, false, 100);
 
     fake::SetTopWindows({});  // not there in the first pass: given up after the longest wait

@@ -10,13 +10,13 @@
 #include <tuple>
 #include <vector>
 
-#include "app/program_ids.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_notify.h"
 #include "platform/fake/fake_wave.h"
 #include "platform/fake/fake_window.h"
+#include "platform/program_ids.h"
 #include "sound/sound_recorder.h"
 #include "tests/common/case_name.h"
 #include "tests/common/folder_test.h"

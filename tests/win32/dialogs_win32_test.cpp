@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "app/program_ids.h"
 #include "platform/file.h"
+#include "platform/program_ids.h"
 #include "platform/window.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/program_ids.h"
+#include "platform/program_ids.h"
 #include "tests/common/sequence.h"
 
 namespace {
