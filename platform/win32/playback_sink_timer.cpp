@@ -23,11 +23,8 @@ std::atomic<DesktopCheck> desktopCheck(nullptr);
 
 bool SystemInputDesktopReachable() {
     // The desktop of a locked screen or of an elevation prompt is not for this process to open.
-    HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
-    if (!desktop)
-        return false;
-    CloseDesktop(desktop);
-    return true;
+    ScopedDesktop desktop(OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP));
+    return static_cast<bool>(desktop);
 }
 
 bool InputDesktopReachable() {
