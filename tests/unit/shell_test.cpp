@@ -672,9 +672,9 @@ namespace {
 // command ('c', key is the command) or a time-limit tick ('t').
 struct Act {
     char what;
-    uint32_t message;
-    uint32_t key;
-    uint32_t time;
+    uint32_t message = 0;
+    uint32_t key = 0;
+    uint32_t time = 0;
 };
 
 struct OriginCase {
