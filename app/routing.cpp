@@ -1,9 +1,9 @@
 // The main window's procedure: turns commands, hotkeys, timer ticks, the tray icon's clicks and
 // the journal's notifications into calls on the journal, the sound track and the tray icon.
 #include "app/balloon_texts.h"
-#include "app/program_ids.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
+#include "platform/program_ids.h"
 #include "platform/window.h"
 #include "sound/sound_recorder.h"
 #include "tray/tray_icon.h"
@@ -14,7 +14,7 @@ const uint32_t kBalloonIconInfo = 1;
 const uint32_t kBalloonTimeout = 300;
 
 const platform::HotkeyChord* Chord(int id) {
-    for (const platform::HotkeyChord& chord : kHotkeys)
+    for (const platform::HotkeyChord& chord : journal::kHotkeys)
         if (chord.id == id)
             return &chord;
     return nullptr;

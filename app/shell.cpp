@@ -4,9 +4,9 @@
 #include <cstring>
 #include <iterator>
 
-#include "app/program_ids.h"
 #include "journal/journal_recorder.h"
 #include "platform/file.h"
+#include "platform/program_ids.h"
 #include "platform/window.h"
 #include "sound/sound_recorder.h"
 #include "tray/tray_icon.h"
@@ -50,7 +50,7 @@ namespace {
 
 // Registers the program's hotkeys: the menu's, or all the others.
 void RegisterHotkeys(bool menu) {
-    for (const platform::HotkeyChord& chord : kHotkeys)
+    for (const platform::HotkeyChord& chord : journal::kHotkeys)
         if ((chord.id == HOTKEY_MENU) == menu)
             platform::RegisterGlobalHotkey(shell.mainWindow, chord.id, chord.modifiers, chord.key);
 }
@@ -110,7 +110,7 @@ void InitJournal(const char* argumentText) {
     shell.trayVisible = false;
     shell.journalRecorder.reset(new JournalRecorder(shell.appInstance, shell.mainWindow,
                                                     shell.timeLimitMinutes, shell.appName));
-    shell.journalRecorder->SetHotkeys(kHotkeys, std::size(kHotkeys));
+    shell.journalRecorder->SetHotkeys(journal::kHotkeys, std::size(journal::kHotkeys));
     RegisterHotkeys(true);
     if (shell.trayMode)
         return;

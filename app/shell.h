@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/program_ids.h"
+#include "platform/program_ids.h"
 #include "platform/types.h"
 #include "platform/window.h"
 
@@ -19,15 +19,6 @@ struct FileFailure;
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitRefused = 2;
-
-// The program's hotkeys: registered at start-up (the menu's in both modes, the others in tray
-// mode), and never pressed by a replay.
-inline constexpr uint32_t kHotkeyModifiers = MOD_ALT | MOD_CONTROL | MOD_SHIFT;
-inline constexpr platform::HotkeyChord kHotkeys[] = {
-    {HOTKEY_RECORD, kHotkeyModifiers, 'R'},     {HOTKEY_PLAY, kHotkeyModifiers, 'P'},
-    {HOTKEY_STOP, kHotkeyModifiers, 'S'},       {HOTKEY_HIDE, kHotkeyModifiers, 'H'},
-    {HOTKEY_MENU, kHotkeyModifiers, VK_DELETE},
-};
 
 // The process's shell state: what start-up builds and the window procedure reads and changes.
 struct ShellState {

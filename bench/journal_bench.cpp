@@ -71,7 +71,8 @@ double TimerOverheadNs() {
         auto b = Clock::now();
         sample = std::chrono::duration<float, std::nano>(b - a).count();
     }
-    std::nth_element(empty.begin(), empty.begin() + empty.size() / 2, empty.end());
+    std::nth_element(empty.begin(), empty.begin() + static_cast<ptrdiff_t>(empty.size() / 2),
+                     empty.end());
     return empty[empty.size() / 2];
 }
 
@@ -79,7 +80,9 @@ void Percentiles(benchmark::State& state, std::vector<float>& samples) {
     if (samples.empty())
         return;
     std::sort(samples.begin(), samples.end());
-    auto at = [&](double p) { return samples[static_cast<size_t>(p * (samples.size() - 1))]; };
+    auto at = [&](double p) {
+        return samples[static_cast<size_t>(p * static_cast<double>(samples.size() - 1))];
+    };
     state.counters["p50_ns"] = at(0.50);
     state.counters["p99_ns"] = at(0.99);
     state.counters["p999_ns"] = at(0.999);
@@ -223,7 +226,7 @@ void BM_Save(benchmark::State& state) {
     for (auto _ : state)
         if (!recorder->Save(path.c_str()))
             state.SkipWithError("save failed");
-    state.SetBytesProcessed(state.iterations() * kFileBytes);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kFileBytes));
     delete recorder;
     unlink(path.c_str());
 }
@@ -240,12 +243,12 @@ void BM_RawWrite(benchmark::State& state) {
                 write(fd, bytes.data() + done, std::min<uint64_t>(kTransfer, kFileBytes - done));
             if (n <= 0)
                 break;
-            done += n;
+            done += static_cast<uint64_t>(n);
         }
         if (fd < 0 || close(fd) != 0)
             state.SkipWithError("write failed");
     }
-    state.SetBytesProcessed(state.iterations() * kFileBytes);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kFileBytes));
     unlink(path.c_str());
 }
 
@@ -259,7 +262,7 @@ void BM_LoadValidate(benchmark::State& state) {
     for (auto _ : state)
         if (!recorder->Load(path.c_str()) || recorder->GetCount() != kFileEvents)
             state.SkipWithError("load failed");
-    state.SetBytesProcessed(state.iterations() * kFileBytes);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kFileBytes));
     delete recorder;
     unlink(path.c_str());
 }
@@ -280,14 +283,14 @@ void BM_RawRead(benchmark::State& state) {
         uint64_t total = 0;
         ssize_t n;
         while (fd >= 0 && (n = read(fd, buffer.data(), kTransfer)) > 0)
-            total += n;
+            total += static_cast<uint64_t>(n);
         if (fd >= 0)
             close(fd);
         if (total != kFileBytes)
             state.SkipWithError("short read");
         benchmark::DoNotOptimize(buffer.data());
     }
-    state.SetBytesProcessed(state.iterations() * kFileBytes);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kFileBytes));
     unlink(path.c_str());
 }
 

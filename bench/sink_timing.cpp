@@ -119,8 +119,9 @@ int main(int argc, char** argv) {
         long long ticks = releasedAt[i] - releasedAt[0];
         fprintf(log, "%u %u %.1f %.1f\n", static_cast<unsigned>(i),
                 static_cast<unsigned>(events[i].time - events[0].time),
-                ticks * 1e6 / frequency.QuadPart,
-                (injectedAt[i] - releasedAt[i]) * 1e6 / frequency.QuadPart);
+                static_cast<double>(ticks) * 1e6 / static_cast<double>(frequency.QuadPart),
+                static_cast<double>(injectedAt[i] - releasedAt[i]) * 1e6 /
+                    static_cast<double>(frequency.QuadPart));
     }
     fclose(log);
     return 0;

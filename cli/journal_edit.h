@@ -28,7 +28,8 @@ void FindPlaces(Input* input);
 // events[begin, end) placed `times` times, `period` ms apart, the first at `at` ms after the
 // result's first event. Its sound is the track from `trackFrom` ms on (where events[begin] was
 // recorded); the last part's sound ends at `trackUntil` ms of the track, or where the track
-// does; any other part's ends where the next one starts.
+// does (kNoEnd); any other part's ends where the next one starts.
+inline constexpr uint64_t kNoEnd = ~uint64_t(0);
 struct Part {
     const std::vector<platform::EventRecord>* events;
     size_t begin;

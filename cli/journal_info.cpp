@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <iterator>
 
-#include "app/shell.h"
 #include "journal/hotkey_filter.h"
 
 #include "cli/journal_commands.h"
@@ -89,7 +88,7 @@ void PrintSound(FILE* out, const std::string& path, uint64_t span) {
 // Presses of the program's hotkeys: a replay passes over them; trim removes those that started
 // and stopped the recording.
 void PrintHotkeys(FILE* out, const std::vector<platform::EventRecord>& events) {
-    journal::HotkeyFilter filter(kHotkeys, std::size(kHotkeys));
+    journal::HotkeyFilter filter(journal::kHotkeys, std::size(journal::kHotkeys));
     uint64_t presses = 0;
     const platform::HotkeyChord* first = nullptr;
     uint64_t at = 0;
@@ -117,7 +116,9 @@ void PrintHotkeys(FILE* out, const std::vector<platform::EventRecord>& events) {
                 chords.start ? " the releases of " : "",
                 chords.start ? ChordName(*chords.start).c_str() : "",
                 chords.start ? " at the start" : "", chords.start && chords.stop ? " and" : "",
-                chords.stop ? (" " + ChordName(*chords.stop) + " at the end").c_str() : "");
+                chords.stop
+                    ? std::string(" ").append(ChordName(*chords.stop)).append(" at the end").c_str()
+                    : "");
 }
 
 void PrintWindows(FILE* out, const JournalImage& image) {
@@ -204,8 +205,8 @@ namespace {
 // "0012-left-down-at-1500ms": the event's number from 1, its button, its time from the first.
 std::string PictureName(size_t index, const platform::EventRecord& e, uint64_t at) {
     uint32_t kind = e.message & 0xFFFF;
-    std::string button =
-        kind == 0x20B ? "x" + std::to_string(e.message >> 16) : text::kButtons[(kind - 0x201) / 3];
+    std::string button = kind == 0x20B ? std::string("x").append(std::to_string(e.message >> 16))
+                                       : text::kButtons[(kind - 0x201) / 3];
     char number[24];
     snprintf(number, sizeof number, "%04zu", index + 1);
     return std::string(number) + "-" + button + "-down-at-" + std::to_string(at) + "ms";

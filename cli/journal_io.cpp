@@ -1,96 +1,20 @@
+// A journal held whole: read as Load would read it, composed back into its bytes, written as
+// Save writes it. The companion track: journal_companion.cpp; the file buffer: tool_files.cpp.
 #include "cli/journal_io.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "cli/tool_files.h"
 #include "journal/picture_file.h"
 #include "journal/window_table.h"
-
 #include "platform/file.h"
-#include "sound/sound_file_format.h"
-#include "storage/file_buffer.h"
 
 namespace qvjournal {
 
 const char kSignature[] = "Quorvatellianis";
 
 namespace {
-
-// A save writes NAME.part~ beside its target, and the name buffer holds its terminator too.
-const size_t kLongestName = FileBuffer::kNameCapacity - sizeof ".part~";
-const uint8_t kSilence = 0x80;
-
-// One file buffer serves every read and write of the tool, one file at a time, as each recorder
-// of the program has one for all its saves and loads.
-FileBuffer& Buffer() {
-    static FileBuffer buffer;
-    return buffer;
-}
-
-std::string Folder(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-// Why an open for reading was refused.
-std::string ReadRefusal(const std::string& path) {
-    if (path.size() >= FileBuffer::kNameCapacity)
-        return "the name is too long";
-    switch (platform::FileLookUp(path.c_str())) {
-        case platform::kPathMissing:
-            return "no such file";
-        case platform::kPathFolder:
-            return "a folder, not a file";
-        case platform::kPathReadOnly:
-            return "read-only (journals are opened for writing too, as the program opens them)";
-        default:
-            return "in use by another program";
-    }
-}
-
-// Why an open for writing was refused.
-std::string WriteRefusal(const std::string& path) {
-    if (path.size() > kLongestName)
-        return "the name is too long";
-    switch (platform::FileLookUp(path.c_str())) {
-        case platform::kPathFolder:
-            return "a folder, not a file";
-        case platform::kPathReadOnly:
-            return "read-only";
-        case platform::kPathFile:
-            return "in use by another program";
-        default:
-            break;
-    }
-    if (platform::FileLookUp(Folder(path).c_str()) != platform::kPathFolder)
-        return "its folder " + Folder(path) + " does not exist";
-    return "its folder " + Folder(path) + " does not accept new files";
-}
-
-bool OpenToRead(FileBuffer* file, const std::string& path, std::string* why) {
-    if (path.size() < FileBuffer::kNameCapacity && file->OpenForReading(path.c_str()))
-        return true;
-    *why = ReadRefusal(path);
-    return false;
-}
-
-bool OpenToWrite(FileBuffer* file, const std::string& path, std::string* why) {
-    if (path.size() <= kLongestName && file->OpenForSaving(path.c_str()))
-        return true;
-    *why = WriteRefusal(path);
-    return false;
-}
-
-// Closes a save; false when not every byte reached the file, which then stays as it was.
-bool FinishWrite(FileBuffer* file, bool stored, std::string* why) {
-    bool closed = file->Close() != 0;
-    if (stored && closed)
-        return true;
-    *why = "could not be written completely (is the disk full?); the file is as it was before";
-    return false;
-}
 
 void PutU32(uint8_t* bytes, uint32_t value) {
     for (int i = 0; i < 4; i++)
@@ -100,17 +24,6 @@ void PutU32(uint8_t* bytes, uint32_t value) {
 uint32_t GetU32(const uint8_t* bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
            uint32_t(bytes[3]) << 24;
-}
-
-bool WriteSpan(FileBuffer* file, const uint8_t* data, size_t size) {
-    while (size) {
-        uint32_t piece = size < FileBuffer::kWindowSize ? uint32_t(size) : FileBuffer::kWindowSize;
-        if (!file->WriteAt(data, piece, -1))
-            return false;
-        data += piece;
-        size -= piece;
-    }
-    return true;
 }
 
 }  // namespace
@@ -425,97 +338,6 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::st
     if (!read)
         *why = "could not be read to its end";
     return read;
-}
-
-std::string CompanionName(const std::string& journalPath) {
-    return std::string(sound::SoundFileName(journalPath.c_str()).get());
-}
-
-uint64_t LargestTrack() {
-    return journal::kLargestFile - sound::SoundHeaderLength(kSignature);
-}
-
-bool ReadCompanion(const std::string& journalPath, Companion* kind, std::vector<uint8_t>* track,
-                   std::string* why) {
-    std::string name = CompanionName(journalPath);
-    *kind = Companion::kNone;
-    if (track)
-        track->clear();
-    if (platform::FileLookUp(name.c_str()) == platform::kPathMissing)
-        return true;
-    FileBuffer* file = &Buffer();
-    if (!OpenToRead(file, name, why)) {
-        *why = name + ": " + *why;
-        return false;
-    }
-    uint32_t headerLength = sound::SoundHeaderLength(kSignature);
-    uint32_t size = file->GetSize();
-    bool read = true;
-    *kind = Companion::kForeign;
-    bool ours = sound::IsSoundFile(file->ReadAt(headerLength, 0), size, kSignature);
-    if (ours && sound::WrittenBeforeItsJournal(name.c_str(), journalPath.c_str())) {
-        *kind = Companion::kStale;
-    } else if (ours) {
-        *kind = Companion::kTrack;
-        read = size <= journal::kLargestFile;
-        if (read && track) {
-            track->resize(size - headerLength);
-            read = journal::ReadSpan(file, headerLength, uint32_t(track->size()), track->data());
-        }
-    }
-    file->Close();
-    if (!read)
-        *why = name + ": could not be read to its end";
-    return read;
-}
-
-bool WriteCompanion(const std::string& journalPath, NextPiece next, void* context,
-                    std::string* why) {
-    std::string name = CompanionName(journalPath);
-    // Nothing is allocated while the file is open.
-    std::vector<uint8_t> silence(FileBuffer::kWindowSize, kSilence);
-    FileBuffer* file = &Buffer();
-    if (!OpenToWrite(file, name, why)) {
-        *why = name + ": " + *why;
-        return false;
-    }
-    bool stored = file->WriteAt(kSignature, sound::SoundHeaderLength(kSignature), -1) != 0;
-    TrackPiece piece;
-    while (stored && next(context, &piece)) {
-        uint64_t available = 0;
-        if (piece.source && piece.from < piece.source->size())
-            available = std::min<uint64_t>(piece.length, piece.source->size() - piece.from);
-        if (available)
-            stored =
-                stored && WriteSpan(file, piece.source->data() + piece.from, size_t(available));
-        for (uint64_t left = piece.length - available; stored && left;) {
-            size_t chunk = size_t(std::min<uint64_t>(left, silence.size()));
-            stored = WriteSpan(file, silence.data(), chunk);
-            left -= chunk;
-        }
-    }
-    if (stored)
-        file->Flush();
-    if (FinishWrite(file, stored, why))
-        return true;
-    *why = name + ": " + *why;
-    return false;
-}
-
-bool RemoveCompanion(const std::string& journalPath, bool* removed, std::string* why) {
-    *removed = false;
-    Companion kind;
-    if (!ReadCompanion(journalPath, &kind, nullptr, why))
-        return false;
-    if (kind != Companion::kTrack && kind != Companion::kStale)
-        return true;
-    std::string name = CompanionName(journalPath);
-    if (!FileBuffer::Remove(name.c_str())) {
-        *why = name + ": could not be removed";
-        return false;
-    }
-    *removed = true;
-    return true;
 }
 
 }  // namespace qvjournal

@@ -49,7 +49,8 @@ std::string EventText(const platform::EventRecord& e) {
                " " + Point(e) + HighField("msg-hi", high);
     }
     if (kind >= kXButtonDown && kind <= kXButtonDown + 2)
-        return "x" + std::to_string(high) + " " + kActions[kind - kXButtonDown] + " " + Point(e);
+        return std::string("x").append(std::to_string(high)) + " " + kActions[kind - kXButtonDown] +
+               " " + Point(e);
     return "other " + Hex(e.message, 8) + " " + Hex(e.paramL, 8) + " " + Hex(e.paramH, 8);
 }
 
@@ -81,9 +82,9 @@ std::string WindowLine(size_t number, const platform::WindowInfo& w) {
 }
 
 std::string SectionLine(const journal::OtherSection& section) {
-    std::string line = "section " + TagName(section.tag);
+    std::string line = std::string("section ").append(TagName(section.tag));
     if (!section.bytes.empty())
-        line += " " + HexBytes(section.bytes.data(), section.bytes.size());
+        line.append(" ").append(HexBytes(section.bytes.data(), section.bytes.size()));
     return line;
 }
 
@@ -158,7 +159,7 @@ std::string DumpJournalText(const JournalImage& image, const std::string& name,
             window = e.hwnd;
             put(window ? "window " + Hex(window, 1) : std::string("window 0"));
         }
-        std::string line = "+" + std::to_string(gap);
+        std::string line = std::string("+").append(std::to_string(gap));
         line.resize(std::max<size_t>(line.size() + 1, 8), ' ');
         line += EventText(e);
         if (motion < image.motions.size() && image.motions[motion].event == i)

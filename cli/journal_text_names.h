@@ -1,5 +1,5 @@
 // The names and numbers that the journal text's writer (journal_text.cpp) and reader
-// (journal_text_read.cpp) share.
+// (journal_text_read.cpp, journal_text_events.cpp) share.
 #pragma once
 
 #include <cstddef>

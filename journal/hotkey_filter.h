@@ -8,9 +8,19 @@
 #include <cstdint>
 
 #include "platform/input.h"
+#include "platform/program_ids.h"
 #include "platform/window.h"
 
 namespace journal {
+
+// The program's hotkeys: registered at start-up (the menu's in both modes, the others in tray
+// mode), never pressed by a replay, and found by the journal tool at a recording's ends.
+inline constexpr uint32_t kHotkeyModifiers = MOD_ALT | MOD_CONTROL | MOD_SHIFT;
+inline constexpr platform::HotkeyChord kHotkeys[] = {
+    {HOTKEY_RECORD, kHotkeyModifiers, 'R'},     {HOTKEY_PLAY, kHotkeyModifiers, 'P'},
+    {HOTKEY_STOP, kHotkeyModifiers, 'S'},       {HOTKEY_HIDE, kHotkeyModifiers, 'H'},
+    {HOTKEY_MENU, kHotkeyModifiers, VK_DELETE},
+};
 
 bool IsKeyDown(const platform::EventRecord& event);
 bool IsKeyUp(const platform::EventRecord& event);

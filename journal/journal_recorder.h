@@ -8,17 +8,31 @@
 #include <cstdint>
 #include <memory>
 
-#include "journal/window_follow.h"
-#include "app/program_ids.h"
+#include "journal/event_notes.h"
 #include "journal/hotkey_filter.h"
 #include "journal/screen_picture.h"
-#include "journal/event_notes.h"
+#include "journal/window_follow.h"
 #include "journal/window_table.h"
 #include "platform/input.h"
+#include "platform/program_ids.h"
 #include "platform/types.h"
 #include "storage/file_buffer.h"
 
 struct JournalHeader;
+
+// What the recorder tells the main window with WM_JOURNALSTATE: wParam one of the JOURNAL_*
+// codes, lParam for JOURNAL_STOPPED tells what stopped.
+#define JOURNAL_RECORDING 1
+#define JOURNAL_PLAYING 2
+#define JOURNAL_STOPPED 4
+#define JOURNAL_STATUS 8
+// Posted, not sent, when a repeated playback begins another pass: lParam the pass, from 2.
+#define JOURNAL_PASS 16
+// Posted when a playback begins to wait for a window at the moment of its event (lParam 1), and
+// when the wait ends (0).
+#define JOURNAL_WAITING 32
+#define STOPPED_RECORDING 1
+#define STOPPED_PLAYBACK 2
 
 // What SetSpeed does: halve every delay, double it, or go back to the recorded pace. The values
 // are those the speed commands pass.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/program_ids.h"
+#include "platform/program_ids.h"
 #include "platform/types.h"
 
 struct IconRing;

@@ -55,7 +55,7 @@ const Fault* Strike(State& s, fake::FileCall call, Fault* fired) {
         if (s.faults[i].call == call && --s.faults[i].remaining == 0) {
             *fired = s.faults[i];
             hit = fired;
-            s.faults.erase(s.faults.begin() + i);
+            s.faults.erase(s.faults.begin() + static_cast<ptrdiff_t>(i));
         } else {
             ++i;
         }
@@ -203,7 +203,7 @@ int FileClose(FileHandle file) {
     int failed = Strike(s, fake::kFileClose, &fired) != nullptr;
     for (size_t i = 0; i < s.open.size(); ++i) {
         if (s.open[i] == f) {
-            s.open.erase(s.open.begin() + i);
+            s.open.erase(s.open.begin() + static_cast<ptrdiff_t>(i));
             break;
         }
     }

@@ -28,7 +28,7 @@ bool Strike(State& s, fake::WaveCall call) {
     for (size_t i = 0; i < s.armed.size();) {
         if (s.armed[i].call == call && --s.armed[i].remaining == 0) {
             hit = true;
-            s.armed.erase(s.armed.begin() + i);
+            s.armed.erase(s.armed.begin() + static_cast<ptrdiff_t>(i));
         } else {
             ++i;
         }

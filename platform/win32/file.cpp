@@ -9,6 +9,7 @@
 
 #include "platform/file.h"
 #include "platform/win32/report.h"
+#include "platform/win32/scoped.h"
 #include "platform/win32/text.h"
 
 namespace platform {
@@ -237,14 +238,13 @@ int FileSame(const char* a, const char* b) {
         if (!win32::ToWide(paths[i], &wide))
             return 0;
         // No access asked and all sharing allowed: this works on files that others hold.
-        HANDLE h =
+        HANDLE opened =
             CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
+        if (opened == INVALID_HANDLE_VALUE)
             return 0;
-        BOOL known = GetFileInformationByHandle(h, &info[i]);
-        CloseHandle(h);
-        if (!known)
+        win32::ScopedHandle h(opened);
+        if (!GetFileInformationByHandle(h.Get(), &info[i]))
             return 0;
     }
     return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&

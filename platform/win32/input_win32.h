@@ -1,10 +1,11 @@
 // The Win32 input layer's inner pieces, shared by its files and seen by its tests:
 // journal_hooks.cpp (the native journal hooks and the platform operations that choose between
 // them and the emulation), record_source.cpp (recording on low-level hooks), record_motion.cpp
-// (the raw mouse motion beside them), playback_sink.cpp (the playback timeline and its timer
-// thread), deadline.cpp (the waits that thread makes), inject.cpp (events turned into SendInput),
-// inject_motion.cpp (relative motion and keys by scan code, as the devices send them) and
-// hold_back.cpp (the user's own input kept out of a playback).
+// (the raw mouse motion beside them), playback_sink.cpp, playback_sink_timer.cpp and
+// playback_sink_pause.cpp (the playback timeline, its timer thread and its pause), deadline.cpp
+// (the waits that thread makes), inject.cpp (events turned into SendInput), inject_motion.cpp
+// (relative motion and keys by scan code, as the devices send them) and hold_back.cpp (the
+// user's own input kept out of a playback).
 #pragma once
 
 #include <windows.h>

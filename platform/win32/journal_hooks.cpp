@@ -8,6 +8,7 @@
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
+#include "platform/win32/scoped.h"
 
 namespace platform {
 
@@ -69,6 +70,9 @@ namespace {
 
 HookProcedure nativeRecordProcedure;
 HookProcedure nativePlaybackProcedure;
+// The native hooks installed, from their installation until RemoveHook.
+win32::ScopedHook nativeRecordHook;
+win32::ScopedHook nativePlaybackHook;
 
 LRESULT CALLBACK NativeRecordThunk(int code, WPARAM wParam, LPARAM lParam) {
     HookProcedure procedure = nativeRecordProcedure;
@@ -152,10 +156,10 @@ HookHandle InstallRecordHook(InstanceHandle instance, HookProcedure procedure) {
         return nullptr;
     if (win32::NativeJournalHooksPreferred()) {
         nativeRecordProcedure = procedure;
-        HHOOK hook =
-            SetWindowsHookExA(WH_JOURNALRECORD, NativeRecordThunk, ModuleOrSelf(instance), 0);
-        if (hook)
-            return hook;
+        nativeRecordHook.Reset(
+            SetWindowsHookExA(WH_JOURNALRECORD, NativeRecordThunk, ModuleOrSelf(instance), 0));
+        if (nativeRecordHook)
+            return nativeRecordHook.Get();
         win32::ReportLastError("SetWindowsHookExA", "WH_JOURNALRECORD; recording on the emulation");
     }
     return win32::InstallEmulatedRecord(ModuleOrSelf(instance), procedure);
@@ -170,10 +174,10 @@ HookHandle InstallPlaybackHook(InstanceHandle instance, HookProcedure procedure)
         // The system takes no key from the user while it plays: the modifiers of the hotkey that
         // started the playback would stay down for it and join the first replayed keys.
         win32::LetGoOfUserModifiers();
-        HHOOK hook =
-            SetWindowsHookExA(WH_JOURNALPLAYBACK, NativePlaybackThunk, ModuleOrSelf(instance), 0);
-        if (hook)
-            return hook;
+        nativePlaybackHook.Reset(
+            SetWindowsHookExA(WH_JOURNALPLAYBACK, NativePlaybackThunk, ModuleOrSelf(instance), 0));
+        if (nativePlaybackHook)
+            return nativePlaybackHook.Get();
         win32::ReportLastError("SetWindowsHookExA", "WH_JOURNALPLAYBACK; playing on the emulation");
     }
     return win32::InstallEmulatedPlayback(procedure);
@@ -184,8 +188,10 @@ void RemoveHook(HookHandle hook) {
         win32::RemoveEmulatedRecord();
     else if (win32::IsPlaybackSinkHandle(hook))
         win32::RemoveEmulatedPlayback();
-    else if (hook)
-        UnhookWindowsHookEx(static_cast<HHOOK>(hook));
+    else if (hook && hook == nativeRecordHook.Get())
+        nativeRecordHook.Reset(nullptr);
+    else if (hook && hook == nativePlaybackHook.Get())
+        nativePlaybackHook.Reset(nullptr);
 }
 
 void PausePlayback(HookHandle hook, bool paused) {

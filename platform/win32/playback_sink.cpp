@@ -17,24 +17,17 @@
 // Deadlines sit on one absolute timeline (the first event's moment plus the sum of all delays
 // since), so a late wake-up or a slow step shortens the next wait instead of shifting everything
 // after it. A pause (the program's menu is open) moves the whole timeline on by its length.
-#include <windows.h>
-#include <mmsystem.h>
+#include "platform/win32/playback_sink.h"
 
-#include <atomic>
-#include <optional>
-
-#include "app/program_ids.h"
-#include "platform/input.h"
-#include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
-#include "platform/win32/scoped.h"
 
 namespace platform {
 namespace win32 {
 
+using namespace sink;
+
 namespace {
 
-const UINT kFillMessage = WM_PLAYBACKFILL;  // wParam: the generation. Ask for more events.
 const wchar_t kSinkWindowClass[] = L"qv.input.playback";
 
 // Lateness up to this is caught up, which keeps a playback in step with a sound track on a busy
@@ -47,107 +40,12 @@ const uint32_t kCommitAheadMs = 50;
 // A procedure that waits is asked again this much before its wait is over, once every event
 // before the wait was injected: an event it places at its moment then still goes out on time.
 const uint32_t kAskAheadMs = 4;
-// Events due together beyond this many are fetched in turns as the queue empties.
-const size_t kQueueSize = 256;
 
-struct Pending {
-    EventRecord event;
-    LONGLONG deadline;
-    bool reported;    // HC_SKIP was sent for it
-    bool fillPosted;  // the main thread was told that it is due soon
-};
+}  // namespace
 
-// Undoes the raised timer resolution that CreateDeadlineTimer may have asked for.
-struct TimerResolution {
-    ~TimerResolution() {
-        if (raised)
-            timeEndPeriod(1);
-    }
-    bool raised = false;
-};
+namespace sink {
 
-// Made whole at construction (its window, events, timer and timer thread; check `thread`), and
-// let go of by destruction in the reverse order of the members below: the timer thread ends
-// first, answering sent messages while it does, before the locks, events, timer and window that
-// it uses go.
-struct PlaybackSink {
-    explicit PlaybackSink(uint32_t sinkGeneration);
-    ~PlaybackSink() { EndTimerThread(false); }
-    PlaybackSink(const PlaybackSink&) = delete;
-    PlaybackSink& operator=(const PlaybackSink&) = delete;
-
-    // `drain`: the events reported processed are injected first, at their deadlines.
-    void EndTimerThread(bool drain);
-
-    HookProcedure procedure = nullptr;
-    uint32_t generation;  // tells stale posts and re-entrant removals apart
-    ScopedWindow window;
-    TimerResolution timerResolution;
-    ScopedHandle timer;
-    ScopedHandle wake;  // auto-reset: the queue has changed
-    ScopedHandle stop;  // manual-reset: the sink is being removed
-    bool holdingBack = false;
-    // Taken by the timer thread around each injection, and by a pause, so that nothing is
-    // injected once a pause has begun.
-    CriticalSection injecting;
-    LONGLONG pausedAt = 0;
-    HWND foreground = nullptr;  // when the pause began
-
-    LONGLONG frequency = 0;  // QueryPerformanceCounter ticks per second
-    LONGLONG spinTicks = 0;  // the last part of a wait is spun, the timer is not that precise
-    LONGLONG aheadTicks = 0;
-    LONGLONG askAheadTicks = 0;
-    bool started = false;
-    LONGLONG base = 0;       // QPC moment the timeline counts from
-    uint64_t elapsedMs = 0;  // sum of the delays since base
-
-    // The main thread's: the last event queued waits for its HC_SKIP, due at this moment.
-    bool awaiting = false;
-    LONGLONG awaitingDeadline = 0;
-    bool insideSkip = false;
-
-    // Shared by both threads, under `lock`.
-    CriticalSection lock;
-    Pending queue[kQueueSize] = {};
-    size_t first = 0;
-    size_t count = 0;
-    bool fillWhenRoom = false;  // the main thread stopped asking at a full queue
-    bool draining = false;      // the playback has ended: inject what is queued, then stop
-    bool waitQueued = false;    // the procedure waits: asked again when the wait leaves the queue
-    bool paused = false;
-    uint32_t shifts = 0;  // the pauses so far: a wait for an older deadline is out of date
-
-    // The timer thread's while it runs; the main thread reads it once that thread has ended.
-    HeldInput held = {};
-
-    JoinedThread thread;  // last: ended first
-};
-
-// Kept in place from installation to removal, so that the handle is the same for every sink; a
-// removal from inside the procedure is told by the generation.
 std::optional<PlaybackSink> playbackSink;
-uint32_t playbackGeneration;
-// Set before `stop` is signalled, so that the timer thread's spin sees it without a system call.
-std::atomic<bool> sinkStopping(false);
-std::atomic<InjectionObserver> injectionObserver(nullptr);
-// Set by CancelPlayback; the thread told of it is the one that installed the sink.
-std::atomic<bool> playbackCancelled(false);
-std::atomic<DWORD> playbackOwner(0);
-std::atomic<DesktopCheck> desktopCheck(nullptr);
-
-bool SystemInputDesktopReachable() {
-    // The desktop of a locked screen or of an elevation prompt is not for this process to open.
-    HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
-    if (!desktop)
-        return false;
-    CloseDesktop(desktop);
-    return true;
-}
-
-bool InputDesktopReachable() {
-    DesktopCheck check = desktopCheck.load();
-    return check ? check() : SystemInputDesktopReachable();
-}
 
 LONGLONG Now() {
     LARGE_INTEGER counter;
@@ -155,108 +53,54 @@ LONGLONG Now() {
     return counter.QuadPart;
 }
 
-bool SinkIsCurrent(uint32_t generation) {
-    return playbackSink && playbackSink->procedure && playbackSink->generation == generation;
-}
-
 void PostFill(PlaybackSink& sink) {
     PostMessageW(sink.window.Get(), kFillMessage, sink.generation, 0);
 }
 
-// Whether a wait that began before the last pause ended (`shifts`) is still the one to keep.
-bool StillCurrent(PlaybackSink& sink, uint32_t shifts) {
-    Locked queueHeld(sink.lock);
-    return !sink.paused && sink.shifts == shifts;
+PlaybackSink::PlaybackSink(uint32_t sinkGeneration) : generation(sinkGeneration) {
+    LARGE_INTEGER counterFrequency;
+    QueryPerformanceFrequency(&counterFrequency);
+    frequency = counterFrequency.QuadPart;
+    aheadTicks = frequency * kCommitAheadMs / 1000;
+    askAheadTicks = frequency * kAskAheadMs / 1000;
+    window.Reset(CreateWindowExW(0, kSinkWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr));
+    stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    wake.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    timer.Reset(CreateDeadlineTimer(&timerResolution.raised));
+    // A timer wakes up to about a timer period late; that last stretch is spun instead.
+    spinTicks = frequency * (timerResolution.raised ? 2 : 1) / 1000;
+    if (window && stop && wake && timer)
+        thread.Start(SinkTimerThread, this);
 }
 
-DWORD WINAPI SinkTimerThread(void* parameter) {
-    PlaybackSink& sink = *static_cast<PlaybackSink*>(parameter);
-    HANDLE stopOrWake[2] = {sink.stop.Get(), sink.wake.Get()};
-    for (;;) {
-        bool have, draining, paused;
-        Pending front;
-        uint32_t shifts;
+void PlaybackSink::EndTimerThread(bool drain) {
+    if (!thread)
+        return;
+    if (drain) {
         {
-            Locked queueHeld(sink.lock);
-            have = sink.count != 0;
-            front = have ? sink.queue[sink.first] : Pending();
-            draining = sink.draining;
-            paused = sink.paused;
-            shifts = sink.shifts;
+            Locked queueHeld(lock);
+            draining = true;
         }
-        if (!have || paused) {
-            if (!have && draining)
-                return 0;
-            if (WaitForMultipleObjects(2, stopOrWake, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
-                return 0;
-            continue;
-        }
-        if (!front.reported && !front.fillPosted && !draining) {
-            // The main thread reports it processed and asks for the next ones a little ahead,
-            // so that the next event's deadline never waits for the main thread.
-            if (!WaitForDeadline(front.deadline - sink.aheadTicks, sink.timer.Get(),
-                                 sink.stop.Get(), sinkStopping, sink.frequency, sink.spinTicks))
-                return 0;
-            bool current;
-            {
-                Locked queueHeld(sink.lock);
-                current = !sink.paused && sink.shifts == shifts;
-                if (current)
-                    sink.queue[sink.first].fillPosted = true;
-            }
-            if (current)
-                PostFill(sink);
-            continue;
-        }
-        bool wait = front.event.message == kWaitEvent;
-        if (!WaitForDeadline(front.deadline - (wait ? sink.askAheadTicks : 0), sink.timer.Get(),
-                             sink.stop.Get(), sinkStopping, sink.frequency, sink.spinTicks))
-            return 0;
-        LONGLONG released;
-        bool injected;
-        {
-            Locked injectingNow(sink.injecting);
-            if (!StillCurrent(sink, shifts))
-                continue;
-            if (playbackCancelled.load() || !InputDesktopReachable()) {
-                injectingNow.Leave();
-                CancelPlayback();
-                return 0;
-            }
-            if (wait) {
-                // Nothing to inject: the procedure's wait is over, it is asked again.
-                {
-                    Locked queueHeld(sink.lock);
-                    sink.first = (sink.first + 1) % kQueueSize;
-                    sink.count--;
-                    sink.waitQueued = false;
-                }
-                injectingNow.Leave();
-                PostFill(sink);
-                continue;
-            }
-            released = Now();
-            injected = Inject(sink.held, front.event);
-        }
-        if (!injected) {
-            CancelPlayback();
-            return 0;
-        }
-        InjectionObserver observer = injectionObserver.load();
-        if (observer)
-            observer(released, Now());
-        bool room;
-        {
-            Locked queueHeld(sink.lock);
-            sink.first = (sink.first + 1) % kQueueSize;
-            sink.count--;
-            room = sink.fillWhenRoom && sink.count <= kQueueSize / 2;
-            if (room)
-                sink.fillWhenRoom = false;
-        }
-        if (room)
-            PostFill(sink);
+        SetEvent(wake.Get());
+    } else {
+        sinkStopping.store(true);
+        SetEvent(stop.Get());
     }
+    // An injection under way finishes first; none starts after this returns. An injection
+    // may wait for a low-level hook of this thread (a recording's), which is answered from
+    // here.
+    thread.Join(true);
+}
+
+}  // namespace sink
+
+namespace {
+
+uint32_t playbackGeneration;
+
+bool SinkIsCurrent(uint32_t generation) {
+    return playbackSink && playbackSink->procedure && playbackSink->generation == generation;
 }
 
 // The deadline of an event handed out with `delay`, on the timeline.
@@ -351,56 +195,7 @@ LRESULT CALLBACK SinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-PlaybackSink::PlaybackSink(uint32_t sinkGeneration) : generation(sinkGeneration) {
-    LARGE_INTEGER counterFrequency;
-    QueryPerformanceFrequency(&counterFrequency);
-    frequency = counterFrequency.QuadPart;
-    aheadTicks = frequency * kCommitAheadMs / 1000;
-    askAheadTicks = frequency * kAskAheadMs / 1000;
-    window.Reset(CreateWindowExW(0, kSinkWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr));
-    stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    wake.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    timer.Reset(CreateDeadlineTimer(&timerResolution.raised));
-    // A timer wakes up to about a timer period late; that last stretch is spun instead.
-    spinTicks = frequency * (timerResolution.raised ? 2 : 1) / 1000;
-    if (window && stop && wake && timer)
-        thread.Start(SinkTimerThread, this);
-}
-
-void PlaybackSink::EndTimerThread(bool drain) {
-    if (!thread)
-        return;
-    if (drain) {
-        {
-            Locked queueHeld(lock);
-            draining = true;
-        }
-        SetEvent(wake.Get());
-    } else {
-        sinkStopping.store(true);
-        SetEvent(stop.Get());
-    }
-    // An injection under way finishes first; none starts after this returns. An injection
-    // may wait for a low-level hook of this thread (a recording's), which is answered from
-    // here.
-    thread.Join(true);
-}
-
 }  // namespace
-
-void SetInjectionObserver(InjectionObserver observer) {
-    injectionObserver.store(observer);
-}
-
-void CancelPlayback() {
-    if (!playbackCancelled.exchange(true))
-        PostThreadMessageW(playbackOwner.load(), WM_CANCELJOURNAL, 0, 0);
-}
-
-void SetInputDesktopCheck(DesktopCheck check) {
-    desktopCheck.store(check);
-}
 
 HookHandle InstallEmulatedPlayback(HookProcedure procedure) {
     // Also refused while one is being removed.
@@ -465,43 +260,6 @@ void RemoveEmulatedPlayback() {
     while (PeekMessageW(&stale, reinterpret_cast<HWND>(-1), WM_CANCELJOURNAL, WM_CANCELJOURNAL,
                         PM_REMOVE)) {
     }
-}
-
-void PauseEmulatedPlayback(bool paused) {
-    if (!playbackSink || !playbackSink->procedure || playbackSink->paused == paused)
-        return;
-    PlaybackSink& sink = *playbackSink;
-    if (paused) {
-        sink.foreground = GetForegroundWindow();
-        // An injection under way ends first; none begins until the playback goes on.
-        Locked injectingNow(sink.injecting);
-        {
-            Locked queueHeld(sink.lock);
-            sink.paused = true;
-        }
-        sink.pausedAt = Now();
-        LiftHeldKeys(sink.held, true);
-        return;
-    }
-    LONGLONG shift = Now() - sink.pausedAt;
-    if (sink.foreground && IsWindow(sink.foreground))
-        SetForegroundWindow(sink.foreground);
-    {
-        Locked injectingNow(sink.injecting);
-        LiftHeldKeys(sink.held, false);
-        Locked queueHeld(sink.lock);
-        for (size_t i = 0; i < sink.count; ++i) {
-            Pending& pending = sink.queue[(sink.first + i) % kQueueSize];
-            pending.deadline += shift;
-            pending.fillPosted = false;  // asked for again at the new moment
-        }
-        sink.shifts++;
-        sink.paused = false;
-    }
-    sink.base += shift;
-    sink.awaitingDeadline += shift;
-    SetEvent(sink.wake.Get());
-    PostFill(sink);
 }
 
 bool IsPlaybackSinkHandle(HookHandle hook) {

@@ -6,6 +6,7 @@
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
+#include "platform/win32/scoped.h"
 
 namespace platform {
 namespace win32 {
@@ -22,9 +23,10 @@ const DWORD kCursorSuppressed = 2;
 // Raw input left queued past this many at once waits for the message loop.
 const int kMostTakenAtOnce = 16;
 
+// Made by StartRawMotion, let go of by StopRawMotion.
 struct RawMotion {
-    HookProcedure procedure;
-    HWND window;
+    HookProcedure procedure = nullptr;
+    ScopedWindow window;
 };
 
 RawMotion rawMotion;
@@ -93,20 +95,19 @@ bool StartRawMotion(HINSTANCE module, HookProcedure procedure) {
             return false;
         }
     }
-    HWND window = CreateWindowExW(0, kMotionWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  module, nullptr);
-    if (!window) {
+    rawMotion.window.Reset(CreateWindowExW(0, kMotionWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                           nullptr, module, nullptr));
+    if (!rawMotion.window) {
         ReportLastError("CreateWindowExW", "the raw motion's window");
         return false;
     }
     // Whichever program has the foreground: the motion goes to it, not to us.
-    if (!RegisterRawMouse(RIDEV_INPUTSINK, window)) {
+    if (!RegisterRawMouse(RIDEV_INPUTSINK, rawMotion.window.Get())) {
         ReportLastError("RegisterRawInputDevices", "the mouse, to record its motion");
-        DestroyWindow(window);
+        rawMotion.window.Reset(nullptr);
         return false;
     }
     rawMotion.procedure = procedure;
-    rawMotion.window = window;
     return true;
 }
 
@@ -114,8 +115,8 @@ void StopRawMotion() {
     if (!rawMotion.window)
         return;
     RegisterRawMouse(RIDEV_REMOVE, nullptr);
-    DestroyWindow(rawMotion.window);
-    rawMotion = RawMotion();
+    rawMotion.window.Reset(nullptr);
+    rawMotion.procedure = nullptr;
 }
 
 void TakeQueuedMotion() {
@@ -124,8 +125,9 @@ void TakeQueuedMotion() {
     // thread meanwhile, as the loop around the hook would; the procedure, or a window's answer,
     // may end the recording.
     MSG message;
-    for (int taken = 0; taken < kMostTakenAtOnce && rawMotion.window &&
-                        PeekMessageW(&message, rawMotion.window, WM_INPUT, WM_INPUT, PM_REMOVE);
+    for (int taken = 0;
+         taken < kMostTakenAtOnce && rawMotion.window &&
+         PeekMessageW(&message, rawMotion.window.Get(), WM_INPUT, WM_INPUT, PM_REMOVE);
          ++taken)
         DispatchMessageW(&message);
 }

@@ -6,16 +6,18 @@
 #include "platform/input.h"
 #include "platform/win32/input_win32.h"
 #include "platform/win32/report.h"
+#include "platform/win32/scoped.h"
 
 namespace platform {
 namespace win32 {
 
 namespace {
 
+// Installed from InstallEmulatedRecord to RemoveEmulatedRecord.
 struct RecordSource {
-    HookProcedure procedure;
-    HHOOK keyboard;
-    HHOOK mouse;
+    HookProcedure procedure = nullptr;
+    ScopedHook keyboard;
+    ScopedHook mouse;
 };
 
 RecordSource recordSource;
@@ -112,18 +114,16 @@ HookHandle InstallEmulatedRecord(InstanceHandle instance, HookProcedure procedur
     HINSTANCE module = static_cast<HINSTANCE>(instance);
     // Set before installing: input may arrive as soon as the first hook is in.
     recordSource.procedure = procedure;
-    recordSource.keyboard = SetWindowsHookExW(WH_KEYBOARD_LL, RecordKeyboardProc, module, 0);
+    recordSource.keyboard.Reset(SetWindowsHookExW(WH_KEYBOARD_LL, RecordKeyboardProc, module, 0));
     if (!recordSource.keyboard)
         ReportLastError("SetWindowsHookExW", "WH_KEYBOARD_LL, to record");
-    recordSource.mouse = SetWindowsHookExW(WH_MOUSE_LL, RecordMouseProc, module, 0);
+    recordSource.mouse.Reset(SetWindowsHookExW(WH_MOUSE_LL, RecordMouseProc, module, 0));
     if (!recordSource.mouse)
         ReportLastError("SetWindowsHookExW", "WH_MOUSE_LL, to record");
     if (!recordSource.keyboard || !recordSource.mouse) {
-        if (recordSource.keyboard)
-            UnhookWindowsHookEx(recordSource.keyboard);
-        if (recordSource.mouse)
-            UnhookWindowsHookEx(recordSource.mouse);
-        recordSource = RecordSource();
+        recordSource.keyboard.Reset(nullptr);
+        recordSource.mouse.Reset(nullptr);
+        recordSource.procedure = nullptr;
         return nullptr;
     }
     StartRawMotion(module, procedure);
@@ -133,10 +133,10 @@ HookHandle InstallEmulatedRecord(InstanceHandle instance, HookProcedure procedur
 void RemoveEmulatedRecord() {
     if (!recordSource.procedure)
         return;
-    UnhookWindowsHookEx(recordSource.keyboard);
-    UnhookWindowsHookEx(recordSource.mouse);
+    recordSource.keyboard.Reset(nullptr);
+    recordSource.mouse.Reset(nullptr);
     StopRawMotion();
-    recordSource = RecordSource();
+    recordSource.procedure = nullptr;
 }
 
 bool IsRecordSourceHandle(HookHandle hook) {

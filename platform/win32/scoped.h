@@ -68,21 +68,25 @@ class JoinedThread {
     HANDLE thread = nullptr;
 };
 
-// A hook procedure, removed when its owner goes.
+// A hook procedure, removed when its owner goes. Null when none was installed.
 class ScopedHook {
   public:
+    ScopedHook() = default;
     explicit ScopedHook(HHOOK taken) : hook(taken) {}
-    ~ScopedHook() {
-        if (hook)
-            UnhookWindowsHookEx(hook);
-    }
+    ~ScopedHook() { Reset(nullptr); }
     ScopedHook(const ScopedHook&) = delete;
     ScopedHook& operator=(const ScopedHook&) = delete;
 
+    HHOOK Get() const { return hook; }
     explicit operator bool() const { return hook != nullptr; }
+    void Reset(HHOOK taken) {
+        if (hook)
+            UnhookWindowsHookEx(hook);
+        hook = taken;
+    }
 
   private:
-    HHOOK hook;
+    HHOOK hook = nullptr;
 };
 
 // A window, destroyed when its owner goes.
@@ -106,6 +110,23 @@ class ScopedWindow {
 
   private:
     HWND window = nullptr;
+};
+
+// A desktop opened by OpenInputDesktop, closed with CloseDesktop. Null when none was opened.
+class ScopedDesktop {
+  public:
+    explicit ScopedDesktop(HDESK taken) : desktop(taken) {}
+    ~ScopedDesktop() {
+        if (desktop)
+            CloseDesktop(desktop);
+    }
+    ScopedDesktop(const ScopedDesktop&) = delete;
+    ScopedDesktop& operator=(const ScopedDesktop&) = delete;
+
+    explicit operator bool() const { return desktop != nullptr; }
+
+  private:
+    HDESK desktop;
 };
 
 // A critical section that lives as long as its owner.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/win32/scoped.h"
 #include "platform/win32/screen_win32.h"
 #include "platform/window_lookup.h"
 
@@ -31,18 +32,16 @@ void ProgramOf(HWND window, char* name) {
     static QueryName query = reinterpret_cast<QueryName>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
     if (query) {
-        HANDLE handle = OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, process);
-        found = handle && query(handle, 0, path, &size);
-        if (handle)
-            CloseHandle(handle);
+        win32::ScopedHandle handle(
+            OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, process));
+        found = handle && query(handle.Get(), 0, path, &size);
     } else {
         typedef DWORD(WINAPI * ModuleName)(HANDLE, HMODULE, LPSTR, DWORD);
         static ModuleName moduleName = reinterpret_cast<ModuleName>(reinterpret_cast<void*>(
             GetProcAddress(LoadLibraryA("psapi.dll"), "GetModuleFileNameExA")));
-        HANDLE handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process);
-        found = handle && moduleName && moduleName(handle, nullptr, path, sizeof path) > 0;
-        if (handle)
-            CloseHandle(handle);
+        win32::ScopedHandle handle(
+            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process));
+        found = handle && moduleName && moduleName(handle.Get(), nullptr, path, sizeof path) > 0;
     }
     if (!found)
         return;

@@ -9,7 +9,7 @@
 inline std::string Pattern(size_t size, int seed) {
     std::string s(size, '\0');
     for (size_t i = 0; i < size; ++i)
-        s[i] = char((i * 31 + seed) % 251);
+        s[i] = char((i * 31 + static_cast<size_t>(seed)) % 251);
     return s;
 }
 

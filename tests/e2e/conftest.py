@@ -1,7 +1,8 @@
 """The end-to-end tests' fixtures: the programs, a scratch folder, the program in the tray. Tests
-run in tools/harness: pytest outside one, or in one without their monitors, runs again in one."""
+run in tools/harness: pytest outside one, or in one without their monitors, runs again in one.
+Tests that need other monitors than the rest run after them, each layout in a harness of its own,
+so that one command runs the whole folder."""
 
-import argparse
 import os
 import shutil
 import signal
@@ -30,12 +31,33 @@ def pytest_configure(config):
         config.option.basetemp = os.path.join(os.environ["QV_HARNESS_DIR"], "pytest")
 
 
+def _layout(item):
+    marker = item.get_closest_marker("monitors")
+    return marker.args[0] if marker else None
+
+
+def pytest_collection_modifyitems(config, items):
+    # This session runs the tests without monitors of their own (or, where all have some, those of
+    # the first); the others wait for pytest_sessionfinish.
+    layouts = [_layout(item) for item in items]
+    config.qv_monitors = None if None in layouts or not layouts else layouts[0]
+    config.qv_elsewhere, config.qv_elsewhere_said = {}, []
+    if config.option.collectonly:
+        return
+    for item, layout in zip(items, layouts):
+        if layout != config.qv_monitors:
+            config.qv_elsewhere.setdefault(layout, []).append(item)
+    if config.qv_elsewhere:
+        moved = [item for group in config.qv_elsewhere.values() for item in group]
+        config.hook.pytest_deselected(items=moved)
+        items[:] = [item for item in items if item not in moved]
+        for layout, group in config.qv_elsewhere.items():
+            config.pluginmanager.get_plugin("terminalreporter").write_line(
+                "%d tests run after the rest, with the monitors %s" % (len(group), layout))
+
+
 def pytest_collection_finish(session):
-    layouts = {m.args[0] if m else None
-               for m in (item.get_closest_marker("monitors") for item in session.items)}
-    if len(layouts) > 1:
-        raise pytest.UsageError("tests that need other monitors than the rest: run them alone")
-    monitors = layouts.pop() if layouts else None
+    monitors = session.config.qv_monitors
     if not (qvtest.in_harness(monitors) or session.config.option.collectonly):
         session.config.pluginmanager.getplugin("capturemanager").suspend_global_capture()
         qvtest.require_harness(monitors, [sys.executable, "-B", "-m", "pytest",
@@ -65,12 +87,6 @@ def game_probe_exe(probe_exe):
 
 
 @pytest.fixture
-def args(request):
-    """The options as one record."""
-    return argparse.Namespace(**{name: request.config.getoption(name) for name in OPTIONS})
-
-
-@pytest.fixture
 def scratch(tmp_path):
     """scratch(name): a path for a file of this test's own."""
     return lambda name: str(tmp_path / name)
@@ -88,6 +104,34 @@ def work(scratch, probe_exe):
 def tray(exe):
     """The program started in the notification area; stopped at teardown unless it ended."""
     return qvtest.start_tray(exe)
+
+
+def pytest_sessionfinish(session):
+    # The tests of each other layout, in a pytest of their own inside a harness with its monitors.
+    config = session.config
+    elsewhere = getattr(config, "qv_elsewhere", {})
+    if not elsewhere or session.shouldstop or session.shouldfail:
+        return
+    options = []
+    for name in OPTIONS:
+        value = config.getoption(name)
+        if value:
+            options.append("--%s=%s" % (name, os.path.join(config.invocation_params.dir, value)))
+    config.pluginmanager.getplugin("capturemanager").suspend_global_capture()
+    for layout, items in elsewhere.items():
+        config.pluginmanager.get_plugin("terminalreporter").write_sep(
+            "=", "the tests with the monitors %s" % layout)
+        argv = [sys.executable, "-B", "-m", "pytest", *options, *(item.nodeid for item in items)]
+        code = subprocess.call(qvtest.harness_command(layout, argv), cwd=str(config.rootpath))
+        config.qv_elsewhere_said.append("%d tests with the monitors %s: %s" % (
+            len(items), layout, "passed" if code == 0 else "FAILED (exit %d, above)" % code))
+        if code != 0 and session.exitstatus == pytest.ExitCode.OK:
+            session.exitstatus = pytest.ExitCode.TESTS_FAILED
+
+
+def pytest_terminal_summary(terminalreporter, config):
+    for line in getattr(config, "qv_elsewhere_said", []):
+        terminalreporter.write_line(line)
 
 
 def pytest_runtest_teardown(item):

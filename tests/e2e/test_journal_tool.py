@@ -3,13 +3,10 @@ run ended by its hotkey, repeated three times as it was and played back with "-P
 probe three times over: the recording holds no hotkey that would stop the replay early."""
 
 import os
-import shutil
 import subprocess
-import sys
 import time
 
-sys.dont_write_bytecode = True
-import qvtest  # noqa: E402
+import qvtest
 
 COMMAND = "probe.exe --log run.log --pos 100,100 --timeout 120"
 WORD = "abc"
@@ -28,15 +25,11 @@ def letters(log_path):
     return "".join(e.char for e in qvtest.read_probe_log(log_path) if e.kind == "WM_CHAR")
 
 
-def test(args):
-    qvtest.check(args.tool, "--tool qvjournal.exe is needed")
-    work = qvtest.scratch("work")
-    os.makedirs(work)
-    shutil.copy(args.probe, os.path.join(work, "probe.exe"))
+def test_a_repeated_recording_plays_whole(exe, tool, work):
     log = os.path.join(work, "run.log")
     journal = COMMAND + "_"
 
-    record = qvtest.start_run(args.exe, "-R", COMMAND, work)
+    record = qvtest.start_run(exe, "-R", COMMAND, work)
     qvtest.wait_until(lambda: os.path.exists(log) and "ready" in open(log).read(), timeout=20,
                       what="the probe launched by the record run")
     # The first event, replayed at once, before the probe is up: a move, wherever the pointer is.
@@ -50,25 +43,25 @@ def test(args):
     qvtest.wait_exit(record, 20, "the record run", expect=0)
     qvtest.quit_run_probe(work)
 
-    qvjournal(args.tool, "repeat", "3", "--gap", "300", journal, "-o", "three.Jnf", cwd=work)
+    qvjournal(tool, "repeat", "3", "--gap", "300", journal, "-o", "three.Jnf", cwd=work)
     os.replace(os.path.join(work, "three.Jnf"), os.path.join(work, journal))
-    info = qvjournal(args.tool, "info", journal, cwd=work)
+    info = qvjournal(tool, "info", journal, cwd=work)
     print(info.strip())
     qvtest.check("hotkeys:" not in info, "the recording holds the program's hotkeys")
 
-    play = qvtest.start_run(args.exe, "-P", COMMAND, work)
+    play = qvtest.start_run(exe, "-P", COMMAND, work)
     qvtest.wait_exit(play, 60, "the play run", expect=0)
     qvtest.check(letters(log) == WORD * 3, "the probe saw %r" % letters(log))
     qvtest.quit_run_probe(work)
 
 
-def test_names_in_any_script(args):
+def test_names_in_any_script(tool, scratch):
     """A name outside the system's code page is opened, written and printed as given."""
-    work = qvtest.scratch("names")
+    work = scratch("names")
     os.makedirs(work)
     qvtest.write_journal(os.path.join(work, "\u9332\u97f3\u03a9\u044f.jnf"),
                          [(0x100, 0x41, 0x1E, 1000), (0x101, 0x41, 0x1E, 1100)])
-    printed = qvjournal(args.tool, "cut", "--from", "50", "\u9332\u97f3\u03a9\u044f.jnf", "-o",
+    printed = qvjournal(tool, "cut", "--from", "50", "\u9332\u97f3\u03a9\u044f.jnf", "-o",
                         "\u51fa\u529b.jnf", cwd=work)
     qvtest.check("wrote \u51fa\u529b.jnf:" in printed, "qvjournal printed %r" % printed)
     qvtest.check(os.path.exists(os.path.join(work, "\u51fa\u529b.jnf")), "no output written")

@@ -123,7 +123,7 @@ void LogQuit(const char* reason) {
 void Remember(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CHAR && wParam >= 0x20) {
         if (typedLength == static_cast<int>(sizeof typed / sizeof typed[0]) - 1) {
-            memmove(typed, typed + 1, (typedLength - 1) * sizeof typed[0]);
+            memmove(typed, typed + 1, static_cast<size_t>(typedLength - 1) * sizeof typed[0]);
             --typedLength;
         }
         typed[typedLength++] = static_cast<wchar_t>(wParam);
@@ -147,9 +147,9 @@ void PaintPattern(HWND window, HDC dc) {
     for (int y = 0; y < client.bottom; y += 6) {
         for (int x = 0; x < client.right; x += 6) {
             bits = bits * 1103515245 + 12345;
-            int shade = static_cast<int>(bits >> 24);
+            COLORREF grey = 0x010101u * (bits >> 24);  // the same shade of red, green and blue
             RECT cell = {x, y, x + 6, y + 6};
-            HBRUSH brush = CreateSolidBrush(RGB(shade, shade, shade));
+            HBRUSH brush = CreateSolidBrush(grey);
             FillRect(dc, &cell, brush);
             DeleteObject(brush);
         }
@@ -222,7 +222,8 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_TIMER:
             if (wParam == kPollTimer) {
-                if (target && !targetShown && probe::Microseconds() >= targetAfterMs * 1000) {
+                if (target && !targetShown &&
+                    static_cast<double>(probe::Microseconds()) >= targetAfterMs * 1000) {
                     targetShown = true;
                     InvalidateRect(window, nullptr, TRUE);
                     UpdateWindow(window);

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
 #include "platform/fake/fake_window.h"
 #include "platform/fake/fake_screen.h"
 #include "platform/fake/fake_window_lookup.h"
@@ -341,7 +340,7 @@ TEST_F(JournalRecorderTest, FasterSpeedsKeepToTheScaledTimelineInWholeMillisecon
     uint32_t time = 1000;
     for (int i = 0; i < 1000; i++) {
         times.push_back(time);
-        time += i % 2 ? 1 : 5;
+        time += i % 2 ? 1u : 5u;
     }
     RecordTimes(times);
     recorder->SetSpeed(SpeedKind::Faster);
@@ -486,7 +485,8 @@ TEST_F(JournalRecorderTest, ReplayFindsTheRecordedWindowWhereverItIsNow) {
         fake::SetForegroundWindow(nullptr);
         ASSERT_EQ(1, recorder->StartPlayback());
         // The first question is the wait for the click's moment; each look after it is a wait.
-        std::vector<fake::Played> played = fake::PlayAll(std::max(c.appearsAfter, 0) + 1);
+        std::vector<fake::Played> played =
+            fake::PlayAll(static_cast<size_t>(std::max(c.appearsAfter, 0)) + 1);
         fake::SetTopWindows(c.appearsAfter >= 0 ? c.live : std::vector<fake::TopWindow>());
         if (!c.live.empty())
             fake::SetForegroundWindow(c.live.back().handle);
@@ -558,7 +558,7 @@ TEST_F(JournalRecorderTest, RepeatedPlaybackKeepsEveryPassOnTheTimeline) {
     // The default pause is the one the user left before stopping; a file does not know it, and
     // takes its last gap.
     ASSERT_EQ(1, recorder->StartRecording());
-    for (uint32_t time : {1000, 1100, 1130})
+    for (uint32_t time : {1000u, 1100u, 1130u})
         fake::RecordEvent(Key(time));
     fake::SetInputClock(1200);
     ASSERT_EQ(1, recorder->Stop());
@@ -654,7 +654,7 @@ TEST_F(JournalRecorderTest, AReplayNeverPressesTheProgramsHotkeys) {
         for (const auto& [message, key] : c.events)
             fake::RecordEvent(KeyAt(message, key, time += 10));
         ASSERT_EQ(1, recorder->Stop());
-        recorder->SetHotkeys(kHotkeys, std::size(kHotkeys));
+        recorder->SetHotkeys(journal::kHotkeys, std::size(journal::kHotkeys));
         ASSERT_EQ(1, recorder->StartPlayback());
         std::vector<size_t> played;
         uint32_t waited = 0;
@@ -685,7 +685,7 @@ TEST_F(JournalRecorderTest, EveryPassOfARepeatBeginsAfresh) {
     for (uint32_t key : {0x11u, 0x12u, 0x10u})  // the old stop chord's modifiers, still down
         fake::RecordEvent(KeyAt(WM_KEYDOWN, key, 1040));
     ASSERT_EQ(1, recorder->Stop());
-    recorder->SetHotkeys(kHotkeys, std::size(kHotkeys));
+    recorder->SetHotkeys(journal::kHotkeys, std::size(journal::kHotkeys));
     recorder->SetRepeat(2, false, 100);
 
     fake::SetTopWindows({});  // not there in the first pass: given up after the longest wait
@@ -756,7 +756,7 @@ TEST_F(JournalRecorderTest, AWindowThatKeepsMovingKeepsItsOneEntry) {
     ASSERT_EQ(1, recorder->StartPlayback());
     std::vector<fake::Played> events = Events(fake::PlayAll());
     ASSERT_EQ(3001u, events.size());
-    for (size_t i : {0, 1, 2999}) {  // each 100 into its window as it stood then
+    for (size_t i : {0u, 1u, 2999u}) {  // each 100 into its window as it stood then
         EXPECT_EQ(100, static_cast<int32_t>(events[i].record.paramL)) << i;
         EXPECT_EQ(100, static_cast<int32_t>(events[i].record.paramH)) << i;
     }

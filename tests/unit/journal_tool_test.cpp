@@ -535,7 +535,7 @@ TEST_F(JournalToolTest, TrimRemovesTheHotkeysAtTheEndsAndKeepsTheRest) {
         caps.push_back({message, key, 1, uint32_t(2000 + 10 * caps.size()), 0});
     Write("caps.Jnf", JournalImage(caps));
     std::vector<platform::EventRecord> run = {kEvents[1], kEvents[2]};
-    for (uint32_t key : {0x11, 0x12, 0x10, 0x2E})
+    for (uint32_t key : {0x11u, 0x12u, 0x10u, 0x2Eu})
         run.push_back({D, key, 1, 1200, 0});
     Write("run.Jnf", JournalImage(run));
 
@@ -579,8 +579,10 @@ TEST_F(JournalToolTest, TrimRemovesTheHotkeysAtTheEndsAndKeepsTheRest) {
         }
         EXPECT_EQ(c.times, times);
         EXPECT_EQ(c.windowOf, windowOf);
-        if (!c.windowOf.empty())
+        if (!c.windowOf.empty()) {
+            // A windowed result carries its table in the header.
             EXPECT_EQ(testkit::WindowTable({kDialog, kLedger}), bytes.substr(40, headerSize - 40));
+        }
     }
     Write("out.Jnf", "kept");
     Ran none = Run({"trim", "a.Jnf", "-o", "out.Jnf"});

@@ -8,16 +8,16 @@
 #include <functional>
 #include <string>
 
-#include "tests/unit/fake_platform.h"
-#include "app/program_ids.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_notify.h"
 #include "platform/fake/fake_wave.h"
 #include "platform/fake/fake_window.h"
+#include "platform/program_ids.h"
 #include "sound/sound_recorder.h"
 #include "tests/common/folder_test.h"
+#include "tests/unit/fake_platform.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)

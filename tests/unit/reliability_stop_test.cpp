@@ -10,13 +10,13 @@
 #include <tuple>
 #include <vector>
 
-#include "app/program_ids.h"
 #include "app/shell.h"
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_notify.h"
 #include "platform/fake/fake_wave.h"
 #include "platform/fake/fake_window.h"
+#include "platform/program_ids.h"
 #include "sound/sound_recorder.h"
 #include "tests/common/case_name.h"
 #include "tests/common/folder_test.h"
@@ -314,14 +314,14 @@ TEST_P(AutomationStopTest, RunsEndWithZeroAndSaveOnlyTheirRecordingOnce) {
         EXPECT_EQ(1, fake::FileCallCount(fake::kFileCreate));
         EXPECT_EQ(1, fake::FileCallCount(fake::kFileReplace));
         std::string saved = Read("tool_");
-        ASSERT_EQ(40u + 20u * c.savedEvents, saved.size());
+        ASSERT_EQ(40u + 20u * static_cast<uint32_t>(c.savedEvents), saved.size());
         EXPECT_EQ(uint32_t(c.savedEvents), testkit::GetU32(saved, 24));
         EXPECT_EQ(std::vector<std::string>{"tool_"}, Listing());
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, AutomationStopTest, ::testing::ValuesIn(kAutomationCases),
-                         [](const auto& info) { return testkit::CaseName(info.param.name); });
+                         [](const auto& run) { return testkit::CaseName(run.param.name); });
 
 struct DialogCase {
     const char* name;
@@ -387,6 +387,6 @@ TEST_P(DialogStopTest, CommandsWhileAFileDialogIsOpenAreRefusedAndExitWaitsForIt
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogs, DialogStopTest, ::testing::ValuesIn(kDialogCases),
-                         [](const auto& info) { return testkit::CaseName(info.param.name); });
+                         [](const auto& run) { return testkit::CaseName(run.param.name); });
 
 }  // namespace

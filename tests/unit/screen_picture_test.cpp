@@ -270,8 +270,8 @@ std::string Bytes(const std::string& body, uint8_t format = 1, uint8_t side = 32
 
 // A run: a byte of its kind and its length less one, then its colours.
 std::string RunBytes(uint8_t kind, uint32_t length, uint32_t colours = 0) {
-    return std::string(1, static_cast<char>(static_cast<uint32_t>(kind) << 6 | (length - 1))) +
-           std::string(3 * colours, '\x40');
+    return std::string(1, static_cast<char>(static_cast<uint32_t>(kind) << 6 | (length - 1)))
+        .append(3 * colours, '\x40');
 }
 
 std::string Repeats(uint32_t count) {

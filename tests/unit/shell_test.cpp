@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "app/program_ids.h"
 #include "journal/journal_recorder.h"
 #include "platform/fake/fake_file.h"
 #include "platform/fake/fake_notify.h"
 #include "platform/fake/fake_wave.h"
-#include "platform/fake/fake_window_lookup.h"
 #include "platform/fake/fake_window.h"
+#include "platform/fake/fake_window_lookup.h"
+#include "platform/program_ids.h"
 #include "sound/sound_recorder.h"
 #include "tests/common/folder_test.h"
 #include "tray/tray_icon.h"
@@ -672,9 +672,9 @@ namespace {
 // command ('c', key is the command) or a time-limit tick ('t').
 struct Act {
     char what;
-    uint32_t message;
-    uint32_t key;
-    uint32_t time;
+    uint32_t message = 0;
+    uint32_t key = 0;
+    uint32_t time = 0;
 };
 
 struct OriginCase {
@@ -689,7 +689,7 @@ const OriginCase* current = nullptr;
 std::vector<uint32_t> kept;
 
 void HoldKeysOf(int hotkey) {
-    for (const platform::HotkeyChord& chord : kHotkeys) {
+    for (const platform::HotkeyChord& chord : journal::kHotkeys) {
         for (uint32_t key : {chord.key, 0x10u, 0x11u, 0x12u})
             if (chord.id == hotkey && journal::InChord(chord, key))
                 fake::SetKeyDown(key, true);

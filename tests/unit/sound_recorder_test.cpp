@@ -59,8 +59,9 @@ Track PlayOut(SoundRecorder& recorder) {
     EXPECT_EQ(fake::OpenWaveDevices(), 0);
     std::vector<uint32_t> lengths = fake::WrittenLengths();
     std::vector<uint8_t> bytes = fake::PlayedBytes();
-    return Track{std::vector<uint32_t>(lengths.begin() + written, lengths.end()),
-                 std::vector<uint8_t>(bytes.begin() + played, bytes.end())};
+    return Track{
+        std::vector<uint32_t>(lengths.begin() + static_cast<ptrdiff_t>(written), lengths.end()),
+        std::vector<uint8_t>(bytes.begin() + static_cast<ptrdiff_t>(played), bytes.end())};
 }
 
 // Records `bytes` samples of the pattern and stops.
@@ -220,7 +221,7 @@ TEST_F(SoundRecorderTest, StopAtRandomMoments) {
         EXPECT_EQ(r.IsPlaying(), 0);
         EXPECT_EQ(fake::OpenWaveDevices(), 0);
         std::vector<uint8_t> heard = fake::PlayedBytes();
-        heard.erase(heard.begin(), heard.begin() + before);
+        heard.erase(heard.begin(), heard.begin() + static_cast<ptrdiff_t>(before));
         EXPECT_TRUE(IsPattern(heard, heard.size())) << "round " << round;
     }
     EXPECT_EQ(fake::DroppedCaptureBytes(), 0u);

@@ -29,7 +29,7 @@ class TrayIconTest : public ::testing::Test {
         fake::ResetNotify();
         fake::ResetWindows();
         tray.reset(new TrayIcon(kWindow, Icon(107), Icon(135)));
-        for (uintptr_t frame : {138, 107, 139, 140, 141, 140, 139})
+        for (uintptr_t frame : {138u, 107u, 139u, 140u, 141u, 140u, 139u})
             tray->AddFrame(Icon(frame));
     }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "app/program_ids.h"
 #include "platform/file.h"
+#include "platform/program_ids.h"
 #include "platform/window.h"
 
 namespace {
@@ -119,7 +119,7 @@ TEST(DialogsWin32Test, ConfigurationTakesOnlyWholeNumbersInRange) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.text ? c.text : "as shown");
         // A recording's own pause may be longer than the field's largest number.
-        platform::PlaySettings settings = {1, 4000000, true, 10};
+        platform::PlaySettings settings = {1, 4000000, true, 10, false, false, 0};
         std::string told, range;
         std::thread user([&] {
             HWND dialog = WaitForDialog(self, L"Configuration");
@@ -153,8 +153,10 @@ TEST(DialogsWin32Test, ConfigurationTakesOnlyWholeNumbersInRange) {
                   : c.field == kPauseField ? "0 to 3600000"
                                            : "0 to 1000000",
                   range);
-        if (c.field == kRepeatField && !c.told)
+        if (c.field == kRepeatField && !c.told) {
+            // The number typed, taken.
             EXPECT_EQ(12u, settings.repeat);
+        }
         EXPECT_EQ(4000000u, settings.pauseMs);
     }
 }

@@ -77,7 +77,7 @@ TEST_F(FileBufferWin32Test, WritesReachTheDiskWholeAndInOrder) {
     ASSERT_EQ(fb->OpenForSaving(Path("j").c_str()), 1);
     fb->WriteAt(header.data(), 40, 0);
     for (uint32_t i = 0; i < (kMiB - 40) / 20 + 2; ++i) {
-        std::string record = Pattern(20, i);
+        std::string record = Pattern(20, static_cast<int>(i));
         records += record;
         ASSERT_EQ(fb->WriteAt(record.data(), 20, -1), 1);
     }

@@ -29,7 +29,7 @@ LONGLONG Ticks() {
 double TicksToMs(LONGLONG ticks) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    return ticks * 1000.0 / frequency.QuadPart;
+    return static_cast<double>(ticks) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 // WM_CANCELJOURNAL posted to this thread, as the pump found it.
@@ -92,7 +92,7 @@ std::vector<Input> Seen() {
     std::vector<Input> out;
     for (const Delivered& d : delivered)
         if (d.message < WM_MOUSEFIRST || d.message > WM_MOUSEHWHEEL)
-            out.push_back({d.message, UINT(d.wParam | (d.lParam >> 16 & kExtended)), 0, 0});
+            out.push_back({d.message, UINT(d.wParam | (UINT(d.lParam >> 16) & kExtended)), 0, 0});
         else if (d.message != WM_MOUSEMOVE)
             out.push_back({d.message, HIWORD(d.wParam), d.screen.x, d.screen.y});
     return out;
@@ -219,7 +219,7 @@ intptr_t ScriptProcedure(int code, uintptr_t, intptr_t lParam) {
     }
     if (code == HC_GETNEXT) {
         const EventRecord& event = s.events[s.cursor];
-        result = event.time - s.previousTime;
+        result = static_cast<intptr_t>(event.time - s.previousTime);
         s.previousTime = event.time;
         *reinterpret_cast<EventRecord*>(lParam) = event;
     }
@@ -306,7 +306,8 @@ TEST_F(InputLayer, PlaybackHoldsAnAbsoluteTimelineThatAStalledLoopCannotDelay) {
     Script s;
     s.stallAt = 20;
     for (size_t i = 0, time = 5000; i < count; time += kGaps[++i % 10])
-        s.Add(WM_MOUSEMOVE, 120 + i % 300, 150 + i % 7, time);
+        s.Add(WM_MOUSEMOVE, static_cast<int32_t>(120 + i % 300), static_cast<int32_t>(150 + i % 7),
+              static_cast<uint32_t>(time));
     ASSERT_NE(Play(s), nullptr);
     ASSERT_TRUE(PumpUntil(kWait, [&] { return s.finished; }));
     ASSERT_EQ(injectedAt.size(), count) << "the playback's end waits for the events reported";
@@ -414,7 +415,7 @@ TEST_F(InputLayer, RemovalReleasesEachSideOfAModifierThatIsStillDown) {
         std::vector<uint32_t> released;
         for (const Delivered& d : delivered)
             if (d.message == WM_KEYUP || d.message == WM_SYSKEYUP)
-                released.push_back(d.lParam >> 16 & (0xFF | kExtended));  // scan code and bit
+                released.push_back(UINT(d.lParam >> 16) & (0xFF | kExtended));  // scan code and bit
         std::sort(released.begin(), released.end());
         EXPECT_EQ(c.released, released);
     }
@@ -872,8 +873,10 @@ TEST(MotionSteps, StayWithinTheFirstThresholdWhereItAcceleratesAndAddUpToTheMove
         for (uint32_t i = 0; i < steps; ++i) {
             int32_t sx = platform::win32::MotionStepShare(c.dx, steps, i);
             int32_t sy = platform::win32::MotionStepShare(c.dy, steps, i);
-            if (c.mouse[2] && steps > 1 && steps < 1024)
+            if (c.mouse[2] && steps > 1 && steps < 1024) {
+                // Within the first threshold: no step is accelerated.
                 EXPECT_TRUE(std::abs(sx) <= c.mouse[0] && std::abs(sy) <= c.mouse[0]) << i;
+            }
             x += sx;
             y += sy;
         }

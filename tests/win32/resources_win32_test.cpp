@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/program_ids.h"
+#include "platform/program_ids.h"
 #include "tests/common/sequence.h"
 
 namespace {
@@ -50,8 +50,9 @@ TEST(ResourcesWin32Test, PopupMenuHoldsTheItemsInOrderWithTheirStates) {
     std::vector<Item> seen;
     for (int i = 0; i < GetMenuItemCount(popup); i++) {
         char text[128] = "";
-        GetMenuStringA(popup, i, text, sizeof text, MF_BYPOSITION);
-        UINT state = GetMenuState(popup, i, MF_BYPOSITION), separator = state & MF_SEPARATOR;
+        UINT at = static_cast<UINT>(i);
+        GetMenuStringA(popup, at, text, sizeof text, MF_BYPOSITION);
+        UINT state = GetMenuState(popup, at, MF_BYPOSITION), separator = state & MF_SEPARATOR;
         // A separator reads as grayed too, and has no command.
         seen.push_back({text, separator ? 0 : GetMenuItemID(popup, i),
                         separator ? separator : state & (MF_CHECKED | MF_GRAYED)});

@@ -67,7 +67,7 @@ TEST(ScreenWin32, ReadsBackWhatAWindowPaintedAtItsPlace) {
     // The window and 10 pixels left of the desktop, which lie on no monitor.
     std::vector<uint32_t> pixels(430 * 200);
     ASSERT_TRUE(platform::TakeScreen(-10, 80, 430, 200, pixels.data()));
-    auto at = [&](int x, int y) { return pixels[(y - 80) * 430 + (x + 10)]; };
+    auto at = [&](int x, int y) { return pixels[static_cast<size_t>((y - 80) * 430 + (x + 10))]; };
     EXPECT_EQ(platform::kUnknownPixel, at(-1, 100));
     EXPECT_NE(platform::kUnknownPixel, at(0, 100));
     EXPECT_EQ(Pixel(kPaper), at(125, 85));

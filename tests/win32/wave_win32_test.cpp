@@ -59,7 +59,7 @@ int Count(uint32_t message) {
 }
 
 void Pump(int milliseconds) {
-    DWORD end = GetTickCount() + milliseconds;
+    DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
     while (int(end - GetTickCount()) > 0) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))

@@ -37,10 +37,15 @@ def require_harness(monitors=None, argv=None):
     if os.access(_HARNESS, os.X_OK):
         sys.stdout.flush()
         sys.stderr.flush()
-        options = ["--monitors", monitors] if monitors else []
-        argv = argv or [sys.executable] + sys.argv
-        os.execv(_HARNESS, [_HARNESS, "run"] + options + ["--"] + argv)
+        command = harness_command(monitors, argv or [sys.executable] + sys.argv)
+        os.execv(command[0], command)
     raise TestFailure("not inside the harness and %s is missing" % os.path.normpath(_HARNESS))
+
+
+def harness_command(monitors, argv):
+    """The command that runs argv inside a harness of its own, with those monitors or none."""
+    options = ["--monitors", monitors] if monitors else []
+    return [_HARNESS, "run"] + options + ["--"] + argv
 
 
 _scratch_dir = None

@@ -1,25 +1,16 @@
 // Every id the program chooses for itself, in one table so that no two collide unnoticed: the
 // private window messages, the timers, the hotkeys, and the resource and command ids. Plain
-// macros, because the resource compiler reads this file too (both .rc files include it).
+// macros, because the resource compiler reads this file too (both .rc files include it). It sits
+// below every room of the program, which all include it from here; what a message's parameters
+// mean belongs to whoever sends it.
 #pragma once
 
 // ---- Private messages (WM_USER and above) ------------------------------------------------------
 // The tray icon's callback message to the main window; lParam carries the mouse message.
 #define WM_TRAYNOTIFY 0x800
-// The recorder's notification to the main window: wParam one of the JOURNAL_* codes, lParam
-// for JOURNAL_STOPPED tells what stopped.
+// The recorder's notification to the main window; its codes are the recorder's
+// (journal/journal_recorder.h).
 #define WM_JOURNALSTATE 0x801
-#define JOURNAL_RECORDING 1
-#define JOURNAL_PLAYING 2
-#define JOURNAL_STOPPED 4
-#define JOURNAL_STATUS 8
-// Posted, not sent, when a repeated playback begins another pass: lParam the pass, from 2.
-#define JOURNAL_PASS 16
-// Posted when a playback begins to wait for a window at the moment of its event (lParam 1), and
-// when the wait ends (0).
-#define JOURNAL_WAITING 32
-#define STOPPED_RECORDING 1
-#define STOPPED_PLAYBACK 2
 // The playback sink's timer thread to the sink's own message-only window (WM_APP + 1); wParam
 // the sink's generation: ask for more events.
 #define WM_PLAYBACKFILL 0x8001
