@@ -84,9 +84,18 @@ def read_journal(path):
     check(len(data) >= 40, "journal too short: %d bytes" % len(data))
     check(data[:16] == JOURNAL_SIGNATURE, "signature field %r" % data[:16])
     header_size, record_size, count, first, last, duration = struct.unpack("<6I", data[16:40])
-    # A recording that knows its windows has their table after the 40 bytes, and 24-byte records.
-    windows = data[40:44] == b"WTBL" and header_size > 40
-    check((header_size, record_size) == (40, 20) or (windows and record_size == 24),
+    # A recording that knows its windows has their table after the 40 bytes, alone or among
+    # sections, and 24-byte records; sections without a table keep 20-byte records.
+    tags = set()
+    at = 40
+    if data[40:44] == b"WTBL":
+        tags.add(b"WTBL")
+    else:
+        while header_size - at >= 8:
+            tags.add(data[at:at + 4])
+            at += 8 + struct.unpack_from("<I", data, at + 4)[0]
+    windows = bool(tags & {b"WTBL", b"WNDS"})
+    check((header_size == 40 or tags) and record_size == (24 if windows else 20),
           "sizes %d/%d" % (header_size, record_size))
     check(len(data) == header_size + record_size * count,
           "%d bytes for %d records" % (len(data), count))
