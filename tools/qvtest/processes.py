@@ -44,6 +44,19 @@ def wine_command(*args, timeout=30.0):
             return done.returncode, text
 
 
+def windows_pid(image):
+    """The Windows process id of the running program named image (quorvatellianis.exe), from
+    winedbg's list; None when none runs. Wine's taskkill /im finds no 64-bit program by name,
+    while /pid reaches either kind."""
+    done = subprocess.run(["winedbg", "--command", "info proc"], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
+    for line in done.stdout.decode("utf-8", "replace").splitlines():
+        fields = line.replace("=", " ").split()
+        if len(fields) >= 3 and fields[-1].strip("'").lower() == image.lower():
+            return int(fields[0], 16)
+    return None
+
+
 def track(proc):
     """Has cleanup() stop a process started otherwise than by start_exe."""
     _started.append(proc)
