@@ -716,8 +716,8 @@ intptr_t MotionProcedure(int code, uintptr_t, intptr_t lParam) {
     return 0;
 }
 
-// Wine drops a new window's confinement once as it comes to the front, some time after; a
-// 32-bit program's it never keeps. False when it did not hold.
+// Wine drops a new window's confinement once as it comes to the front, some time after; without
+// XInput2 it keeps none. False when it did not hold.
 bool Confine(RECT rect) {
     RECT now;
     for (int tries = 0; tries < 5; ++tries) {
