@@ -10,6 +10,7 @@
 #include "platform/fake/fake_window.h"
 #include "platform/fake/fake_screen.h"
 #include "platform/fake/fake_window_lookup.h"
+#include "tests/common/folder_test.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ platform::EventRecord Key(uint32_t time, uint32_t key = 'A') {
     return {WM_KEYDOWN, key, 1, time, 0x1234};
 }
 
-class JournalRecorderTest : public ::testing::Test {
+class JournalRecorderTest : public testkit::FolderTest {
   protected:
     void SetUp() override {
         fake::ResetWindows();
@@ -563,8 +564,8 @@ TEST_F(JournalRecorderTest, RepeatedPlaybackKeepsEveryPassOnTheTimeline) {
     fake::SetInputClock(1200);
     ASSERT_EQ(1, recorder->Stop());
     EXPECT_EQ(70u, recorder->GetRepeatPause());
-    ASSERT_EQ(1, recorder->Save("repeat.Jnf"));
-    ASSERT_EQ(1, recorder->Load("repeat.Jnf"));
+    ASSERT_EQ(1, recorder->Save(Path("repeat.Jnf").c_str()));
+    ASSERT_EQ(1, recorder->Load(Path("repeat.Jnf").c_str()));
     EXPECT_EQ(30u, recorder->GetRepeatPause());
     notifications.clear();
     fake::ClearCallLog();
@@ -747,8 +748,8 @@ TEST_F(JournalRecorderTest, AWindowThatKeepsMovingKeepsItsOneEntry) {
     fake::RecordEvent({WM_LBUTTONDOWN, 650, 50, 5000, 0});  // a window first seen now
     ASSERT_EQ(1, recorder->Stop());
     ASSERT_EQ(2u, recorder->GetWindows().count);
-    ASSERT_EQ(1, recorder->Save("moving.Jnf"));
-    ASSERT_EQ(1, recorder->Load("moving.Jnf"));
+    ASSERT_EQ(1, recorder->Save(Path("moving.Jnf").c_str()));
+    ASSERT_EQ(1, recorder->Load(Path("moving.Jnf").c_str()));
 
     ledger.info.rect = {0, 0, 400, 300};
     other.info.rect = {500, 500, 800, 800};
@@ -851,8 +852,8 @@ TEST_F(JournalRecorderTest, MovesPlayByMotionWhereAProgramTookTheMouse) {
     }
     fake::RecordEvent(KeyAt(WM_KEYDOWN, 'W', time += 10));
     ASSERT_EQ(1, recorder->Stop());
-    ASSERT_EQ(1, recorder->Save("motion.Jnf"));
-    ASSERT_EQ(1, recorder->Load("motion.Jnf"));
+    ASSERT_EQ(1, recorder->Save(Path("motion.Jnf").c_str()));
+    ASSERT_EQ(1, recorder->Load(Path("motion.Jnf").c_str()));
 
     const uint32_t kMotion = WM_MOUSEMOVE | platform::kAsTheDeviceSent;
     const uint32_t kScanKey = WM_KEYDOWN | platform::kAsTheDeviceSent;
