@@ -6,27 +6,17 @@
 #include <cstring>
 
 #include "cli/tool_files.h"
+#include "journal/little_endian.h"
 #include "journal/picture_file.h"
 #include "journal/window_table.h"
 #include "platform/file.h"
 
 namespace qvjournal {
 
+using journal::GetU32;
+using journal::PutU32;
+
 const char kSignature[] = "Quorvatellianis";
-
-namespace {
-
-void PutU32(uint8_t* bytes, uint32_t value) {
-    for (int i = 0; i < 4; i++)
-        bytes[i] = uint8_t(value >> (8 * i));
-}
-
-uint32_t GetU32(const uint8_t* bytes) {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
-
-}  // namespace
 
 uint32_t RecordBase(const JournalImage& image) {
     return image.windows.empty() ? journal::kRecordSize : journal::kWindowRecordSize;

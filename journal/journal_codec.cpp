@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "journal/little_endian.h"
 #include "journal/window_table.h"
 #include "storage/file_buffer.h"
 
@@ -10,18 +11,6 @@ namespace journal {
 namespace {
 
 const uint32_t kBatchRecords = 256;
-
-void PutU32(uint8_t* bytes, uint32_t value) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-    bytes[2] = static_cast<uint8_t>(value >> 16);
-    bytes[3] = static_cast<uint8_t>(value >> 24);
-}
-
-uint32_t GetU32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 }  // namespace
 

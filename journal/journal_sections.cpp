@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "journal/hotkey_filter.h"
+#include "journal/little_endian.h"
 #include "journal/picture_file.h"
 #include "journal/window_table.h"
 
@@ -12,16 +13,6 @@ namespace {
 
 const uint32_t kPlaceSize = 24;   // event, rectangle, dpi
 const uint32_t kMotionSize = 16;  // event, counts, flags
-
-void PutU32(uint8_t* bytes, uint32_t value) {
-    for (int i = 0; i < 4; i++)
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetU32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 bool Tagged(const uint8_t* bytes, const char* tag) {
     return memcmp(bytes, tag, 4) == 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "journal/little_endian.h"
 #include "platform/screen.h"
 
 namespace journal {
@@ -9,20 +10,6 @@ namespace journal {
 namespace {
 
 enum RunKind : uint8_t { kPixels = 0, kRepeat = 1, kUnknown = 2, kAbove = 3 };
-
-void PutU16(uint8_t* bytes, uint32_t value) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutU32(uint8_t* bytes, uint32_t value) {
-    PutU16(bytes, value);
-    PutU16(bytes + 2, value >> 16);
-}
-
-uint32_t GetU16(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8;
-}
 
 uint8_t* PutColour(uint8_t* at, uint32_t pixel) {
     at[0] = static_cast<uint8_t>(pixel >> 16);

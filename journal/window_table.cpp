@@ -5,20 +5,11 @@
 
 #include "journal/event_notes.h"
 #include "journal/journal_codec.h"
+#include "journal/little_endian.h"
 
 namespace journal {
 
 namespace {
-
-void PutU32(uint8_t* bytes, uint32_t value) {
-    for (int i = 0; i < 4; i++)
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetU32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 uint32_t NameLength(const char* name) {
     return static_cast<uint32_t>(strnlen(name, kLongestWindowName));
