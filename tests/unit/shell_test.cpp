@@ -559,6 +559,15 @@ TEST_F(ShellTest, APlaybackWaitsForTheLastMenuOrDialogAndAMenuChoiceActsFirst) {
                 order.push_back(call);
         const std::vector<fake::Call> kStoppedWhereHeld = {{"PausePlayback", {1}}, {"RemoveHook"}};
         EXPECT_EQ(kStoppedWhereHeld, order);
+
+        // The stop hotkey in the Configuration dialog ends the playback it holds.
+        fake::Dispatch(w, WM_COMMAND, IDM_PLAY, 0);
+        fake::SetDialogAnswer([](platform::PlaySettings*) {
+            fake::Dispatch(fake::LastCreatedWindow(), WM_HOTKEY, HOTKEY_STOP, 0);
+            return false;
+        });
+        fake::Dispatch(w, WM_COMMAND, IDM_CONFIG, 0);
+        EXPECT_EQ(0, shell.journalRecorder->IsPlaying()) << "stopped in the dialog";
         PostCommand(IDM_EXIT);
     });
     EXPECT_EQ(0, AppMain(nullptr, "", 1));
