@@ -187,8 +187,8 @@ bool CollectSections(EventCursor cursor, uint64_t count, const Keep& keep, Journ
             sections->pictures.push_back({k, e.picture->bytes});
             bytes += 4 + e.picture->bytes.size();
         }
-        // Counts without flags are none to the program: its Save leaves them out.
-        if (keep.motion && e.motion && e.motion->flags) {
+        // Counts without flags too: a replay by motion plays them, and Save keeps them.
+        if (keep.motion && e.motion) {
             sections->motions.push_back({k, e.motion->dx, e.motion->dy, e.motion->flags});
             bytes += kMotionBytes;
         }

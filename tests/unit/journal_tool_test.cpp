@@ -64,8 +64,7 @@ journal::ScreenPicture Picture(bool plain, uint32_t colour) {
 }
 
 // kEvents with the ledger's window entered elsewhere and moving back for the second of the
-// moves 5 ms apart; a picture of the click; motion of every move: none to the program (no
-// flags), hidden, played.
+// moves 5 ms apart; a picture of the click; motion of every move, hidden and played.
 std::string Sectioned() {
     platform::WindowInfo ledger = {}, dialog = {};
     snprintf(ledger.program, sizeof ledger.program, "ledger.exe");
@@ -312,8 +311,8 @@ TEST_F(JournalToolTest, EditsKeepPlacesPicturesAndMotionWithTheirEvents) {
     Write("w.Jnf", Windowed());
     const std::string kAt = "100,100,900,700/144", kMoved = "10,20,810,620/120",
                       kDialogAt = "0,0,640,480/96";
-    const std::string kInput =
-        "win " + kAt + " win " + kDialogAt + " at 4=" + kMoved + " shot 5 rel 3=2,2h rel 4=3,3p";
+    const std::string kInput = "win " + kAt + " win " + kDialogAt + " at 4=" + kMoved +
+                               " shot 5 rel 0=1,1 rel 3=2,2h rel 4=3,3p";
     const struct {
         std::vector<std::string> args;
         std::string sections;
@@ -323,18 +322,19 @@ TEST_F(JournalToolTest, EditsKeepPlacesPicturesAndMotionWithTheirEvents) {
          "win " + kDialogAt + " win " + kMoved + " shot 3 rel 1=2,2h rel 2=3,3p"},
         {{"repeat", "2", "s.Jnf"},
          "win " + kAt + " win " + kDialogAt + " at 4=" + kMoved + " at 6=" + kAt + " at 10=" +
-             kMoved + " shot 5 shot 11 rel 3=2,2h rel 4=3,3p rel 9=2,2h " + "rel 10=3,3p"},
+             kMoved + " shot 5 shot 11 rel 0=1,1 rel 3=2,2h rel 4=3,3p rel 6=1,1 rel 9=2,2h " +
+             "rel 10=3,3p"},
         // One window of equal names: where the second file's ledger stood is a place.
         {{"cat", "w.Jnf", "s.Jnf"},
          "win " + kMoved + " win " + kDialogAt + " at 6=" + kAt + " at 10=" + kMoved +
-             " shot 11 rel 9=2,2h rel 10=3,3p"},
+             " shot 11 rel 6=1,1 rel 9=2,2h rel 10=3,3p"},
         {{"moves", "--drop", "s.Jnf"}, "win " + kDialogAt + " win " + kMoved + " shot 2"},
         // The move merged into the next one hands it its counts; played stays.
         {{"moves", "--simplify", "8", "s.Jnf"},
-         "win " + kAt + " win " + kDialogAt + " at 3=" + kMoved + " shot 4 rel 3=5,5p"},
+         "win " + kAt + " win " + kDialogAt + " at 3=" + kMoved + " shot 4 rel 0=1,1 rel 3=5,5p"},
         {{"cut", "--no-screens", "--no-motion", "s.Jnf"},
          "win " + kAt + " win " + kDialogAt + " at 4=" + kMoved},
-        {{"cut", "--no-windows", "s.Jnf"}, "shot 5 rel 3=2,2h rel 4=3,3p"},
+        {{"cut", "--no-windows", "s.Jnf"}, "shot 5 rel 0=1,1 rel 3=2,2h rel 4=3,3p"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
