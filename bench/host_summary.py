@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
-"""Turns journal_bench's JSON output into one summary line per figure.
+"""Turns journal_bench's and picture_bench's JSON output into one summary line per figure.
 
-    python3 bench/host_summary.py build/bench-results/host.json"""
+    python3 bench/host_summary.py build/bench-results/host.json [build/bench-results/pictures.json]"""
 
 import json
 import sys
 
 
-def main(path):
-    with open(path) as f:
-        runs = json.load(f)["benchmarks"]
+def main(*paths):
+    runs = []
+    for path in paths:
+        with open(path) as f:
+            runs += json.load(f)["benchmarks"]
     plain = {}
     medians = {}
     for run in runs:
@@ -40,8 +42,15 @@ def main(path):
         events = int(run["run_name"].split("/")[1])
         lines.append("memory events=%d bytes_per_event=%.2f loaded_bytes_per_event=%.2f"
                      % (events, run["bytes_per_event"], run["loaded_bytes_per_event"]))
+    for run in plain.get("BM_Search", []):
+        dpi = int(run["run_name"].split("/")[1])
+        lines.append("picture-search window=%dx%d dpi=%d ms=%.2f found=%d"
+                     % (1000 * dpi // 96, 700 * dpi // 96, dpi, run["real_time"], run["found"]))
+    for run in plain.get("BM_Compare", []):
+        lines.append("picture-compare us=%.1f matches=%d picture_bytes=%d"
+                     % (run["real_time"], run["matches"], run["picture_bytes"]))
     print("\n".join(lines))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(*sys.argv[1:])
