@@ -39,6 +39,13 @@ std::vector<uint32_t> kPlaceAt(uint32_t event) {
 std::string kPlace(uint32_t event) {
     return testkit::PlacesSection({kPlaceAt(event)});
 }
+// A move's motion: one entry of event, counts and flags.
+std::string kMotion(uint32_t event, uint32_t flags) {
+    std::string bytes;
+    for (uint32_t value : {1u, event, 5u, uint32_t(-3), flags})
+        testkit::PutU32(bytes, value);
+    return testkit::Section("MOTN", bytes);
+}
 
 std::string WindowedJournal(testkit::JournalHeader header = {}) {
     header.recordSize = header.recordSize == 20 ? 24 : header.recordSize;
@@ -128,7 +135,11 @@ TEST_F(JournalFileTest, RejectedFilesLeaveTheHeldRecordingUntouched) {
         WindowedJournal({.table = kSections + kPlace(2)}),
         WindowedJournal({.table = kSections + testkit::PlacesSection({})}),
         WindowedJournal({.table = testkit::PlacesSection({kPlaceAt(0)}) + kSections}),
-        WindowedJournal({.table = kSections.substr(0, kSections.size() - 1)})};
+        WindowedJournal({.table = kSections.substr(0, kSections.size() - 1)}),
+        // Motion of a key, motion with flags no version writes, past the last event.
+        WindowedJournal({.table = kSections + kMotion(0, 1)}),
+        WindowedJournal({.table = kSections + kMotion(1, 8)}),
+        WindowedJournal({.table = kSections + kMotion(3, 0)})};
     for (size_t i = 0; i < std::size(bad); i++) {
         SCOPED_TRACE(i);
         Write(Path("bad.Jnf"), bad[i]);
