@@ -406,7 +406,15 @@ TEST_F(ShellTest, TheSoundTrackWaitsWithAReplayThatWaitsForItsWindow) {
             fake::PlayAll(101);  // the rest of the longest wait, and the click as recorded
             fake::SetLoopIdle([] {
                 EXPECT_EQ(0, fake::PausedWaveOutputs());
-                fake::Dispatch(fake::LastCreatedWindow(), WM_COMMAND, IDM_STOP, 0);
+                platform::WindowHandle w = fake::LastCreatedWindow();
+                fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
+                // Pauses that may end early leave the track out, which could not follow them.
+                int outputs = fake::WaveOpens(0);
+                shell.journalRecorder->SetScreenWaiting(true, true);
+                fake::Dispatch(w, WM_COMMAND, IDM_PLAY, 0);
+                EXPECT_TRUE(shell.journalRecorder->IsPlaying());
+                EXPECT_EQ(outputs, fake::WaveOpens(0)) << "no sound while it goes on when ready";
+                fake::Dispatch(w, WM_COMMAND, IDM_STOP, 0);
                 PostCommand(IDM_EXIT);
             });
         });
